@@ -1,0 +1,169 @@
+// quillet-services: the local stand-in for the keyword-suggestion service, the web search
+// engine and the traffic statistics service, and the tools that fill its database.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "services/Database.h"
+#include "services/Demo.h"
+#include "services/HttpServer.h"
+#include "services/Import.h"
+#include "services/Service.h"
+
+namespace {
+
+using namespace quillet::services;
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
+    "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
+    "  quillet-services import keywords|pages|ranks FILE... [--db FILE]\n"
+    "defaults: --db quillet-services.db, --listen 127.0.0.1:8790, --threads 8\n";
+
+struct Options {
+  std::string db = "quillet-services.db";
+  std::string listen = "127.0.0.1:8790";
+  int threads = 8;
+  DemoOptions demo;
+  std::vector<std::string> positional;
+};
+
+bool ParseInt(const std::string& text, int low, int* out) {
+  try {
+    size_t used = 0;
+    long value = std::stol(text, &used);
+    if (used != text.size() || value < low || value > 100000000) return false;
+    *out = static_cast<int>(value);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 2; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--db") {
+      if (!value(&options->db)) return false;
+    } else if (arg == "--listen") {
+      if (!value(&options->listen)) return false;
+    } else if (arg == "--threads") {
+      if (!value(&text) || !ParseInt(text, 1, &options->threads)) return false;
+    } else if (arg == "--pages") {
+      if (!value(&text) || !ParseInt(text, 0, &options->demo.pages)) return false;
+    } else if (arg == "--hosts") {
+      if (!value(&text) || !ParseInt(text, 1, &options->demo.hosts)) return false;
+    } else if (arg.rfind("--", 0) == 0) {
+      return false;
+    } else {
+      options->positional.push_back(arg);
+    }
+  }
+  return true;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int Serve(const Options& options) {
+  size_t colon = options.listen.rfind(':');
+  int port = 0;
+  if (colon == std::string::npos || !ParseInt(options.listen.substr(colon + 1), 1, &port) || port > 65535) {
+    std::fprintf(stderr, "--listen wants HOST:PORT, got %s\n", options.listen.c_str());
+    return 2;
+  }
+  std::string host = options.listen.substr(0, colon);
+  Service service(options.db);
+  HttpServer server(service, options.threads);
+  if (server.Bind(host, port) < 0) {
+    std::fprintf(stderr, "cannot listen on %s\n", options.listen.c_str());
+    return 1;
+  }
+  std::printf("serving %s on http://%s/\n", options.db.c_str(), options.listen.c_str());
+  std::fflush(stdout);
+  return server.Run() ? 0 : 1;
+}
+
+int Demo(const Options& options) {
+  auto start = std::chrono::steady_clock::now();
+  DemoSummary summary = BuildDemo(options.db, options.demo, [](std::int64_t done, std::int64_t total) {
+    std::fprintf(stderr, "\rpages %lld of %lld", static_cast<long long>(done), static_cast<long long>(total));
+    if (done == total) std::fputc('\n', stderr);
+  });
+  std::printf("%s: %lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s\n",
+              options.db.c_str(), static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
+              static_cast<long long>(summary.hosts), static_cast<long long>(summary.links),
+              static_cast<long long>(summary.ranks), SecondsSince(start));
+  return 0;
+}
+
+int Import(const Options& options) {
+  if (options.positional.size() < 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string& kind = options.positional[0];
+  auto importer = kind == "keywords" ? ImportKeywords : kind == "pages" ? ImportPages : kind == "ranks" ? ImportRanks : nullptr;
+  if (!importer) {
+    std::fprintf(stderr, "unknown kind of data: %s (keywords, pages or ranks)\n", kind.c_str());
+    return 2;
+  }
+  Database db(options.db, Database::Mode::Create);
+  int status = 0;
+  for (size_t f = 1; f < options.positional.size(); ++f) {
+    const std::string& file = options.positional[f];
+    auto start = std::chrono::steady_clock::now();
+    auto progress = [&](std::int64_t done, std::int64_t total) {
+      if (total > 0 && SecondsSince(start) > 1.0)
+        std::fprintf(stderr, "\r%s: %3lld%%", file.c_str(), static_cast<long long>(done * 100 / total));
+      return true;
+    };
+    try {
+      ImportReport report = importer(db, file, progress);
+      std::fprintf(stderr, "\r");
+      std::printf("%s: %lld lines read, %lld added, %lld replaced, %lld rejected (%.1f s)\n", file.c_str(),
+                  static_cast<long long>(report.lines), static_cast<long long>(report.added),
+                  static_cast<long long>(report.replaced), static_cast<long long>(report.rejected),
+                  SecondsSince(start));
+      for (const std::string& problem : report.problems) std::printf("  %s\n", problem.c_str());
+      if (report.rejected > static_cast<std::int64_t>(report.problems.size()))
+        std::printf("  ... and %lld more\n", static_cast<long long>(report.rejected - report.problems.size()));
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "\n%s: import failed, nothing of it was stored: %s\n", file.c_str(), error.what());
+      status = 1;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (argc < 2 || !ParseOptions(argc, argv, &options)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string command = argv[1];
+  try {
+    if (command == "serve" && options.positional.empty()) return Serve(options);
+    if (command == "demo" && options.positional.empty()) return Demo(options);
+    if (command == "import") return Import(options);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "quillet-services %s: %s\n", command.c_str(), error.what());
+    return 1;
+  }
+  std::fputs(kUsage, stderr);
+  return 2;
+}

@@ -1,0 +1,83 @@
+#pragma once
+// Shared pieces of the service tests: a scratch directory, the program's window seen through
+// fakes, and a fetcher that hands the program's URLs to a Service without a network.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "research/RunWindow.h"
+#include "services/Service.h"
+
+namespace quillet::services::testing {
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillet-svc-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(File(name), std::ios::binary) << bytes;
+    return File(name);
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct FakeRow {
+  std::string caption;
+  std::vector<std::string> subItems;
+  bool checked = false;
+};
+
+class FakeList : public ResultList {
+ public:
+  void Clear() override { rows.clear(); }
+  RowHandle AddRow() override {
+    rows.emplace_back();
+    return static_cast<RowHandle>(rows.size());
+  }
+  void SetCaption(RowHandle row, const std::string& text) override { rows.at(row - 1).caption = text; }
+  void SetSubItem(RowHandle row, int index, const std::string& text) override {
+    auto& items = rows.at(row - 1).subItems;
+    if (items.size() < static_cast<size_t>(index)) items.resize(static_cast<size_t>(index));
+    items[static_cast<size_t>(index) - 1] = text;
+  }
+  void SetChecked(RowHandle row, bool checked) override { rows.at(row - 1).checked = checked; }
+
+  std::vector<FakeRow> rows;
+};
+
+class QuietWindow : public RunWindow {
+ public:
+  void SetStatus(const std::string&) override {}
+  void ProcessMessages() override {}
+  bool EscapeHeld() override { return false; }
+};
+
+constexpr const char* kServiceBase = "http://services.test";
+
+// Answers "http://services.test/path?query" from the service, as the HTTP front would.
+inline PageFetcher ServiceFetcher(Service& service, std::vector<std::string>* urls = nullptr) {
+  return [&service, urls](const std::string& url) {
+    if (urls) urls->push_back(url);
+    std::string target = url.substr(std::string(kServiceBase).size());
+    size_t mark = target.find('?');
+    std::string path = target.substr(0, mark);
+    std::string query = mark == std::string::npos ? std::string() : target.substr(mark + 1);
+    return service.Respond(path, query).body;
+  };
+}
+
+inline ServiceHosts LocalHosts() { return {kServiceBase, kServiceBase, kServiceBase}; }
+
+}  // namespace quillet::services::testing

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "Fixtures.h"
+#include "services/Import.h"
+#include "services/JsonLine.h"
+#include "services/Store.h"
+
+namespace quillet::services {
+namespace {
+
+using testing::ScratchDir;
+
+// UTF-8 to UTF-16 with a byte order mark.
+std::string Utf16(const std::string& utf8, bool little) {
+  std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+  auto put = [&](std::uint32_t unit) {
+    char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
+    out += little ? lo : hi;
+    out += little ? hi : lo;
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    std::uint32_t code = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    i += 1 + extra;
+    if (code >= 0x10000) {
+      put(0xD800 + ((code - 0x10000) >> 10));
+      put(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      put(code);
+    }
+  }
+  return out;
+}
+
+std::map<std::string, std::int64_t> Keywords(Database& db) {
+  std::map<std::string, std::int64_t> out;
+  Statement query = db.Prepare("SELECT term, searches FROM keywords");
+  while (query.Step()) out[query.Text(0)] = query.Int(1);
+  return out;
+}
+
+std::vector<int> RejectedLines(const ImportReport& report) {
+  std::vector<int> lines;
+  for (const std::string& problem : report.problems) lines.push_back(std::stoi(problem.substr(5)));
+  return lines;
+}
+
+// Every row of every table, to see whether anything changed.
+std::string Fingerprint(const std::string& path) {
+  Database db(path, Database::Mode::ReadOnly);
+  std::string all;
+  for (const char* sql : {"SELECT term || '=' || searches FROM keywords ORDER BY 1",
+                          "SELECT word || '/' || term FROM keyword_words ORDER BY 1",
+                          "SELECT id || url || host_id || title FROM pages ORDER BY id",
+                          "SELECT rowid || title || body FROM page_text ORDER BY rowid",
+                          "SELECT host_id || ',' || page_id FROM links ORDER BY 1",
+                          "SELECT id || name FROM hosts ORDER BY id",
+                          "SELECT domain || rank FROM ranks ORDER BY 1"}) {
+    Statement query = db.Prepare(sql);
+    while (query.Step()) all += query.Text(0) + "\n";
+    all += "--\n";
+  }
+  return all;
+}
+
+TEST(ImportKeywords, EachFileLayout) {
+  const std::string planner =
+      "Keyword Stats 2026-12-01 at 10_00_00\nAll locations\n"
+      "Keyword\tCurrency\tAvg. monthly searches\tCompetition\n"
+      "Dog  Training\tUSD\t12,100\tHigh\n"
+      "caf\xC3\xA9 \xF0\x9F\x98\x80 & co\tUSD\t880\tLow\n";
+  const std::map<std::string, std::int64_t> plannerTerms = {{"dog training", 12100}, {"caf\xC3\xA9 \xF0\x9F\x98\x80 & co", 880}};
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::map<std::string, std::int64_t> terms;
+    std::vector<int> rejected;
+  };
+  const std::vector<Case> cases = {
+      {"planner UTF-16LE", Utf16(planner, true), plannerTerms, {}},
+      {"planner UTF-16BE", Utf16(planner, false), plannerTerms, {}},
+      {"planner UTF-8", planner, plannerTerms, {}},
+      {"csv, columns swapped, BOM, CRLF",
+       "\xEF\xBB\xBF\"Avg. monthly searches\",Keyword\r\n1300,\"cats, dogs\"\r\n\"2,400\",\"say \"\"hi\"\"\"\r\n",
+       {{"cats, dogs", 1300}, {"say \"hi\"", 2400}}, {}},
+      {"two plain columns with bad lines",
+       "dog training,5400\nno count here\ncat toys,abc\n<b>x</b>,5\nok term, 1 000\n\n a;b ,1\nbig,2147483648\n",
+       {{"dog training", 5400}, {"ok term", 1000}}, {2, 3, 4, 7, 8}},
+      {"two plain columns, tabs", "fly rods\t90\nfly reels\t0\n", {{"fly rods", 90}, {"fly reels", 0}}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    Database db(dir.File("k.db"), Database::Mode::Create);
+    ImportReport report = ImportKeywords(db, dir.Write("k.csv", c.bytes), nullptr);
+    EXPECT_EQ(Keywords(db), c.terms);
+    EXPECT_EQ(RejectedLines(report), c.rejected);
+    EXPECT_EQ(report.added, static_cast<std::int64_t>(c.terms.size()));
+    EXPECT_EQ(report.rejected, static_cast<std::int64_t>(c.rejected.size()));
+  }
+}
+
+TEST(ImportKeywords, ALaterCountReplacesAnEarlierOne) {
+  ScratchDir dir;
+  Database db(dir.File("k.db"), Database::Mode::Create);
+  ImportKeywords(db, dir.Write("a.csv", "dog toys,10\n"), nullptr);
+  ImportReport report = ImportKeywords(db, dir.Write("b.csv", "Dog Toys,20\ncat toys,5\n"), nullptr);
+  EXPECT_EQ(report.added, 1);
+  EXPECT_EQ(report.replaced, 1);
+  EXPECT_EQ(Keywords(db), (std::map<std::string, std::int64_t>{{"dog toys", 20}, {"cat toys", 5}}));
+  EXPECT_EQ(FindSuggestions(db, {"toys"}, 10).size(), 2u);
+}
+
+TEST(ImportPages, RecordsLinksAndRejectedLines) {
+  ScratchDir dir;
+  Database db(dir.File("p.db"), Database::Mode::Create);
+  const std::string lines =
+      R"({"url":"http://www.a.com/1","title":"Dog training","text":"Dog training at home","links":["http://b.com/x","http://www.a.com/2","https://www.b.com/"]})"
+      "\n"
+      R"({"url":"http://b.com/1","title":"B","text":"all about dog\u0020training \ud83d\ude00","links":["http://www.a.com/"],"lang":{"x":[1,2.5e3,null]}})"
+      "\n{\"url\":\"http://c.com/\",\"title\":7}\n"
+      "{\"url\":\"ftp://c.com/\"}\n"
+      "{\"url\":\"http://a.com/1\"}\n"
+      "{\"url\":\"http://www.a.com/1\"}\n"
+      "not json\n\n"
+      "{\"url\":\"http://nodot/\"}\n"
+      R"({"url":"http://c.com/2","links":[]} )"
+      "\n";
+  ImportReport report = ImportPages(db, dir.Write("p.jsonl", lines), nullptr);
+  EXPECT_EQ(report.added, 4);
+  EXPECT_EQ(RejectedLines(report), (std::vector<int>{3, 4, 6, 7, 9}));
+  EXPECT_EQ(CountMatches(db, MatchExpression("dog training", true)), 2);
+  EXPECT_EQ(CountMatches(db, MatchExpression("training dog", true)), 0);
+  EXPECT_EQ(CountMatches(db, MatchExpression("training dog", false)), 2);
+  // One page of b.com links to a.com; a.com's link to itself does not count, and two links
+  // from one page to b.com count once.
+  EXPECT_EQ(CountLinks(db, "www.a.com"), 1);
+  EXPECT_EQ(CountLinks(db, "b.com"), 1);
+  EXPECT_EQ(CountLinks(db, "c.com"), 0);
+  auto pages = FindPages(db, MatchExpression("dog training", true), 0, 10);
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[0].url, "http://www.a.com/1");
+  EXPECT_EQ(pages[1].snippet, "all about dog training \xF0\x9F\x98\x80");
+}
+
+TEST(ImportRanks, HeaderBadLinesAndParentDomains) {
+  ScratchDir dir;
+  Database db(dir.File("r.db"), Database::Mode::Create);
+  ImportReport report = ImportRanks(
+      db, dir.Write("r.csv", "rank,domain\n1,Example.com\n2,www.dogs.co.uk\nx,a.com\n0,b.com\n3,nodot\n4\n5,c.org\n6,c.org\n"),
+      nullptr);
+  EXPECT_EQ(RejectedLines(report), (std::vector<int>{4, 5, 6, 7}));
+  EXPECT_EQ(report.added, 3);
+  EXPECT_EQ(report.replaced, 1);
+  EXPECT_EQ(FindRank(db, "www.example.com"), 1);
+  EXPECT_EQ(FindRank(db, "shop.blog.example.com"), 1);
+  EXPECT_EQ(FindRank(db, "dogs.co.uk"), 2);
+  EXPECT_EQ(FindRank(db, "c.org"), 6);
+  EXPECT_EQ(FindRank(db, "co.uk"), std::nullopt);
+  EXPECT_EQ(FindRank(db, "unknown.com"), std::nullopt);
+}
+
+// A database with some of everything, and a large file of each kind.
+struct Loaded {
+  ScratchDir dir;
+  std::string db = dir.File("d.db");
+  std::string keywords, pages, ranks;
+  Loaded() {
+    Database database(db, Database::Mode::Create);
+    ImportKeywords(database, dir.Write("k0", "seed term,5\n"), nullptr);
+    ImportPages(database, dir.Write("p0", "{\"url\":\"http://seed.com/\",\"text\":\"seed\"}\n"), nullptr);
+    ImportRanks(database, dir.Write("r0", "9,seed.com\n"), nullptr);
+    std::string k, p, r;
+    for (int i = 0; i < 5000; ++i) {
+      k += "term " + std::to_string(i) + "," + std::to_string(i) + "\n";
+      p += "{\"url\":\"http://h" + std::to_string(i % 50) + ".com/" + std::to_string(i) +
+           "\",\"text\":\"page text\",\"links\":[\"http://seed.com/\"]}\n";
+      r += std::to_string(i + 1) + ",h" + std::to_string(i) + ".com\n";
+    }
+    keywords = dir.Write("k.csv", k);
+    pages = dir.Write("p.jsonl", p);
+    ranks = dir.Write("r.csv", r);
+  }
+};
+
+TEST(Import, AnInterruptedImportLeavesTheDatabaseAsItWas) {
+  Loaded loaded;
+  const std::string before = Fingerprint(loaded.db);
+  using Importer = ImportReport (*)(Database&, const std::string&, const ImportProgress&);
+  const std::vector<std::pair<Importer, std::string>> runs = {
+      {ImportKeywords, loaded.keywords}, {ImportPages, loaded.pages}, {ImportRanks, loaded.ranks}};
+  for (const auto& [importer, file] : runs) {
+    SCOPED_TRACE(file);
+    Database db(loaded.db, Database::Mode::ReadWrite);
+    int calls = 0;
+    EXPECT_THROW(importer(db, file, [&](std::int64_t, std::int64_t) { return ++calls < 2; }), ImportInterrupted);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(Fingerprint(loaded.db), before);
+  }
+  // And a file that breaks off in the middle of a UTF-16 character.
+  Database db(loaded.db, Database::Mode::ReadWrite);
+  EXPECT_THROW(ImportKeywords(db, loaded.dir.Write("odd", Utf16("a,1\nb,2\n", true) + "x"), nullptr), std::runtime_error);
+  EXPECT_EQ(Fingerprint(loaded.db), before);
+}
+
+TEST(Import, AProcessKilledDuringAnImportLeavesTheDatabaseAsItWas) {
+  Loaded loaded;
+  const std::string before = Fingerprint(loaded.db);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Database db(loaded.db, Database::Mode::ReadWrite);
+    // Dies half-way, with rows written inside the open transaction.
+    ImportPages(db, loaded.pages, [](std::int64_t done, std::int64_t total) {
+      if (done * 2 > total) _exit(0);
+      return true;
+    });
+    _exit(1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Fingerprint(loaded.db), before);
+  // The next import goes through as if nothing had happened.
+  Database db(loaded.db, Database::Mode::ReadWrite);
+  EXPECT_EQ(ImportPages(db, loaded.pages, nullptr).added, 5000);
+  EXPECT_EQ(CountLinks(db, "seed.com"), 5000);
+}
+
+TEST(ParsePageRecord, StrictJson) {
+  struct Case {
+    const char* line;
+    bool ok;
+  };
+  const Case cases[] = {
+      {R"({"url":"http://a.com","title":"t","text":"x","links":["a","b"]})", true},
+      {R"(  {"links":[],"url":"u","extra":{"a":[true,false,null,-1.5E+3,"\"\\\/\b\f\n\r\t"]}}  )", true},
+      {R"({})", true},
+      {R"({"url":"u",})", false},
+      {R"({"url":"u"} x)", false},
+      {R"({"url":"u")", false},
+      {R"({"url":5})", false},
+      {R"({"links":["a",1]})", false},
+      {R"({"links":"a"})", false},
+      {R"({"url":"\ud800"})", false},
+      {R"({"url":"\udc00x"})", false},
+      {R"({"url":"\q"})", false},
+      {"{\"url\":\"a\tb\"}", false},
+      {R"({"x":01.})", false},
+      {R"({"x":[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]})",
+       false},
+      {"", false},
+      {"[]", false},
+  };
+  for (const Case& c : cases) {
+    PageRecord record;
+    std::string error;
+    EXPECT_EQ(ParsePageRecord(c.line, &record, &error), c.ok) << c.line << " " << error;
+    EXPECT_EQ(error.empty(), c.ok) << c.line;
+  }
+  PageRecord record;
+  ASSERT_TRUE(ParsePageRecord(R"({"url":"a\u00e9\ud83d\ude00","links":["x","y"],"url":"b"})", &record, nullptr));
+  EXPECT_EQ(record.url, "b");
+  EXPECT_EQ(record.links, (std::vector<std::string>{"x", "y"}));
+  ASSERT_TRUE(ParsePageRecord(R"({"title":"a\u00e9\ud83d\ude00"})", &record, nullptr));
+  EXPECT_EQ(record.title, "a\xC3\xA9\xF0\x9F\x98\x80");
+}
+
+}  // namespace
+}  // namespace quillet::services

@@ -1,0 +1,294 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "Fixtures.h"
+#include "ProgramRules.h"
+#include "research/CategoryResearch.h"
+#include "services/HttpServer.h"
+#include "services/Pages.h"
+#include "services/Store.h"
+
+namespace quillet::services {
+namespace {
+
+using testing::FakeList;
+using testing::QuietWindow;
+using testing::ReadLinkCount;
+using testing::ReadResultHosts;
+using testing::ReadTrafficRank;
+using testing::ScratchDir;
+using testing::ServiceFetcher;
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new ScratchDir;
+    Database db(dir_->File("s.db"), Database::Mode::Create);
+    Transaction transaction(db);
+    CreateSchema(db);
+    Writer writer(db);
+    writer.PutKeyword("dog training", 5000);
+    writer.PutKeyword("dog training collars", 900);
+    writer.PutKeyword("puppy dog training", 700);
+    writer.PutKeyword("dogs", 100000);
+    writer.PutKeyword("salt & pepper", 300);
+    writer.PutKeyword("salt & pepper mills", 200);
+    writer.PutKeyword("salt pepper", 250);
+    for (int i = 0; i < 150; ++i) writer.PutKeyword("widget " + std::to_string(i), i);
+    // Pages are listed in the order they are stored.
+    writer.AddPage("http://www.top.com/a", "Dog training", "dog training made easy", {"http://www.b.com/"});
+    writer.AddPage("http://shop.b.com/x", "Collars", "dog training collars for sale", {"http://top.com/", "http://b.com/"});
+    writer.AddPage("https://c.org/p?q=1", "Puppies", "puppy dog training", {"http://www.top.com/z"});
+    writer.AddPage("http://top.com/b", "Cats", "cat toys", {"http://c.org/"});
+    writer.PutRank("top.com", 4271);
+    writer.PutRank("b.com", 2147483647);
+    transaction.Commit();
+  }
+  static void TearDownTestSuite() { delete dir_; }
+
+  static std::string DbPath() { return dir_->File("s.db"); }
+
+  // The program's category research, run against the service.
+  std::vector<testing::FakeRow> Research(Service& service, const std::string& topic, std::vector<std::string>* urls) {
+    QuietWindow window;
+    FakeList list;
+    bool stopFlag = false;
+    CategoryResearch research(window, list, ServiceFetcher(service, urls), testing::LocalHosts(), stopFlag, '.');
+    research.ResearchCategory(topic);
+    return list.rows;
+  }
+
+  static ScratchDir* dir_;
+};
+ScratchDir* ServiceTest::dir_ = nullptr;
+
+TEST_F(ServiceTest, CategoryResearchRoundTrip) {
+  Service service(DbPath());
+  struct Case {
+    std::string topic;
+    std::vector<std::string> terms;
+  };
+  const std::vector<Case> cases = {
+      {"Dog Training", {"dog training", "dog training collars", "puppy dog training"}},
+      {"training \"dog\"", {"dog training", "dog training collars", "puppy dog training"}},
+      {"salt & pepper", {"salt & pepper", "salt & pepper mills"}},
+      {"dog trainin", {}},
+      {"dogs", {"dogs"}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.topic);
+    std::vector<std::string> urls;
+    auto rows = Research(service, c.topic, &urls);
+    ASSERT_EQ(rows.size(), c.terms.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(rows[i].caption, c.terms[i]);
+      ASSERT_EQ(rows[i].subItems.size(), 3u);
+      Database db(DbPath(), Database::Mode::ReadOnly);
+      Statement searches = db.Prepare("SELECT searches FROM keywords WHERE term = ?1");
+      searches.Bind(1, c.terms[i]);
+      ASSERT_TRUE(searches.Step());
+      EXPECT_EQ(rows[i].subItems[0], std::to_string(searches.Int(0)));
+      EXPECT_EQ(rows[i].subItems[1], std::to_string(CountMatches(db, MatchExpression(c.terms[i], true))));
+    }
+    EXPECT_EQ(urls.size(), c.terms.size() + 1);
+  }
+}
+
+TEST_F(ServiceTest, SuggestionsAreCappedAndMostSearchedFirst) {
+  Service service(DbPath());
+  Reply reply = service.Respond("/d/searchinventory/suggestion", "term=WIDGET&mkt=us&lang=en_US");
+  EXPECT_EQ(reply.status, 200);
+  QuietWindow window;
+  FakeList list;
+  bool stopFlag = false;
+  CategoryResearch research(window, list, [](const std::string&) { return std::string(); }, testing::LocalHosts(),
+                            stopFlag, '.');
+  research.ParseSuggestionPage(reply.body);
+  ASSERT_EQ(list.rows.size(), 100u);
+  for (size_t i = 0; i < list.rows.size(); ++i) {
+    EXPECT_EQ(list.rows[i].caption, "widget " + std::to_string(149 - i));
+    EXPECT_EQ(list.rows[i].subItems[0], std::to_string(149 - i));
+  }
+}
+
+TEST_F(ServiceTest, ResultListLinkCountsAndRanks) {
+  Service service(DbPath());
+  struct Case {
+    std::string query;
+    std::vector<std::string> hosts;
+  };
+  const std::vector<Case> lists = {
+      {"p=%22dog+training%22&ei=UTF-8&n=20&b=1", {"www.top.com", "shop.b.com", "c.org"}},
+      {"p=%22dog+training%22&ei=UTF-8&n=2&b=2", {"shop.b.com", "c.org"}},
+      {"p=%22dog+training%22&ei=UTF-8&n=20&b=4", {}},
+      {"p=%22Cat+Toys%22&ei=UTF-8&n=2&b=1", {"top.com"}},
+      {"p=%22toys+cat%22&ei=UTF-8&n=2&b=1", {}},
+  };
+  for (const Case& c : lists) EXPECT_EQ(ReadResultHosts(service.Respond("/search", c.query).body), c.hosts) << c.query;
+
+  struct Count {
+    std::string site;
+    std::string links;
+    std::string rank;
+  };
+  // The program's own requests for a site: link:http://SITE, and url=www. + SITE without www.
+  const std::vector<Count> counts = {
+      {"www.top.com", "2", "4271"},   {"top.com", "2", "4271"},        {"shop.b.com", "0", "2147483647"},
+      {"c.org", "1", "999999999"},    {"nowhere.net", "0", "999999999"}, {"", "0", "999999999"},
+  };
+  for (const Count& c : counts) {
+    SCOPED_TRACE(c.site);
+    std::string q = "link%3Ahttp%3A%2F%2F" + c.site;
+    EXPECT_EQ(ReadLinkCount(service.Respond("/search", "p=" + q).body), c.links);
+    std::string host = c.site.rfind("www.", 0) == 0 ? c.site.substr(4) : c.site;
+    EXPECT_EQ(ReadTrafficRank(service.Respond("/data/details/", "url=www." + host).body), c.rank);
+  }
+}
+
+TEST_F(ServiceTest, BadRequestsGetAPageWithoutMarkers) {
+  Service service(DbPath());
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"/", ""},
+      {"/nowhere", "term=dog"},
+      {"/search", ""},
+      {"/search", "p="},
+      {"/search", "p=%22%22"},
+      {"/search", "p=link%3A"},
+      {"/search", "q=dog"},
+      {"/data/details/", ""},
+      {"/data/details/", "url="},
+      {"/d/searchinventory/suggestion/", "mkt=us&lang=en_US"},
+      {"/d/searchinventory/suggestion/", "term=a+b+c+d+e+f+g+h+i+j+k+l+m+n+o+p+q"},
+      {"/d/searchinventory/suggestion/", "term=" + std::string(5000, 'x')},
+      {"/search", "p=" + std::string(100000, '%')},
+  };
+  for (const auto& [path, query] : requests) {
+    SCOPED_TRACE(path + "?" + query.substr(0, 60));
+    Reply reply = service.Respond(path, query);
+    EXPECT_GE(reply.status, 400);
+    EXPECT_EQ(reply.body.rfind("<!DOCTYPE html>", 0), 0u);
+    EXPECT_EQ(reply.body.substr(reply.body.size() - 8), "</html>\n");
+    EXPECT_EQ(ReadTrafficRank(reply.body), "999999999");
+    EXPECT_EQ(ReadLinkCount(reply.body), "0");
+    EXPECT_TRUE(ReadResultHosts(reply.body).empty());
+    EXPECT_EQ(reply.body.find(" done "), std::string::npos);
+    EXPECT_EQ(reply.body.find("of about"), std::string::npos);
+  }
+}
+
+TEST_F(ServiceTest, OddButValidQueriesAreAnswered) {
+  Service service(DbPath());
+  // Search syntax in the phrase is only text; bytes of every value are harmless.
+  for (std::string p : {"%22a%22+OR+%22b", "%22NEAR(dog+training)%22", "%22%00%FF%22", "*", "%22dog%22%22%22",
+                        "-dog", "%22dog+training%22+AND", "%5E%5E"}) {
+    SCOPED_TRACE(p);
+    Reply reply = service.Respond("/search", "p=" + p + "&n=-5&b=99999999999999999999");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_NE(reply.body.find("of about <b>"), std::string::npos);
+  }
+  EXPECT_EQ(ReadLinkCount(service.Respond("/search", "p=%22dog+training%22").body), "3");
+}
+
+TEST(ServiceOpen, MissingOrForeignFilesAreRefused) {
+  ScratchDir dir;
+  EXPECT_THROW(Service(dir.File("missing.db")), DbError);
+  EXPECT_THROW(Service(dir.Write("text.db", "just some text, not a database")), DbError);
+}
+
+// One HTTP exchange on a fresh connection; the reply up to its Content-Length, or whatever
+// arrived before the server closed the connection.
+std::string Exchange(int port, const std::string& request, int waitSeconds = 5) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  timeval timeout{waitSeconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string reply;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[65536];
+    while (true) {
+      size_t headerEnd = reply.find("\r\n\r\n");
+      if (headerEnd != std::string::npos) {
+        size_t length = reply.find("Content-Length: ");
+        if (length != std::string::npos && length < headerEnd &&
+            reply.size() >= headerEnd + 4 + std::stoul(reply.substr(length + 16)))
+          break;
+      }
+      ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+      if (got <= 0) break;
+      reply.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  close(fd);
+  return reply;
+}
+
+std::string ProgramRequest(const std::string& target) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n"
+         "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
+}
+
+TEST_F(ServiceTest, OverHttp) {
+  Service service(DbPath());
+  HttpServer server(service, 4);
+  int port = server.Bind("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  std::thread runner([&] { server.Run(); });
+
+  const std::string target = "/d/searchinventory/suggestion/?term=salt%20&%20pepper&mkt=us&lang=en_US";
+  const std::string expected = service.Respond("/d/searchinventory/suggestion/", target.substr(target.find('?') + 1)).body;
+  auto bodyOf = [](const std::string& reply) { return reply.substr(reply.find("\r\n\r\n") + 4); };
+  std::string reply = Exchange(port, ProgramRequest(target));
+  EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(bodyOf(reply), expected);
+
+  // Requests the program never sends still get a complete page, and the server stays up.
+  const std::vector<std::string> hostile = {
+      ProgramRequest("/" + std::string(100000, 'a')),
+      "POST /search?p=x HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello",
+      "BREW /pot HTTP/1.1\r\n\r\n",
+      std::string("\0\x01\x02 garbage\r\n\r\n", 16),
+      "GET /search?p=%22dog HTTP/1.1\r\n",  // never finished
+      "",
+      ProgramRequest("/nowhere"),
+  };
+  for (const std::string& request : hostile) {
+    std::string answer = Exchange(port, request, 1);
+    if (answer.rfind("HTTP/1.1 ", 0) == 0) {
+      EXPECT_GE(std::stoi(answer.substr(9, 3)), 400) << request.substr(0, 40);
+      EXPECT_NE(bodyOf(answer).find("</html>"), std::string::npos) << request.substr(0, 40);
+    }
+  }
+
+  // Many clients at once all get their own answers.
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 6; ++t) {
+    clients.emplace_back([&, t] {
+      for (int i = 0; i < 30; ++i) {
+        std::string site = t % 2 ? "top.com" : "www.b.com";
+        std::string answer = Exchange(port, ProgramRequest("/search?p=link%3Ahttp%3A%2F%2F" + site));
+        if (ReadLinkCount(bodyOf(answer)) != "2") ++wrong;
+      }
+    });
+  }
+  for (auto& client : clients) client.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(bodyOf(Exchange(port, ProgramRequest(target))), expected);
+
+  server.Stop();
+  runner.join();
+}
+
+}  // namespace
+}  // namespace quillet::services
