@@ -124,14 +124,18 @@ int Import(const Options& options) {
   for (size_t f = 1; f < options.positional.size(); ++f) {
     const std::string& file = options.positional[f];
     auto start = std::chrono::steady_clock::now();
+    long long shown = -1;
     auto progress = [&](std::int64_t done, std::int64_t total) {
-      if (total > 0 && SecondsSince(start) > 1.0)
-        std::fprintf(stderr, "\r%s: %3lld%%", file.c_str(), static_cast<long long>(done * 100 / total));
+      long long percent = total > 0 ? static_cast<long long>(done * 100 / total) : 100;
+      if (percent != shown && SecondsSince(start) > 1.0) {
+        std::fprintf(stderr, "\r%s: %3lld%%", file.c_str(), percent);
+        shown = percent;
+      }
       return true;
     };
     try {
       ImportReport report = importer(db, file, progress);
-      std::fprintf(stderr, "\r");
+      if (shown >= 0) std::fputc('\n', stderr);
       std::printf("%s: %lld lines read, %lld added, %lld replaced, %lld rejected (%.1f s)\n", file.c_str(),
                   static_cast<long long>(report.lines), static_cast<long long>(report.added),
                   static_cast<long long>(report.replaced), static_cast<long long>(report.rejected),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "research/RunWindow.h"
+#include "services/Database.h"
 #include "services/Service.h"
 
 namespace quillet::services::testing {
@@ -76,6 +77,24 @@ inline PageFetcher ServiceFetcher(Service& service, std::vector<std::string>* ur
     std::string query = mark == std::string::npos ? std::string() : target.substr(mark + 1);
     return service.Respond(path, query).body;
   };
+}
+
+// Every row of every table, to see whether anything changed.
+inline std::string Fingerprint(const std::string& path) {
+  Database db(path, Database::Mode::ReadOnly);
+  std::string all;
+  for (const char* sql : {"SELECT term || '=' || searches FROM keywords ORDER BY 1",
+                          "SELECT word || '/' || term FROM keyword_words ORDER BY 1",
+                          "SELECT id || url || host_id || title FROM pages ORDER BY id",
+                          "SELECT rowid || title || body FROM page_text ORDER BY rowid",
+                          "SELECT host_id || ',' || page_id FROM links ORDER BY 1",
+                          "SELECT id || name FROM hosts ORDER BY id",
+                          "SELECT domain || rank FROM ranks ORDER BY 1"}) {
+    Statement query = db.Prepare(sql);
+    while (query.Step()) all += query.Text(0) + "\n";
+    all += "--\n";
+  }
+  return all;
 }
 
 inline ServiceHosts LocalHosts() { return {kServiceBase, kServiceBase, kServiceBase}; }

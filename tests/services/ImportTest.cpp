@@ -49,24 +49,6 @@ std::vector<int> RejectedLines(const ImportReport& report) {
   return lines;
 }
 
-// Every row of every table, to see whether anything changed.
-std::string Fingerprint(const std::string& path) {
-  Database db(path, Database::Mode::ReadOnly);
-  std::string all;
-  for (const char* sql : {"SELECT term || '=' || searches FROM keywords ORDER BY 1",
-                          "SELECT word || '/' || term FROM keyword_words ORDER BY 1",
-                          "SELECT id || url || host_id || title FROM pages ORDER BY id",
-                          "SELECT rowid || title || body FROM page_text ORDER BY rowid",
-                          "SELECT host_id || ',' || page_id FROM links ORDER BY 1",
-                          "SELECT id || name FROM hosts ORDER BY id",
-                          "SELECT domain || rank FROM ranks ORDER BY 1"}) {
-    Statement query = db.Prepare(sql);
-    while (query.Step()) all += query.Text(0) + "\n";
-    all += "--\n";
-  }
-  return all;
-}
-
 TEST(ImportKeywords, EachFileLayout) {
   const std::string planner =
       "Keyword Stats 2026-12-01 at 10_00_00\nAll locations\n"
@@ -189,7 +171,7 @@ struct Loaded {
 
 TEST(Import, AnInterruptedImportLeavesTheDatabaseAsItWas) {
   Loaded loaded;
-  const std::string before = Fingerprint(loaded.db);
+  const std::string before = testing::Fingerprint(loaded.db);
   using Importer = ImportReport (*)(Database&, const std::string&, const ImportProgress&);
   const std::vector<std::pair<Importer, std::string>> runs = {
       {ImportKeywords, loaded.keywords}, {ImportPages, loaded.pages}, {ImportRanks, loaded.ranks}};
@@ -199,17 +181,17 @@ TEST(Import, AnInterruptedImportLeavesTheDatabaseAsItWas) {
     int calls = 0;
     EXPECT_THROW(importer(db, file, [&](std::int64_t, std::int64_t) { return ++calls < 2; }), ImportInterrupted);
     EXPECT_EQ(calls, 2);
-    EXPECT_EQ(Fingerprint(loaded.db), before);
+    EXPECT_EQ(testing::Fingerprint(loaded.db), before);
   }
   // And a file that breaks off in the middle of a UTF-16 character.
   Database db(loaded.db, Database::Mode::ReadWrite);
   EXPECT_THROW(ImportKeywords(db, loaded.dir.Write("odd", Utf16("a,1\nb,2\n", true) + "x"), nullptr), std::runtime_error);
-  EXPECT_EQ(Fingerprint(loaded.db), before);
+  EXPECT_EQ(testing::Fingerprint(loaded.db), before);
 }
 
 TEST(Import, AProcessKilledDuringAnImportLeavesTheDatabaseAsItWas) {
   Loaded loaded;
-  const std::string before = Fingerprint(loaded.db);
+  const std::string before = testing::Fingerprint(loaded.db);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -225,7 +207,7 @@ TEST(Import, AProcessKilledDuringAnImportLeavesTheDatabaseAsItWas) {
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Fingerprint(loaded.db), before);
+  EXPECT_EQ(testing::Fingerprint(loaded.db), before);
   // The next import goes through as if nothing had happened.
   Database db(loaded.db, Database::Mode::ReadWrite);
   EXPECT_EQ(ImportPages(db, loaded.pages, nullptr).added, 5000);

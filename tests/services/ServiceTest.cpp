@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "Fixtures.h"
+#include "net/FetchPage.h"
 #include "ProgramRules.h"
 #include "research/CategoryResearch.h"
 #include "services/HttpServer.h"
@@ -251,6 +252,7 @@ TEST_F(ServiceTest, OverHttp) {
   std::string reply = Exchange(port, ProgramRequest(target));
   EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u);
   EXPECT_EQ(bodyOf(reply), expected);
+  EXPECT_EQ(FetchPage("http://127.0.0.1:" + std::to_string(port) + target), expected);
 
   // Requests the program never sends still get a complete page, and the server stays up.
   const std::vector<std::string> hostile = {
