@@ -71,8 +71,6 @@ std::string EncodeQueryValue(std::string_view text) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
         c == '_' || c == '.' || c == '~') {
       out += static_cast<char>(c);
-    } else if (c == ' ') {
-      out += '+';
     } else {
       out += '%';
       out += kHex[c >> 4];

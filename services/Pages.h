@@ -44,7 +44,8 @@ std::string WithThousands(std::int64_t value);
 // The address as shown in a result: without "http://" or "https://", '<' and '>' escaped
 // as %3C and %3E so the closing "</em>" is the first one.
 std::string DisplayAddress(std::string_view url);
-// Percent-encodes everything but unreserved characters; space becomes '+'.
+// Percent-encodes everything but unreserved characters (a blank as %20, so that the value
+// reads the same whether or not '+' is taken for a blank).
 std::string EncodeQueryValue(std::string_view text);
 
 }  // namespace quillet::services

@@ -16,12 +16,12 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' ||
 
 }  // namespace
 
-std::string DecodeQueryValue(std::string_view text) {
+std::string DecodeQueryValue(std::string_view text, bool plusIsSpace) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (c == '+') {
+    if (c == '+' && plusIsSpace) {
       out += ' ';
     } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
                HexValue(text[i + 2]) >= 0) {
@@ -35,13 +35,13 @@ std::string DecodeQueryValue(std::string_view text) {
 }
 
 std::map<std::string, std::string> ParseQuery(std::string_view rawQuery,
-                                              const std::vector<std::string_view>& keys) {
+                                              const std::vector<std::string_view>& keys, bool plusIsSpace) {
   std::map<std::string, std::string> result;
   std::string currentKey;
   std::string currentRaw;
   bool haveKey = false;
   auto flush = [&] {
-    if (haveKey) result.emplace(currentKey, DecodeQueryValue(currentRaw));
+    if (haveKey) result.emplace(currentKey, DecodeQueryValue(currentRaw, plusIsSpace));
   };
   size_t start = 0;
   while (start <= rawQuery.size()) {

@@ -9,13 +9,15 @@
 
 namespace quillet::services {
 
-// '+' becomes a space and each valid %XX its byte; a '%' not followed by two hex digits stays.
-std::string DecodeQueryValue(std::string_view text);
+// Each valid %XX becomes its byte and, when plusIsSpace, '+' a space; a '%' not followed by
+// two hex digits stays.
+std::string DecodeQueryValue(std::string_view text, bool plusIsSpace = true);
 
 // Splits raw (still encoded) query text into decoded key/value pairs for the given keys.
 // The first occurrence of a key wins. Pieces before the first known key are ignored.
 std::map<std::string, std::string> ParseQuery(std::string_view rawQuery,
-                                              const std::vector<std::string_view>& keys);
+                                              const std::vector<std::string_view>& keys,
+                                              bool plusIsSpace = true);
 
 // Lower-cases ASCII letters only.
 std::string Lower(std::string_view text);

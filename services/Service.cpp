@@ -97,7 +97,9 @@ Reply Service::Respond(std::string_view path, std::string_view rawQuery) {
 }
 
 Reply Service::Suggest(Database& db, std::string_view rawQuery) {
-  auto params = ParseQuery(rawQuery, {"term", "mkt", "lang"});
+  // The program sends a topic's blanks as %20 and everything else unencoded, so a '+' here
+  // is part of the topic ("c++").
+  auto params = ParseQuery(rawQuery, {"term", "mkt", "lang"}, false);
   auto term = params.find("term");
   if (term == params.end()) return Refuse(400, "The request names no term.");
   std::vector<std::string> words = SplitWords(term->second);

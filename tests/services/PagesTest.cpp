@@ -146,7 +146,7 @@ TEST(PageHelpers, Formatting) {
     EXPECT_EQ(WithThousands(c.value), c.text);
   }
   EXPECT_EQ(DisplayAddress("HTTPS://a.com/<x>"), "a.com/%3Cx%3E");
-  EXPECT_EQ(EncodeQueryValue("b&b deals/100%"), "b%26b+deals%2F100%25");
+  EXPECT_EQ(EncodeQueryValue("b&b deals/100%+"), "b%26b%20deals%2F100%25%2B");
 }
 
 }  // namespace

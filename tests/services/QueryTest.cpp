@@ -18,6 +18,7 @@ TEST(DecodeQueryValue, PlusPercentAndBrokenEscapes) {
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(DecodeQueryValue(c.raw), c.decoded) << c.raw;
+  EXPECT_EQ(DecodeQueryValue("c++%20books", false), "c++ books");
 }
 
 TEST(ParseQuery, RawAmpersandsStayInTheirValue) {

@@ -41,6 +41,8 @@ class ServiceTest : public ::testing::Test {
     writer.PutKeyword("salt & pepper", 300);
     writer.PutKeyword("salt & pepper mills", 200);
     writer.PutKeyword("salt pepper", 250);
+    writer.PutKeyword("c++ books", 40);
+    writer.PutKeyword("caf\xC3\xA9 au lait", 30);
     for (int i = 0; i < 150; ++i) writer.PutKeyword("widget " + std::to_string(i), i);
     // Pages are listed in the order they are stored.
     writer.AddPage("http://www.top.com/a", "Dog training", "dog training made easy", {"http://www.b.com/"});
@@ -81,6 +83,7 @@ TEST_F(ServiceTest, CategoryResearchRoundTrip) {
       {"salt & pepper", {"salt & pepper", "salt & pepper mills"}},
       {"dog trainin", {}},
       {"dogs", {"dogs"}},
+      {"C++", {"c++ books"}},
       {"", {}},
   };
   for (const Case& c : cases) {
@@ -166,7 +169,7 @@ TEST_F(ServiceTest, BadRequestsGetAPageWithoutMarkers) {
       {"/data/details/", ""},
       {"/data/details/", "url="},
       {"/d/searchinventory/suggestion/", "mkt=us&lang=en_US"},
-      {"/d/searchinventory/suggestion/", "term=a+b+c+d+e+f+g+h+i+j+k+l+m+n+o+p+q"},
+      {"/d/searchinventory/suggestion/", "term=a%20b%20c%20d%20e%20f%20g%20h%20i%20j%20k%20l%20m%20n%20o%20p%20q"},
       {"/d/searchinventory/suggestion/", "term=" + std::string(5000, 'x')},
       {"/search", "p=" + std::string(100000, '%')},
   };
@@ -252,7 +255,18 @@ TEST_F(ServiceTest, OverHttp) {
   std::string reply = Exchange(port, ProgramRequest(target));
   EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u);
   EXPECT_EQ(bodyOf(reply), expected);
-  EXPECT_EQ(FetchPage("http://127.0.0.1:" + std::to_string(port) + target), expected);
+  // The program's requests, unencoded bytes and all, arrive as sent.
+  for (std::string sent : {target, std::string("/d/searchinventory/suggestion/?term=CAF\xC3\xA9&mkt=us&lang=en_US"),
+                           std::string("/search?p=%22say+\"hi\"+<b>%22&ei=UTF-8&n=20&b=1"),
+                           std::string("/search?p=link%3Ahttp%3A%2F%2Fwww.top.com"),
+                           std::string("/data/details/?url=www.top.com")}) {
+    SCOPED_TRACE(sent);
+    size_t mark = sent.find('?');
+    std::string direct = service.Respond(sent.substr(0, mark), sent.substr(mark + 1)).body;
+    EXPECT_EQ(FetchPage("http://127.0.0.1:" + std::to_string(port) + sent), direct);
+  }
+  EXPECT_NE(service.Respond("/d/searchinventory/suggestion/", "term=CAF\xC3\xA9").body.find("caf\xC3\xA9 au lait</a>"),
+            std::string::npos);
 
   // Requests the program never sends still get a complete page, and the server stays up.
   const std::vector<std::string> hostile = {
