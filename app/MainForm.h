@@ -1,0 +1,105 @@
+#pragma once
+// The main window: three tabs (Category, Idea Catcher, Affiliate Program), the menus, the
+// status bar, and the state through which running research is stopped and sorted.
+#include <string>
+
+#include "framework/Application.h"
+#include "framework/Controls.h"
+#include "framework/FileDialog.h"
+#include "framework/ListView.h"
+#include "framework/Menu.h"
+#include "framework/Window.h"
+#include "research/RunWindow.h"
+
+namespace quillet {
+
+class TForm1 : public win::Form, public RunWindow {
+ public:
+  enum MenuId {
+    kSettings1 = 1001,
+    kExit1,
+    kContents1,
+    kHomepage1,
+    kAbout1,
+    kSelectAll1,
+    kSelectNone1,
+    kInvertSelection1,
+    kAddtoIdeaCatcher1,
+  };
+
+  explicit TForm1(ServiceHosts hosts);
+
+  // The dialogs shown by Settings... and About..., created after the main window.
+  void SetDialogs(win::Form* startForm, win::Form* infoForm) {
+    startForm_ = startForm;
+    infoForm_ = infoForm;
+  }
+
+  // Module-level state of the main window.
+  bool StopFlag = true;
+  bool Stop2Flag = true;
+  std::string ProgramDir;
+  int SortColumn = 0;
+
+  // Handlers.
+  void FormCreate();
+  void FormCloseQuery(bool& canClose);
+  void StopBtnClick();
+  void Stop2BtnClick();
+  void Settings1Click();
+  void Exit1Click();
+  void Contents1Click();
+  void Homepage1Click();
+  void About1Click();
+  void BitBtn2Click();
+
+  // RunWindow.
+  void SetStatus(const std::string& text) override { StatusBar1.SetSimpleText(text); }
+  void ProcessMessages() override { win::Application::Instance().ProcessMessages(); }
+  bool EscapeHeld() override { return win::Application::EscapeHeld(); }
+
+  // Components.
+  win::ImageList ImageList1;
+  win::Menu MainMenu1;
+  win::Menu PopupMenu1;
+  win::StatusBar StatusBar1;
+  win::TabControl PageControl1;
+  win::TabSheet TabSheet1, TabSheet2, TabSheet3;
+  win::Label leCategoryLabel;
+  win::Edit leCategory;
+  win::GlyphButton BitBtn2, StopBtn;
+  win::ListView ListView1;
+  win::ListView ListView2;
+  win::Button BitBtn3, EffaceBtn, BitBtn5, BitBtn6;
+  win::Label Label1;
+  win::ComboBox cbCategory;
+  win::GlyphButton BitBtn1, Stop2Btn;
+  win::ListView ListView3;
+  win::FileDialog OpenDialog1;
+
+  // True while a category research runs; a Start arriving then is deferred until it returns.
+  bool CategoryRunning() const { return categoryBusy_; }
+
+ protected:
+  void OnMenuCommand(int id) override;
+  void DoClose() override;
+
+ private:
+  void CreateControls();
+  void CreateMenus();
+  // Destroys the window once no command that may still touch it is running.
+  void FinishPendingClose();
+
+  ServiceHosts hosts_;
+  win::Form* startForm_ = nullptr;
+  win::Form* infoForm_ = nullptr;
+  win::BitmapHandle glyphStart_, glyphStop_;
+  bool categoryBusy_ = false;
+  bool startPending_ = false;
+  bool closePending_ = false;
+};
+
+// The decimal separator of the user's locale.
+char LocaleDecimalSeparator();
+
+}  // namespace quillet

@@ -1,0 +1,87 @@
+#include "framework/Application.h"
+
+#include <shellapi.h>
+
+namespace quillet::win {
+namespace {
+
+Application* gInstance = nullptr;
+
+void RealShell(const ShellRequest& r) {
+  ShellExecuteA(r.owner, r.verb.c_str(), r.file.c_str(), r.params.empty() ? nullptr : r.params.c_str(),
+                r.directory.empty() ? nullptr : r.directory.c_str(), r.show);
+}
+
+}  // namespace
+
+Application::Application(HINSTANCE instance) : instance_(instance), shell_(RealShell) {
+  gInstance = this;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = WndProc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconA(instance, "MAINICON");
+  wc.lpszClassName = kWindowClass;
+  RegisterClassExA(&wc);
+  // Hidden, but a real top-level window with a caption: it carries the title that the
+  // single-instance test looks for.
+  handle_ = CreateWindowExA(0, kWindowClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0,
+                            0, nullptr, nullptr, instance, nullptr);
+}
+
+Application::~Application() {
+  if (handle_) DestroyWindow(handle_);
+  if (gInstance == this) gInstance = nullptr;
+}
+
+Application& Application::Instance() { return *gInstance; }
+
+std::string Application::Title() const {
+  char buffer[256] = {};
+  GetWindowTextA(handle_, buffer, sizeof buffer);
+  return buffer;
+}
+
+void Application::SetTitle(const std::string& title) { SetWindowTextA(handle_, title.c_str()); }
+
+void Application::Dispatch(MSG& msg) {
+  HWND active = GetActiveWindow();
+  if (active && IsDialogMessageA(active, &msg)) return;
+  TranslateMessage(&msg);
+  DispatchMessageA(&msg);
+}
+
+void Application::ProcessMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      terminated_ = true;
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    Dispatch(msg);
+  }
+}
+
+void Application::Run() {
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
+  terminated_ = true;
+}
+
+void Application::SetOverrideCursor(HCURSOR cursor) {
+  overrideCursor_ = cursor;
+  SetCursor(cursor ? cursor : LoadCursor(nullptr, IDC_ARROW));
+}
+
+LRESULT CALLBACK Application::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+BusyCursor::BusyCursor() : previous_(Application::Instance().OverrideCursor()) {
+  Application::Instance().SetOverrideCursor(LoadCursor(nullptr, IDC_WAIT));
+}
+
+BusyCursor::~BusyCursor() { Application::Instance().SetOverrideCursor(previous_); }
+
+}  // namespace quillet::win

@@ -1,0 +1,252 @@
+#include "framework/Window.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "framework/Application.h"
+
+namespace quillet::win {
+
+HFONT DefaultFont() {
+  static FontHandle font = MakeFont("MS Sans Serif", 11);
+  return font.get();
+}
+
+FontHandle MakeFont(const char* face, int height, bool bold, bool underline, BYTE charset) {
+  return FontHandle(CreateFontA(-height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, underline, FALSE, charset,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, face));
+}
+
+std::string Control::Text() const {
+  const int length = GetWindowTextLengthA(hwnd_);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  text.resize(static_cast<size_t>(GetWindowTextA(hwnd_, text.data(), length + 1)));
+  return text;
+}
+
+void Control::SetText(const std::string& text) { SetWindowTextA(hwnd_, text.c_str()); }
+
+Control* Control::FromHandle(HWND hwnd) {
+  // Only windows we created carry our property; foreign ones (tooltips, headers) do not.
+  if (!hwnd || !GetPropA(hwnd, "QuilletControl")) return nullptr;
+  return reinterpret_cast<Control*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+}
+
+void Control::CreateChild(HWND parent, const char* className, const std::string& text, DWORD style,
+                          DWORD exStyle, const Bounds& b, HFONT font) {
+  static int nextId = 100;
+  hwnd_ = CreateWindowExA(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top, b.width,
+                          b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)),
+                          Application::Instance().Module(), nullptr);
+  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetPropA(hwnd_, "QuilletControl", reinterpret_cast<HANDLE>(1));
+  if (font) SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+Window::~Window() {
+  if (hwnd_) {
+    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd_);
+  }
+}
+
+void Window::RegisterClassOnce(const char* name, HBRUSH background, UINT style) {
+  WNDCLASSEXA existing{};
+  existing.cbSize = sizeof existing;
+  HINSTANCE module = Application::Instance().Module();
+  if (GetClassInfoExA(module, name, &existing)) return;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.style = style;
+  wc.lpfnWndProc = WndProc;
+  wc.hInstance = module;
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = background;
+  wc.lpszClassName = name;
+  wc.hIcon = LoadIconA(module, "MAINICON");
+  RegisterClassExA(&wc);
+}
+
+void Window::CreateWindowOf(const char* className, const std::string& text, DWORD style, DWORD exStyle, int x,
+                            int y, int width, int height, HWND parent, HMENU menu) {
+  CreateWindowExA(exStyle, className, text.c_str(), style, x, y, width, height, parent, menu,
+                  Application::Instance().Module(), this);
+}
+
+LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd_, msg, wp, lp); }
+
+bool Window::RouteToControl(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  switch (msg) {
+    case WM_COMMAND:
+      if (Control* c = Control::FromHandle(reinterpret_cast<HWND>(lp))) {
+        result = 0;
+        return c->OnCommand(HIWORD(wp));
+      }
+      return false;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lp);
+      if (Control* c = Control::FromHandle(header->hwndFrom)) return c->OnNotify(header, result);
+      return false;
+    }
+    case WM_DRAWITEM: {
+      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+      if (item->CtlType == ODT_MENU) return false;
+      if (Control* c = Control::FromHandle(item->hwndItem)) {
+        result = TRUE;
+        return c->OnDrawItem(item);
+      }
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
+LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  Window* self;
+  if (msg == WM_NCCREATE) {
+    self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  }
+  if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+  LRESULT result = 0;
+  try {
+    result = self->HandleMessage(msg, wp, lp);
+  } catch (...) {
+    // An event handler's failure must not unwind through the system's code.
+    result = DefWindowProcA(hwnd, msg, wp, lp);
+  }
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+  }
+  return result;
+}
+
+void Form::CreateForm(const std::string& caption, int clientWidth, int clientHeight, DWORD style, HMENU menu,
+                      HWND owner) {
+  RegisterClassOnce(kClass, GetSysColorBrush(COLOR_BTNFACE));
+  const DWORD fullStyle = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN | style;
+  const DWORD exStyle = WS_EX_CONTROLPARENT | WS_EX_DLGMODALFRAME;
+  RECT r{0, 0, clientWidth, clientHeight};
+  AdjustWindowRectEx(&r, fullStyle, menu != nullptr, exStyle);
+  const int width = r.right - r.left, height = r.bottom - r.top;
+  RECT work;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  const int x = work.left + (work.right - work.left - width) / 2;
+  const int y = work.top + (work.bottom - work.top - height) / 2;
+  CreateWindowOf(kClass, caption, fullStyle, exStyle, x, y, width, height, owner, menu);
+  SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(DefaultFont()), FALSE);
+  // A menu may wrap or the frame may differ from the estimate: correct the client size.
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  if (client.right != clientWidth || client.bottom != clientHeight) {
+    RECT window;
+    GetWindowRect(hwnd_, &window);
+    SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left + clientWidth - client.right,
+                 window.bottom - window.top + clientHeight - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+  }
+}
+
+void Form::Show() {
+  ShowWindow(hwnd_, SW_SHOW);
+  UpdateWindow(hwnd_);
+}
+
+namespace {
+
+struct Collect {
+  HWND self;
+  std::vector<HWND>* out;
+};
+
+BOOL CALLBACK CollectEnabled(HWND w, LPARAM p) {
+  auto* c = reinterpret_cast<Collect*>(p);
+  if (w != c->self && IsWindowVisible(w) && IsWindowEnabled(w)) c->out->push_back(w);
+  return TRUE;
+}
+
+}  // namespace
+
+int Form::ShowModal() {
+  Application& app = Application::Instance();
+  // Disable every other enabled top-level window of this thread, like a modal dialog does.
+  std::vector<HWND> disabled;
+  Collect collect{hwnd_, &disabled};
+  EnumThreadWindows(GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&collect));
+  for (HWND w : disabled) EnableWindow(w, FALSE);
+  modal_ = true;
+  modalResult_ = 0;
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
+  MSG msg;
+  while (modalResult_ == 0 && IsWindowVisible(hwnd_)) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    app.Dispatch(msg);
+  }
+  if (modalResult_ == 0) modalResult_ = static_cast<int>(ModalResult::Cancel);
+  for (HWND w : disabled)
+    if (IsWindow(w)) EnableWindow(w, TRUE);
+  ShowWindow(hwnd_, SW_HIDE);
+  modal_ = false;
+  return modalResult_;
+}
+
+void Form::Close() {
+  bool canClose = true;
+  if (onCloseQuery) onCloseQuery(canClose);
+  if (canClose) DoClose();
+}
+
+void Form::DoClose() {
+  if (modal_) {
+    if (modalResult_ == 0) modalResult_ = static_cast<int>(ModalResult::Cancel);
+    ShowWindow(hwnd_, SW_HIDE);
+  } else if (Application::Instance().MainWindow() == hwnd_) {
+    DestroyWindow(hwnd_);
+  } else {
+    ShowWindow(hwnd_, SW_HIDE);
+  }
+}
+
+LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  LRESULT result = 0;
+  switch (msg) {
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_COMMAND:
+      if (lp == 0 && HIWORD(wp) == 0) {
+        OnMenuCommand(LOWORD(wp));
+        return 0;
+      }
+      break;
+    case WM_SETCURSOR:
+      if (HCURSOR busy = Application::Instance().OverrideCursor()) {
+        SetCursor(busy);
+        return TRUE;
+      }
+      if (Control* c = Control::FromHandle(reinterpret_cast<HWND>(wp)); c && c->cursor && LOWORD(lp) == HTCLIENT) {
+        SetCursor(c->cursor);
+        return TRUE;
+      }
+      break;
+    case WM_DESTROY:
+      if (Application::Instance().MainWindow() == hwnd_) PostQuitMessage(0);
+      break;
+    default:
+      break;
+  }
+  if (RouteToControl(msg, wp, lp, result)) return result;
+  return Window::HandleMessage(msg, wp, lp);
+}
+
+}  // namespace quillet::win

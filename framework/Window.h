@@ -1,0 +1,116 @@
+#pragma once
+// Windows and controls. A Window owns its HWND; a Control is a child window whose object
+// pointer sits in GWLP_USERDATA, so that the form can hand WM_COMMAND, WM_NOTIFY and
+// WM_DRAWITEM back to it. Events are std::function members. No exception leaves a window
+// procedure.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "framework/Handle.h"
+
+namespace quillet::win {
+
+struct Bounds {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+
+// The program's standard UI font: "MS Sans Serif", 11 pixels.
+HFONT DefaultFont();
+FontHandle MakeFont(const char* face, int height, bool bold = false, bool underline = false,
+                    BYTE charset = DEFAULT_CHARSET);
+
+class Control {
+ public:
+  Control() = default;
+  virtual ~Control() = default;
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  HWND Handle() const { return hwnd_; }
+  std::string Text() const;
+  void SetText(const std::string& text);
+  bool Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
+  void SetEnabled(bool enabled) { EnableWindow(hwnd_, enabled); }
+  void SetFocus() { ::SetFocus(hwnd_); }
+  int Id() const { return GetDlgCtrlID(hwnd_); }
+
+  // Shown over the control when set (the form answers WM_SETCURSOR with it).
+  HCURSOR cursor = nullptr;
+
+  // Called by the owning form; return true when handled.
+  virtual bool OnCommand(int /*code*/) { return false; }
+  virtual bool OnNotify(NMHDR* /*header*/, LRESULT& /*result*/) { return false; }
+  virtual bool OnDrawItem(DRAWITEMSTRUCT* /*item*/) { return false; }
+
+  // The control whose handle this is, or null for foreign windows.
+  static Control* FromHandle(HWND hwnd);
+
+ protected:
+  // Creates the child window and attaches this object to it.
+  void CreateChild(HWND parent, const char* className, const std::string& text, DWORD style, DWORD exStyle,
+                   const Bounds& b, HFONT font = DefaultFont());
+  HWND hwnd_ = nullptr;
+};
+
+// A window of a class of ours: WM_NCCREATE takes `this` from lpCreateParams, stores it in
+// GWLP_USERDATA and forwards every message to HandleMessage.
+class Window {
+ public:
+  Window() = default;
+  virtual ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+  HWND Handle() const { return hwnd_; }
+
+  // Registers (once) a window class of ours with this procedure.
+  static void RegisterClassOnce(const char* name, HBRUSH background, UINT style = CS_DBLCLKS);
+
+ protected:
+  void CreateWindowOf(const char* className, const std::string& text, DWORD style, DWORD exStyle, int x, int y,
+                      int width, int height, HWND parent, HMENU menu = nullptr);
+  virtual LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+  // Hands WM_COMMAND, WM_NOTIFY and WM_DRAWITEM of child controls to their objects.
+  static bool RouteToControl(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+  HWND hwnd_ = nullptr;
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
+};
+
+enum class ModalResult { None = 0, Ok = 1, Cancel = 2, Abort = 3 };
+
+// A top-level form: fixed single border, button-face background, standard font, centred.
+class Form : public Window {
+ public:
+  static constexpr const char* kClass = "QuilletForm";
+
+  // Menu commands and the close question. canClose starts true.
+  std::function<void(bool& canClose)> onCloseQuery;
+
+  void Show();
+  void Hide() { ShowWindow(hwnd_, SW_HIDE); }
+  // Shows the form modally: the other windows of the thread are disabled until the form is
+  // closed or ModalResult becomes non-zero. Returns that result.
+  int ShowModal();
+  void SetModalResult(int result) { modalResult_ = result; }
+  int GetModalResult() const { return modalResult_; }
+  // Runs the close question; hides the form (modal) or destroys it (modeless) when allowed.
+  void Close();
+
+ protected:
+  // style adds title-bar buttons: WS_SYSMENU | WS_MINIMIZEBOX etc.
+  void CreateForm(const std::string& caption, int clientWidth, int clientHeight, DWORD style, HMENU menu = nullptr,
+                  HWND owner = nullptr);
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  // Called for WM_COMMAND of menu items (lParam 0).
+  virtual void OnMenuCommand(int /*id*/) {}
+  // Destroys (main window) or hides (dialog) after the close question allowed it.
+  virtual void DoClose();
+
+  bool modal_ = false;
+  int modalResult_ = 0;
+};
+
+}  // namespace quillet::win
