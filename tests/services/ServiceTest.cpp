@@ -200,6 +200,34 @@ TEST_F(ServiceTest, OddButValidQueriesAreAnswered) {
   EXPECT_EQ(ReadLinkCount(service.Respond("/search", "p=%22dog+training%22").body), "3");
 }
 
+TEST_F(ServiceTest, RandomQueriesAlwaysGetAWholePage) {
+  Service service(DbPath());
+  const std::vector<std::string> pieces = {"p=", "term=", "url=", "n=", "b=", "&", "=", "%", "%2", "%22", "%3A", "+",
+                                           "link:", "http://", "www.", "\"", "<", ">", ";", "*", "-", "(", ")",
+                                           std::string(1, '\0'), "\xFF", "\xC3\xA9", "dog", "training", "9", " "};
+  std::uint64_t state = 12345;
+  int answered = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string query;
+    int length = static_cast<int>((state = state * 6364136223846793005ULL + 1442695040888963407ULL) >> 60);
+    for (int k = 0; k < length; ++k) {
+      state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+      query += pieces[(state >> 33) % pieces.size()];
+    }
+    const std::pair<const char*, const char*> endpoints[] = {
+        {"/d/searchinventory/suggestion/", "term="}, {"/search", "p="}, {"/data/details/", "url="}};
+    for (const auto& [path, key] : endpoints) {
+      Reply reply = service.Respond(path, (i % 4 ? key : "") + query);
+      ASSERT_TRUE(reply.status == 200 || reply.status == 400) << reply.status << " " << path << "?" << query;
+      ASSERT_EQ(reply.body.rfind("<!DOCTYPE html>", 0), 0u);
+      ASSERT_EQ(reply.body.substr(reply.body.size() - 8), "</html>\n");
+      answered += reply.status == 200;
+    }
+  }
+  // Enough of them get past the refusals to reach the database.
+  EXPECT_GT(answered, 4000);
+}
+
 TEST(ServiceOpen, MissingOrForeignFilesAreRefused) {
   ScratchDir dir;
   EXPECT_THROW(Service(dir.File("missing.db")), DbError);
