@@ -162,6 +162,7 @@ void TOvalButton::SetEnabled(bool enabled) {
 }
 
 void TOvalButton::SetBevelWidth(TBevelWidth value) {
+  if (value > 10) value = 10;
   if (value == bevelWidth_) return;
   bevelWidth_ = value;
   Repaint();

@@ -38,8 +38,8 @@ using TShiftState = unsigned;
 inline constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16,
                              ssMiddle = 32, ssDouble = 64;
 
-using TBevelWidth = unsigned char;  // 0 (no bevel) or 1..10
-using TNumGlyphs = unsigned char;   // 0..4
+using TBevelWidth = unsigned char;  // 0 (no bevel) or 1..10; larger values are cut to 10
+using TNumGlyphs = unsigned char;   // 0..4; larger values are cut to 4
 
 // The caption's font: the attributes of a GDI font plus its text colour.
 struct TFont {

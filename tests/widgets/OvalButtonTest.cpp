@@ -415,6 +415,31 @@ TEST_F(OvalButtonTest, AcceleratorIsUnderlinedAndAmpersandHidden) {
   EXPECT_EQ(accel.black - accel.run, plain.black);
 }
 
+TEST_F(OvalButtonTest, PressAndReleaseRedrawTheFaceAtOnce) {
+  const win::BitmapHandle strip = MakeStrip(3);
+  b.SetGlyph(strip.get());
+  b.SetNumGlyphs(3);
+  PumpUntil([] { return false; }, 100);  // let the first paint happen
+  win::WindowDc dc(b.Handle());
+  ASSERT_EQ(GetPixel(dc.get(), 32, 15), RGB(255, 0, 0));
+  Mouse(b, WM_MOUSEMOVE, 32, 15);
+  Mouse(b, WM_LBUTTONDOWN, 32, 15, MK_LBUTTON);
+  EXPECT_EQ(GetPixel(dc.get(), 31, 1), kDark);
+  EXPECT_EQ(GetPixel(dc.get(), 31, 28), kLight);
+  EXPECT_EQ(GetPixel(dc.get(), 33, 16), RGB(0, 0, 255));
+  Mouse(b, WM_LBUTTONUP, 32, 15);
+  EXPECT_EQ(GetPixel(dc.get(), 31, 1), kLight);
+  EXPECT_EQ(GetPixel(dc.get(), 31, 28), kDark);
+  EXPECT_EQ(GetPixel(dc.get(), 32, 15), RGB(255, 0, 0));
+}
+
+TEST_F(OvalButtonTest, RangesOfBevelWidthAndGlyphCount) {
+  b.SetBevelWidth(200);
+  EXPECT_EQ(b.BevelWidth(), 10);
+  b.SetNumGlyphs(9);
+  EXPECT_EQ(b.NumGlyphs(), 4);
+}
+
 TEST_F(OvalButtonTest, PressOutsideTheOvalDoesNothing) {
   Mouse(b, WM_MOUSEMOVE, 2, 2);
   Mouse(b, WM_LBUTTONDOWN, 2, 2, MK_LBUTTON);
