@@ -233,9 +233,9 @@ UrlParts SplitUrl(const std::string& url) {
 
   const std::size_t hostEnd = rest.find_first_of("/?");
   std::string host = rest.substr(0, hostEnd);
-  if (hostEnd == std::string::npos) parts.target = "/";
-  else if (rest[hostEnd] == '/') parts.target = rest.substr(hostEnd);
-  else parts.target = "/" + rest.substr(hostEnd);
+  parts.target.assign(1, '/');
+  if (hostEnd != std::string::npos)
+    parts.target.append(rest, rest[hostEnd] == '/' ? hostEnd + 1 : hostEnd);
 
   if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
     const std::string_view portText = std::string_view(host).substr(colon + 1);
