@@ -1,0 +1,42 @@
+#pragma once
+// The Idea Catcher's entries and the idea list file layout: which ticked result rows are
+// added, and the exact bytes a saved list consists of. Reading goes through the platform's
+// INI profile functions (framework/IniFile.h); this side only has to write what they read
+// back unchanged.
+#include <string>
+#include <vector>
+
+namespace quillet {
+
+struct IdeaEntry {
+  std::string category;
+  std::string profitability;
+  bool operator==(const IdeaEntry&) const = default;
+};
+
+// Column of the category result list that holds the Profitability text (after Demand and
+// Supply).
+inline constexpr int kProfitabilityColumn = 3;
+
+// The entries to append for the ticked result rows, given in display order as caption then
+// sub-items. A row with an empty caption is skipped, and so is one whose caption equals an
+// existing category or that of an entry added earlier in the same call. A row that a run
+// has not filled up to the Profitability yet gives an empty Profitability.
+std::vector<IdeaEntry> IdeasToAdd(const std::vector<std::vector<std::string>>& tickedRows,
+                                  const std::vector<std::string>& existingCategories);
+
+// "item" followed by the position in decimal.
+std::string IdeaSectionName(std::size_t position);
+
+// The text written after "key=" so that the platform's reading gives back `value`. The
+// reading drops blanks around a value and one pair of matching quotes, so a value that
+// starts or ends with a blank, a control character or a no-break space, or that is wrapped
+// in a matching pair of quotes, is written inside double quotes. A line break cannot be
+// stored in a line-based file: each CR, LF or NUL is written as a blank.
+std::string IniValueText(const std::string& value);
+
+// The whole file: sections item0 .. item(n-1), each with "cat" and "profit", CR LF line
+// ends, nothing else (an empty list gives an empty file).
+std::string IdeaListText(const std::vector<IdeaEntry>& entries);
+
+}  // namespace quillet
