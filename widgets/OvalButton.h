@@ -116,6 +116,7 @@ class TOvalButton {
   bool MousePressed() const { return mousePressed_; }
   bool MouseInside() const { return mouseInside_; }
 
+  // Events run inside the window procedure; they must not destroy this button.
   TNotifyEvent OnClick, OnDblClick, OnMouseEnter, OnMouseExit;
   TMouseEvent OnMouseDown, OnMouseUp;
   TMouseMoveEvent OnMouseMove;

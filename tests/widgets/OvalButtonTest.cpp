@@ -433,6 +433,16 @@ TEST_F(OvalButtonTest, PressAndReleaseRedrawTheFaceAtOnce) {
   EXPECT_EQ(GetPixel(dc.get(), 32, 15), RGB(255, 0, 0));
 }
 
+TEST_F(OvalButtonTest, TransparentButtonRepaintsInsteadOfDrawingOnPress) {
+  b.SetTransparent(true);
+  Mouse(b, WM_MOUSEMOVE, 32, 15);
+  for (UINT msg : {WM_LBUTTONDOWN, WM_LBUTTONUP}) {
+    ValidateRect(b.Handle(), nullptr);
+    Mouse(b, msg, 32, 15, msg == WM_LBUTTONDOWN ? MK_LBUTTON : 0);
+    EXPECT_NE(GetUpdateRect(b.Handle(), nullptr, FALSE), 0) << msg;
+  }
+}
+
 TEST_F(OvalButtonTest, RangesOfBevelWidthAndGlyphCount) {
   b.SetBevelWidth(200);
   EXPECT_EQ(b.BevelWidth(), 10);
