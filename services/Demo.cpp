@@ -193,8 +193,8 @@ class Random {
 // Picks an index with probability proportional to its weight (cumulative weights given).
 size_t Pick(Random& random, const std::vector<double>& cumulative) {
   double target = random.Unit() * cumulative.back();
-  return static_cast<size_t>(std::upper_bound(cumulative.begin(), cumulative.end(), target) - cumulative.begin()) %
-         cumulative.size();
+  size_t index = static_cast<size_t>(std::upper_bound(cumulative.begin(), cumulative.end(), target) - cumulative.begin());
+  return std::min(index, cumulative.size() - 1);
 }
 
 std::vector<double> Cumulative(const std::vector<double>& weights) {
