@@ -35,7 +35,7 @@ int32_t ReadSpinValue(std::string_view text, const SpinRange& range) {
 
 std::string WriteSpinValue(int32_t v, const SpinRange& range) { return std::to_string(range.Bound(v)); }
 
-int32_t StepSpinValue(int32_t value, int32_t delta, const SpinRange& range) {
+int32_t StepSpinValue(int32_t value, int64_t delta, const SpinRange& range) {
   const int64_t sum = static_cast<int64_t>(value) + delta;
   const int64_t held = std::clamp<int64_t>(sum, std::numeric_limits<int32_t>::min(),
                                            std::numeric_limits<int32_t>::max());

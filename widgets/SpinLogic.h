@@ -24,7 +24,7 @@ int32_t ReadSpinValue(std::string_view text, const SpinRange& range);
 std::string WriteSpinValue(int32_t v, const SpinRange& range);
 
 // value + delta, held at the 32-bit limits instead of wrapping, then bounded.
-int32_t StepSpinValue(int32_t value, int32_t delta, const SpinRange& range);
+int32_t StepSpinValue(int32_t value, int64_t delta, const SpinRange& range);
 
 // Whether a typed character is accepted. decimalSeparator is the user's locale's.
 bool SpinCharAllowed(unsigned char ch, char decimalSeparator, bool editorEnabled);

@@ -69,7 +69,8 @@ TEST(SpinLogic, WritingBoundsThenFormats) {
 
 TEST(SpinLogic, SteppingBoundsAndNeverWraps) {
   struct Case {
-    int32_t value, delta;
+    int32_t value;
+    int64_t delta;
     SpinRange range;
     int32_t out;
   } cases[] = {
@@ -78,6 +79,7 @@ TEST(SpinLogic, SteppingBoundsAndNeverWraps) {
       {45, -1, kResults, 30},  // an out-of-range text steps from its bounded value
       {0, 1, kResults, 2},     {INT32_MAX, 1, kFree, INT32_MAX},
       {INT32_MIN, -1, kFree, INT32_MIN}, {INT32_MIN, INT32_MIN, kFree, INT32_MIN},
+      {INT32_MIN, -static_cast<int64_t>(INT32_MIN), kFree, 0},  // down by the most negative increment
       {10, -3, kFree, 7},
   };
   for (const Case& c : cases) EXPECT_EQ(StepSpinValue(c.value, c.delta, c.range), c.out) << c.value << "+" << c.delta;
