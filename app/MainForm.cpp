@@ -68,7 +68,6 @@ void TForm1::CreateControls() {
   HCURSOR hand = LoadCursor(nullptr, IDC_HAND);
 
   StatusBar1.Create(hwnd_);
-  SendMessageA(StatusBar1.Handle(), SB_SETMINHEIGHT, 19 - 2 * GetSystemMetrics(SM_CYBORDER), 0);
   RECT client;
   GetClientRect(hwnd_, &client);
   SetWindowPos(StatusBar1.Handle(), nullptr, 0, client.bottom - 19, client.right, 19, SWP_NOZORDER);
@@ -189,36 +188,31 @@ void TForm1::About1Click() {
 }
 
 void TForm1::BitBtn2Click() {
-  if (categoryBusy_) {
-    // A run is under way further up the stack: stop it and start afresh once it has returned,
-    // so that it can never go on writing into the new run's list.
-    StopBtnClick();
-    Stop2BtnClick();
-    startPending_ = true;
-    return;
-  }
-  categoryBusy_ = true;
-  do {
-    StopBtnClick();
-    Stop2BtnClick();
-    ProcessMessages();
-    startPending_ = false;
-    StopFlag = false;
-    {
-      win::BusyCursor busy;
-      try {
-        CategoryResearch research(*this, ListView1, [](const std::string& url) { return FetchPage(url); }, hosts_,
-                                  StopFlag, LocaleDecimalSeparator());
-        research.ResearchCategory(leCategory.Text());
-      } catch (...) {
-        // A failed run still ends with "Done!".
-      }
-    }
-    SetStatus("Done!");
-    ProcessMessages();
-  } while (startPending_ && !closePending_);
-  startPending_ = false;
-  categoryBusy_ = false;
+  categoryRuns_.Start(
+      [this] {
+        StopBtnClick();
+        Stop2BtnClick();
+      },
+      [this] {
+        StopBtnClick();
+        Stop2BtnClick();
+        ProcessMessages();
+        categoryRuns_.ForgetPending();
+        if (closePending_) return;
+        StopFlag = false;
+        {
+          win::BusyCursor busy;
+          try {
+            CategoryResearch research(*this, ListView1, [](const std::string& url) { return FetchPage(url); },
+                                      hosts_, StopFlag, LocaleDecimalSeparator());
+            research.ResearchCategory(leCategory.Text());
+          } catch (...) {
+            // A failed run still ends with "Done!".
+          }
+        }
+        SetStatus("Done!");
+        ProcessMessages();
+      });
   FinishPendingClose();
 }
 
@@ -240,7 +234,7 @@ void TForm1::DoClose() {
 
 void TForm1::FinishPendingClose() {
   if (!closePending_) return;
-  if (categoryBusy_) {
+  if (categoryRuns_.Busy()) {
     // The running command still holds references to the controls: hide now, destroy later.
     ShowWindow(hwnd_, SW_HIDE);
     return;

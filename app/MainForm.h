@@ -9,6 +9,7 @@
 #include "framework/ListView.h"
 #include "framework/Menu.h"
 #include "framework/Window.h"
+#include "research/RunSequencer.h"
 #include "research/RunWindow.h"
 
 namespace quillet {
@@ -78,7 +79,7 @@ class TForm1 : public win::Form, public RunWindow {
   win::FileDialog OpenDialog1;
 
   // True while a category research runs; a Start arriving then is deferred until it returns.
-  bool CategoryRunning() const { return categoryBusy_; }
+  bool CategoryRunning() const { return categoryRuns_.Busy(); }
 
  protected:
   void OnMenuCommand(int id) override;
@@ -94,8 +95,7 @@ class TForm1 : public win::Form, public RunWindow {
   win::Form* startForm_ = nullptr;
   win::Form* infoForm_ = nullptr;
   win::BitmapHandle glyphStart_, glyphStop_;
-  bool categoryBusy_ = false;
-  bool startPending_ = false;
+  RunSequencer categoryRuns_;
   bool closePending_ = false;
 };
 

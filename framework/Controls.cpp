@@ -101,7 +101,8 @@ void ComboBox::ClearList() {
 void ComboBox::Select(int index) { SendMessageA(hwnd_, CB_SETCURSEL, index, 0); }
 
 void StatusBar::Create(HWND parent) {
-  CreateChild(parent, STATUSCLASSNAMEA, "", 0, 0, {0, 0, 0, 0});
+  // Placed by the form, not by itself, so that it keeps the window's 19 pixel strip.
+  CreateChild(parent, STATUSCLASSNAMEA, "", CCS_NORESIZE | CCS_NOPARENTALIGN, 0, {0, 0, 0, 0});
   SendMessageA(hwnd_, SB_SIMPLE, TRUE, 0);
 }
 
@@ -112,11 +113,16 @@ void StatusBar::SetSimpleText(const std::string& text) {
 }
 
 std::string StatusBar::SimpleText() const {
-  const LRESULT length = LOWORD(SendMessageA(hwnd_, SB_GETTEXTLENGTHA, SB_SIMPLEID, 0));
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  SendMessageA(hwnd_, SB_GETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<size_t>(length));
-  return text;
+  // Windows answers the simple text for SB_SIMPLEID; Wine only for part 0 in simple mode.
+  for (WPARAM part : {WPARAM{SB_SIMPLEID}, WPARAM{0}}) {
+    const LRESULT length = LOWORD(SendMessageA(hwnd_, SB_GETTEXTLENGTHA, part, 0));
+    if (length == 0) continue;
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    SendMessageA(hwnd_, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(length));
+    return text;
+  }
+  return {};
 }
 
 void TabControl::Create(HWND parent, const Bounds& b, HIMAGELIST images) {
