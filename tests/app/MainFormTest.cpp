@@ -156,7 +156,9 @@ TEST_F(MainFormTest, TabsAndTheirControls) {
   EXPECT_FALSE(IsWindowEnabled(f.EffaceBtn.Handle()));
   // No default push button anywhere: Enter presses nothing.
   for (const auto& c : controls) {
-    if (ClassOf(c.hwnd) == "Button") EXPECT_NE(GetWindowLongA(c.hwnd, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON) << c.text;
+    if (ClassOf(c.hwnd) == "Button") {
+      EXPECT_NE(GetWindowLongA(c.hwnd, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON) << c.text;
+    }
   }
 }
 
