@@ -69,11 +69,11 @@ bool Driver::Launch(const std::string& exe, const std::vector<std::string>& envi
 }
 
 Driver::~Driver() {
-  if (process_.hProcess) {
+  if (process_.hThread) {  // launched by us: do not leave it behind
     if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process_.hProcess, 1);
-    CloseHandle(process_.hProcess);
     CloseHandle(process_.hThread);
   }
+  if (process_.hProcess) CloseHandle(process_.hProcess);
 }
 
 bool Driver::WaitForMainWindow(int timeoutMs) {
@@ -88,6 +88,21 @@ bool Driver::WaitForMainWindow(int timeoutMs) {
       }
     }
     if (WaitForSingleObject(process_.hProcess, 50) == WAIT_OBJECT_0) return false;
+  }
+  return false;
+}
+
+bool Driver::Attach(int timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < static_cast<DWORD>(timeoutMs)) {
+    const std::vector<HWND> windows = QuilletMainWindows();
+    if (!windows.empty()) {
+      main_ = windows.front();
+      GetWindowThreadProcessId(main_, &process_.dwProcessId);
+      process_.hProcess = OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_.dwProcessId);
+      return process_.hProcess != nullptr;
+    }
+    Sleep(100);
   }
   return false;
 }

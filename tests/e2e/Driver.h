@@ -18,6 +18,8 @@ class Driver {
   Driver(const Driver&) = delete;
   Driver& operator=(const Driver&) = delete;
 
+  // Attaches to an already running copy (any process): waits for its main window.
+  bool Attach(int timeoutMs = 20000);
   // Waits for the main window of the launched process.
   bool WaitForMainWindow(int timeoutMs = 20000);
   HWND MainWindow() const { return main_; }
