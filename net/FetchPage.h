@@ -1,7 +1,9 @@
 #pragma once
 // The single way the program reaches the network: one HTTP/1.1 GET over a fresh TCP
-// connection. Never fails and never throws: whatever body bytes arrived (possibly none) are
-// returned, for any status code; redirects are not followed.
+// connection, closed before returning. Never fails and never throws: whatever body bytes
+// arrived (possibly none) are returned, for any status code; redirects are not followed.
+// Blocks the caller until the body is complete, the server closes, or a bound of
+// FetchLimits is hit; nothing survives from one call to the next.
 #include <cstdint>
 #include <string>
 
