@@ -5,6 +5,7 @@
 
 #include "app/Config.h"
 #include "app/MainForm.h"
+#include "app/StartForm.h"
 #include "app/Startup.h"
 #include "framework/Application.h"
 
@@ -15,6 +16,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   app.SetTitle(quillet::kApplicationTitle);
   if (quillet::AlreadyRunning(app)) return 0;
   quillet::TForm1 form1(quillet::ServiceHostsFromEnvironment());
+  quillet::TStartForm startForm;
+  form1.SetDialogs(&startForm, nullptr);
   form1.Show();
   app.Run();
   return 0;

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "app/Config.h"
+#include "app/StartForm.h"
 #include "app/resource.h"
 #include "net/FetchPage.h"
 #include "research/CategoryResearch.h"

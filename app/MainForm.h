@@ -14,6 +14,8 @@
 
 namespace quillet {
 
+class TStartForm;
+
 class TForm1 : public win::Form, public RunWindow {
  public:
   enum MenuId {
@@ -31,7 +33,7 @@ class TForm1 : public win::Form, public RunWindow {
   explicit TForm1(ServiceHosts hosts);
 
   // The dialogs shown by Settings... and About..., created after the main window.
-  void SetDialogs(win::Form* startForm, win::Form* infoForm) {
+  void SetDialogs(TStartForm* startForm, win::Form* infoForm) {
     startForm_ = startForm;
     infoForm_ = infoForm;
   }
@@ -92,7 +94,7 @@ class TForm1 : public win::Form, public RunWindow {
   void FinishPendingClose();
 
   ServiceHosts hosts_;
-  win::Form* startForm_ = nullptr;
+  TStartForm* startForm_ = nullptr;
   win::Form* infoForm_ = nullptr;
   win::BitmapHandle glyphStart_, glyphStop_;
   RunSequencer categoryRuns_;
