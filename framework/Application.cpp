@@ -78,6 +78,41 @@ LRESULT CALLBACK Application::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
   return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
+int Application::ShowMessageBox(const std::string& text, const std::string& caption, UINT flags) {
+  HWND active = GetActiveWindow();
+  int answer;
+  {
+    TaskWindowsDisabled modal;
+    answer = MessageBoxA(handle_, text.c_str(), caption.c_str(), flags);
+  }
+  if (active && IsWindow(active)) SetActiveWindow(active);
+  return answer;
+}
+
+namespace {
+
+BOOL CALLBACK CollectEnabledWindow(HWND w, LPARAM p) {
+  try {
+    if (IsWindowVisible(w) && IsWindowEnabled(w)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
+    return TRUE;
+  } catch (...) {
+    return FALSE;  // out of memory: the windows collected so far are disabled
+  }
+}
+
+}  // namespace
+
+TaskWindowsDisabled::TaskWindowsDisabled() {
+  disabled_.reserve(16);
+  EnumThreadWindows(GetCurrentThreadId(), &CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled_));
+  for (HWND w : disabled_) EnableWindow(w, FALSE);
+}
+
+TaskWindowsDisabled::~TaskWindowsDisabled() {
+  for (HWND w : disabled_)
+    if (IsWindow(w)) EnableWindow(w, TRUE);
+}
+
 BusyCursor::BusyCursor() : previous_(Application::Instance().OverrideCursor()) {
   Application::Instance().SetOverrideCursor(LoadCursor(nullptr, IDC_WAIT));
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quillet::win {
 
@@ -61,6 +62,11 @@ class Application {
   // Whether Esc is held down, as of the last input message handled.
   static bool EscapeHeld() { return (GetKeyState(VK_ESCAPE) & 0x8000) != 0; }
 
+  // A message box owned by the application window and modal to all its windows: every
+  // enabled visible top-level window of this thread is disabled while it shows, and the
+  // window that was active gets the activation back. Returns MessageBoxA's answer.
+  int ShowMessageBox(const std::string& text, const std::string& caption, UINT flags);
+
   void Shell(const ShellRequest& request) const { shell_(request); }
   void SetShell(ShellFunction shell) { shell_ = std::move(shell); }
 
@@ -73,6 +79,18 @@ class Application {
   HCURSOR overrideCursor_ = nullptr;
   bool terminated_ = false;
   ShellFunction shell_;
+};
+
+// Disables every enabled visible top-level window of this thread for its lifetime.
+class TaskWindowsDisabled {
+ public:
+  TaskWindowsDisabled();
+  ~TaskWindowsDisabled();
+  TaskWindowsDisabled(const TaskWindowsDisabled&) = delete;
+  TaskWindowsDisabled& operator=(const TaskWindowsDisabled&) = delete;
+
+ private:
+  std::vector<HWND> disabled_;
 };
 
 // Shows the hourglass for the lifetime of the object and then puts back what was shown.

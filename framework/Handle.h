@@ -49,6 +49,10 @@ struct IconTraits {
   static HICON Invalid() { return nullptr; }
   static void Close(HICON h) { DestroyIcon(h); }
 };
+struct FileTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
 struct MenuTraits {
   static HMENU Invalid() { return nullptr; }
   static void Close(HMENU h) { DestroyMenu(h); }
@@ -63,6 +67,7 @@ using RegionHandle = Handle<HRGN, GdiObjTraits<HRGN>>;
 using MemoryDcHandle = Handle<HDC, DcTraits>;
 using IconHandle = Handle<HICON, IconTraits>;
 using MenuHandle = Handle<HMENU, MenuTraits>;
+using FileHandle = Handle<HANDLE, FileTraits>;
 
 // Selects an object into a DC and selects the previous one back on destruction.
 class SelectGuard {

@@ -19,6 +19,12 @@ std::vector<IdeaEntry> IdeasToAdd(const std::vector<std::vector<std::string>>& t
 
 std::string IdeaSectionName(std::size_t position) { return "item" + std::to_string(position); }
 
+bool IsSavedLayout(const std::vector<std::string>& sectionNames) {
+  for (std::size_t k = 0; k < sectionNames.size(); ++k)
+    if (sectionNames[k] != IdeaSectionName(k)) return false;
+  return true;
+}
+
 namespace {
 
 // Characters the platform's reading may drop from either end of a value.

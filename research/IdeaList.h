@@ -28,6 +28,10 @@ std::vector<IdeaEntry> IdeasToAdd(const std::vector<std::vector<std::string>>& t
 // "item" followed by the position in decimal.
 std::string IdeaSectionName(std::size_t position);
 
+// Whether the section names are exactly item0, item1, ... in this order, the layout that
+// IdeaListText writes.
+bool IsSavedLayout(const std::vector<std::string>& sectionNames);
+
 // The text written after "key=" so that the platform's reading gives back `value`. The
 // reading drops blanks around a value and one pair of matching quotes, so a value that
 // starts or ends with a blank, a control character or a no-break space, or that is wrapped

@@ -42,6 +42,24 @@ TEST(IdeaSectionName, IsDecimalWithoutLeadingZeros) {
   EXPECT_EQ(IdeaSectionName(99999), "item99999");
 }
 
+TEST(IsSavedLayout, AcceptsOnlyItem0ToItemNInOrder) {
+  const struct {
+    std::vector<std::string> names;
+    bool saved;
+  } cases[] = {
+      {{}, true},
+      {{"item0"}, true},
+      {{"item0", "item1", "item2"}, true},
+      {{"item1"}, false},
+      {{"item0", "item2"}, false},
+      {{"item1", "item0"}, false},
+      {{"ITEM0"}, false},
+      {{"item00"}, false},
+      {{"item0", "notes"}, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSavedLayout(c.names), c.saved) << ::testing::PrintToString(c.names);
+}
+
 TEST(IniValueText, QuotesOnlyWhatReadingWouldChange) {
   const struct {
     std::string value, written;
