@@ -55,6 +55,15 @@ class TForm1 : public win::Form, public RunWindow {
   void Homepage1Click();
   void About1Click();
   void BitBtn2Click();
+  void ListView1ColumnClick(int column);
+  void ListView2ColumnClick(int column);
+  void ListView3ColumnClick(int column);
+  int ListView1Compare(const win::ListView::RowTexts& a, const win::ListView::RowTexts& b) const;
+  int ListView2Compare(const win::ListView::RowTexts& a, const win::ListView::RowTexts& b) const;
+  int ListView3Compare(const win::ListView::RowTexts& a, const win::ListView::RowTexts& b) const;
+  void SelectAll1Click();
+  void SelectNone1Click();
+  void InvertSelection1Click();
 
   // RunWindow.
   void SetStatus(const std::string& text) override { StatusBar1.SetSimpleText(text); }
@@ -92,6 +101,9 @@ class TForm1 : public win::Form, public RunWindow {
   void CreateMenus();
   // Destroys the window once no command that may still touch it is running.
   void FinishPendingClose();
+  void WireSorting();
+  // The locale's decimal separator, read when a sort starts (the compare runs per pair).
+  char decimalSeparator_ = '.';
 
   ServiceHosts hosts_;
   TStartForm* startForm_ = nullptr;
