@@ -1,0 +1,228 @@
+#include "widgets/URLLabel.h"
+
+#include <windowsx.h>
+
+#include <map>
+
+#include "framework/Application.h"
+
+namespace quillet::widgets {
+namespace {
+
+constexpr char kDefaultCaption[] = "http://www.orvane.example/";
+
+std::map<int, HCURSOR>& CursorTable() {
+  static std::map<int, HCURSOR> table;
+  return table;
+}
+
+COLORREF ToColorRef(ScreenColor c) {
+  return ColorToRGB(c, [](int index) { return static_cast<ScreenColor>(GetSysColor(index)); });
+}
+
+bool RegisterURLLabelClass(HINSTANCE instance, WNDPROC proc) {
+  WNDCLASSEXA existing{};
+  existing.cbSize = sizeof existing;
+  if (GetClassInfoExA(instance, kURLLabelClass, &existing)) return true;
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.lpszClassName = kURLLabelClass;
+  return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+constexpr UINT kTextFormat = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX;
+
+}  // namespace
+
+HCURSOR ScreenCursor(int index) {
+  const auto it = CursorTable().find(index);
+  return it == CursorTable().end() ? nullptr : it->second;
+}
+
+void SetScreenCursor(int index, HCURSOR cursor) { CursorTable()[index] = cursor; }
+
+TURLLabel::TURLLabel() : caption_(kDefaultCaption), font_(DefaultFont()) {
+  font_.log.lfUnderline = TRUE;
+  hfont_.reset(CreateFontIndirectA(&font_.log));
+  SetScreenCursor(crURLCursor, LoadCursorA(GetModuleHandleA(nullptr), kURLCursorResource));
+}
+
+TURLLabel::~TURLLabel() {
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+bool TURLLabel::Create(HWND parent, int left, int top, int width, int height) {
+  if (hwnd_) return false;
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  if (!RegisterURLLabelClass(instance, &TURLLabel::WndProc)) return false;
+  const DWORD style = WS_CHILD | WS_VISIBLE | (enabled_ ? 0 : WS_DISABLED);
+  if (!CreateWindowExA(0, kURLLabelClass, caption_.c_str(), style, left, top, width, height, parent, nullptr,
+                       instance, this))
+    return false;
+  FitToCaption();
+  return true;
+}
+
+void TURLLabel::SetCaption(const std::string& caption) {
+  caption_ = caption;
+  if (hwnd_) SetWindowTextA(hwnd_, caption_.c_str());  // keeps the window text readable
+  FitToCaption();
+  Repaint();
+}
+
+void TURLLabel::SetAutoSize(bool value) {
+  autoSize_ = value;
+  FitToCaption();
+}
+
+void TURLLabel::SetTransparent(bool value) {
+  transparent_ = value;
+  Repaint();
+}
+
+void TURLLabel::SetEnabled(bool value) {
+  enabled_ = value;
+  if (hwnd_) EnableWindow(hwnd_, value);
+  Repaint();
+}
+
+void TURLLabel::SetFontColor(ScreenColor color) {
+  font_.color = color;
+  Repaint();
+}
+
+void TURLLabel::Click() {
+  if (OnClick) OnClick(*this);
+  win::Application::Instance().Shell(
+      {GetDesktopWindow(), "open", LinkTarget(caption_, urlType_), "", "", SW_SHOWNORMAL});
+}
+
+void TURLLabel::MouseEnter() { SetFontColor(clBlue); }
+
+// Black, not the colour from before the hover: the look of a visited link.
+void TURLLabel::MouseLeave() { SetFontColor(clBlack); }
+
+void TURLLabel::FitToCaption() {
+  if (!hwnd_ || !autoSize_) return;
+  win::WindowDc dc(hwnd_);
+  win::SelectGuard font(dc.get(), hfont_.get());
+  RECT r{0, 0, 0, 0};
+  DrawTextA(dc.get(), caption_.c_str(), static_cast<int>(caption_.size()), &r, kTextFormat | DT_CALCRECT);
+  if (caption_.empty()) {
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc.get(), &tm);
+    r.bottom = tm.tmHeight;
+  }
+  SetWindowPos(hwnd_, nullptr, 0, 0, r.right, r.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TURLLabel::Repaint() {
+  if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void TURLLabel::Paint(HDC dc) {
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  HWND parent = GetParent(hwnd_);
+  if (transparent_ && parent) {
+    // The parent paints itself in its own coordinates; shift it so that our area lands here.
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, 0, 0, client.right, client.bottom);
+    POINT at{0, 0};
+    MapWindowPoints(hwnd_, parent, &at, 1);
+    OffsetViewportOrgEx(dc, -at.x, -at.y, nullptr);
+    SendMessageA(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageA(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    RestoreDC(dc, saved);
+  } else {
+    auto brush = reinterpret_cast<HBRUSH>(
+        parent ? SendMessageA(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd_))
+               : 0);
+    FillRect(dc, &client, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
+  }
+  win::SelectGuard font(dc, hfont_.get());
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, ToColorRef(enabled_ ? font_.color : clGrayText));
+  DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &client, kTextFormat);
+}
+
+LRESULT CALLBACK TURLLabel::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* self = reinterpret_cast<TURLLabel*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (msg == WM_NCCREATE) {
+    self = static_cast<TURLLabel*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_ = hwnd;
+  }
+  if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = nullptr;
+    return DefWindowProcA(hwnd, msg, wp, lp);
+  }
+  // No exception may cross into the window system.
+  try {
+    return self->HandleMessage(msg, wp, lp);
+  } catch (...) {
+    return DefWindowProcA(hwnd, msg, wp, lp);
+  }
+}
+
+LRESULT TURLLabel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      win::PaintGuard paint(hwnd_);
+      Paint(paint.dc());
+      return 0;
+    }
+    case WM_PRINTCLIENT:
+      Paint(reinterpret_cast<HDC>(wp));
+      return 0;
+    case WM_SETCURSOR:
+      if (LOWORD(lp) == HTCLIENT) {
+        if (HCURSOR c = ScreenCursor(cursor_)) {
+          ::SetCursor(c);
+          return TRUE;
+        }
+      }
+      break;
+    case WM_LBUTTONDOWN:
+      clickPending_ = true;
+      SetCapture(hwnd_);
+      return 0;
+    case WM_LBUTTONUP: {
+      const bool pending = clickPending_;
+      clickPending_ = false;
+      if (GetCapture() == hwnd_) ReleaseCapture();
+      RECT client;
+      GetClientRect(hwnd_, &client);
+      const POINT at{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+      if (pending && PtInRect(&client, at)) Click();
+      return 0;
+    }
+    case WM_CAPTURECHANGED:
+      clickPending_ = false;
+      return 0;
+    case WM_MOUSEMOVE:
+      if (!tracking_) {
+        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd_, 0};
+        TrackMouseEvent(&track);
+        tracking_ = true;
+        MouseEnter();
+      }
+      return 0;
+    case WM_MOUSELEAVE:
+      tracking_ = false;
+      MouseLeave();
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd_, msg, wp, lp);
+}
+
+}  // namespace quillet::widgets
