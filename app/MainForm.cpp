@@ -39,6 +39,7 @@ TForm1::TForm1(ServiceHosts hosts) : hosts_(std::move(hosts)) {
   MainMenu1.ReleaseToWindow();
   app.SetMainWindow(hwnd_);
   CreateControls();
+  WireIdeaCatcher();
   WireSorting();
   onCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
   FormCreate();
@@ -225,6 +226,7 @@ void TForm1::OnMenuCommand(int id) {
     case kContents1: Contents1Click(); break;
     case kHomepage1: Homepage1Click(); break;
     case kAbout1: About1Click(); break;
+    case kAddtoIdeaCatcher1: AddtoIdeaCatcher1Click(); break;
     case kSelectAll1: SelectAll1Click(); break;
     case kSelectNone1: SelectNone1Click(); break;
     case kInvertSelection1: InvertSelection1Click(); break;

@@ -55,6 +55,18 @@ class TForm1 : public win::Form, public RunWindow {
   void Homepage1Click();
   void About1Click();
   void BitBtn2Click();
+  void AddtoIdeaCatcher1Click();
+  void BitBtn3Click();
+  void EffaceBtnClick();
+  void ListView2Change();
+  void BitBtn5Click();
+  void BitBtn6Click();
+  // Replaces the Idea Catcher's entries with those of an idea list file; never fails.
+  void LoadIdeaList(const std::string& fileName);
+  // Asks for a file name with a save dialog like OpenDialog1 and writes the entries to it.
+  void SaveIdeaList();
+  // Writes the entries, in display order, to fileName; false (old file untouched) on failure.
+  bool WriteIdeaList(const std::string& fileName) const;
   void ListView1ColumnClick(int column);
   void ListView2ColumnClick(int column);
   void ListView3ColumnClick(int column);
@@ -99,6 +111,7 @@ class TForm1 : public win::Form, public RunWindow {
  private:
   void CreateControls();
   void CreateMenus();
+  void WireIdeaCatcher();
   // Destroys the window once no command that may still touch it is running.
   void FinishPendingClose();
   void WireSorting();
