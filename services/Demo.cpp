@@ -352,11 +352,20 @@ DemoSummary BuildDemo(const std::string& path, const DemoOptions& options,
     for (const DemoHost& host : hosts) pageWeights.push_back(std::sqrt(host.weight));
     std::vector<double> pageSums = Cumulative(pageWeights);
 
-    // Results are listed in the order pages are stored, so the pages of popular hosts go first.
-    std::vector<size_t> pageHosts(static_cast<size_t>(std::max(0, options.pages)));
-    for (size_t& h : pageHosts) h = Pick(random, pageSums);
-    std::stable_sort(pageHosts.begin(), pageHosts.end(),
-                     [&](size_t a, size_t b) { return hosts[a].weight > hosts[b].weight; });
+    // Results are listed in the order pages are stored: first one page of every host, popular
+    // hosts first, then a second page of every host that has one, and so on.
+    std::vector<std::pair<int, size_t>> pageOrder;  // (page number on its host, host)
+    std::vector<int> pagesSoFar(hosts.size(), 0);
+    for (int p = 0; p < options.pages; ++p) {
+      size_t h = Pick(random, pageSums);
+      pageOrder.push_back({pagesSoFar[h]++, h});
+    }
+    std::stable_sort(pageOrder.begin(), pageOrder.end(), [&](const auto& a, const auto& b) {
+      if (a.first != b.first) return a.first < b.first;
+      return hosts[a.second].weight > hosts[b.second].weight;
+    });
+    std::vector<size_t> pageHosts;
+    for (const auto& entry : pageOrder) pageHosts.push_back(entry.second);
 
     std::vector<std::string> links;
     std::map<size_t, int> pagesOnHost;

@@ -7,6 +7,10 @@ namespace {
 
 constexpr size_t kMaxTermLength = 200;
 constexpr size_t kSnippetLength = 160;
+// Like a real engine, a result list shows at most two pages of one site.
+constexpr int kResultsPerHost = 2;
+// How far down the matches a result list looks for pages of sites not yet shown.
+constexpr int kMaxCandidates = 10000;
 
 bool IsTokenChar(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80;
@@ -178,11 +182,31 @@ std::int64_t CountMatches(Database& db, const std::string& expression) {
 std::vector<ResultItem> FindPages(Database& db, const std::string& expression, std::int64_t offset, int limit) {
   std::vector<ResultItem> items;
   if (expression.empty() || limit <= 0) return items;
-  Statement query = db.Prepare(
-      "SELECT p.url, p.title, substr(t.body, 1, ?4) FROM page_text t JOIN pages p ON p.id = t.rowid "
-      "WHERE page_text MATCH ?1 ORDER BY t.rowid LIMIT ?2 OFFSET ?3");
-  query.Bind(1, expression).Bind(2, limit).Bind(3, offset).Bind(4, static_cast<std::int64_t>(kSnippetLength));
-  while (query.Step()) items.push_back({query.Text(0), query.Text(1), query.Text(2)});
+  // Walks the matches in stored order and stops as soon as it has enough, so a common word
+  // costs no more than a rare one.
+  Statement matches = db.Prepare(
+      "SELECT t.rowid, p.host_id FROM page_text t JOIN pages p ON p.id = t.rowid "
+      "WHERE page_text MATCH ?1 ORDER BY t.rowid");
+  matches.Bind(1, expression);
+  std::unordered_map<std::int64_t, int> perHost;
+  std::vector<std::int64_t> chosen;
+  std::int64_t skipped = 0;
+  for (int scanned = 0; static_cast<int>(chosen.size()) < limit && scanned < kMaxCandidates && matches.Step();
+       ++scanned) {
+    if (++perHost[matches.Int(1)] > kResultsPerHost) continue;
+    if (skipped < offset) {
+      ++skipped;
+      continue;
+    }
+    chosen.push_back(matches.Int(0));
+  }
+  Statement page = db.Prepare(
+      "SELECT p.url, p.title, substr(t.body, 1, ?2) FROM pages p JOIN page_text t ON t.rowid = p.id WHERE p.id = ?1");
+  for (std::int64_t id : chosen) {
+    page.Bind(1, id).Bind(2, static_cast<std::int64_t>(kSnippetLength));
+    if (page.Step()) items.push_back({page.Text(0), page.Text(1), page.Text(2)});
+    page.Reset();
+  }
   return items;
 }
 

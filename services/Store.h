@@ -53,8 +53,8 @@ std::string MatchExpression(std::string_view text, bool quoted);
 std::vector<Suggestion> FindSuggestions(Database& db, const std::vector<std::string>& words, int limit);
 std::int64_t CountMatches(Database& db, const std::string& expression);
 // Matching pages in the order they were stored (importers and the demo store the best
-// first: ranking every match of a common word on each request would cost far too much),
-// skipping offset of them.
+// first: ranking every match of a common word on each request would cost far too much), at
+// most two per host, skipping offset of them.
 std::vector<ResultItem> FindPages(Database& db, const std::string& expression, std::int64_t offset, int limit);
 // Pages on other hosts that link to the host (normalised here).
 std::int64_t CountLinks(Database& db, std::string_view host);

@@ -1,7 +1,6 @@
 #pragma once
-// How the program reads the affiliate-search pages: the result items of a results page, the
-// link count and the traffic rank, written out from its reading rules so the service's pages
-// can be checked against them.
+// The program's affiliate search reading single pages: the result items of a results page,
+// the link count and the traffic rank, as its list would show them.
 #include <string>
 #include <vector>
 

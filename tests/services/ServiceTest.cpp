@@ -10,6 +10,7 @@
 #include "Fixtures.h"
 #include "net/FetchPage.h"
 #include "ProgramRules.h"
+#include "research/AffiliateSearch.h"
 #include "research/CategoryResearch.h"
 #include "services/HttpServer.h"
 #include "services/Pages.h"
@@ -49,6 +50,8 @@ class ServiceTest : public ::testing::Test {
     writer.AddPage("http://shop.b.com/x", "Collars", "dog training collars for sale", {"http://top.com/", "http://b.com/"});
     writer.AddPage("https://c.org/p?q=1", "Puppies", "puppy dog training", {"http://www.top.com/z"});
     writer.AddPage("http://top.com/b", "Cats", "cat toys", {"http://c.org/"});
+    for (int i = 1; i <= 3; ++i) writer.AddPage("http://x.com/" + std::to_string(i), "Rods", "fly rods", {});
+    writer.AddPage("http://y.com/", "Rods", "fly rods", {});
     writer.PutRank("top.com", 4271);
     writer.PutRank("b.com", 2147483647);
     transaction.Commit();
@@ -105,6 +108,39 @@ TEST_F(ServiceTest, CategoryResearchRoundTrip) {
   }
 }
 
+TEST_F(ServiceTest, AffiliateSearchRoundTrip) {
+  Service service(DbPath());
+  struct Case {
+    std::string category;
+    std::int32_t n, s;
+    std::vector<std::vector<std::string>> rows;  // Website URL, Rank #, affiliates, traffic rank
+  };
+  const std::vector<Case> cases = {
+      {"Dog Training", 20, 0,
+       {{"www.top.com", "1", "2", "4271"}, {"shop.b.com", "2", "0", "2147483647"}, {"c.org", "3", "1", "999999999"}}},
+      {"dog training", 1, 1, {{"shop.b.com", "2", "0", "2147483647"}}},
+      {"cat toys", 20, 0, {{"top.com", "1", "2", "4271"}}},
+      {"dog training", 20, 3, {}},
+      {"no such phrase", 20, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.category + " " + std::to_string(c.s));
+    QuietWindow window;
+    FakeList list;
+    bool stop2Flag = false;
+    std::vector<std::string> urls;
+    AffiliateSearch search(window, list, ServiceFetcher(service, &urls), testing::LocalHosts(), stop2Flag);
+    search.SearchAffiliatePrograms(c.category, c.n, c.s);
+    ASSERT_EQ(list.rows.size(), c.rows.size());
+    for (size_t i = 0; i < c.rows.size(); ++i) {
+      std::vector<std::string> shown = {list.rows[i].caption};
+      shown.insert(shown.end(), list.rows[i].subItems.begin(), list.rows[i].subItems.end());
+      EXPECT_EQ(shown, c.rows[i]);
+    }
+    EXPECT_EQ(urls.size(), 1 + 2 * c.rows.size());
+  }
+}
+
 TEST_F(ServiceTest, SuggestionsAreCappedAndMostSearchedFirst) {
   Service service(DbPath());
   Reply reply = service.Respond("/d/searchinventory/suggestion", "term=WIDGET&mkt=us&lang=en_US");
@@ -134,6 +170,9 @@ TEST_F(ServiceTest, ResultListLinkCountsAndRanks) {
       {"p=%22dog+training%22&ei=UTF-8&n=20&b=4", {}},
       {"p=%22Cat+Toys%22&ei=UTF-8&n=2&b=1", {"top.com"}},
       {"p=%22toys+cat%22&ei=UTF-8&n=2&b=1", {}},
+      // At most two pages of one site.
+      {"p=%22fly+rods%22&ei=UTF-8&n=20&b=1", {"x.com", "x.com", "y.com"}},
+      {"p=%22fly+rods%22&ei=UTF-8&n=20&b=3", {"y.com"}},
   };
   for (const Case& c : lists) EXPECT_EQ(ReadResultHosts(service.Respond("/search", c.query).body), c.hosts) << c.query;
 
