@@ -10,7 +10,7 @@ namespace quillet::services::testing {
 std::vector<std::string> ReadResultHosts(const std::string& page);
 // The Estimated # of affiliates column for a link-count page.
 std::string ReadLinkCount(const std::string& page);
-// The Alexa traffic rank column for a details page.
+// The traffic rank column for a details page.
 std::string ReadTrafficRank(const std::string& page);
 
 }  // namespace quillet::services::testing
