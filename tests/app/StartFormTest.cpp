@@ -244,14 +244,32 @@ TEST_F(StartFormTest, OkHasTheFocusAtEveryOpeningAndEscDoesNothing) {
   EXPECT_EQ(focusAtOpen, std::vector<HWND>(2, form.BitBtn1.Handle()));
 }
 
+// Stores "results" from another process, the system's registry tool.
+bool StoreResultsElsewhere(int value) {
+  std::string command = "reg.exe add HKCU\\" + std::string(kKey) + " /v results /t REG_DWORD /f /d " +
+                        std::to_string(value);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+    return false;
+  WaitForSingleObject(pi.hProcess, 30000);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code == 0;
+}
+
 TEST_F(StartFormTest, RegistryIsReadOnlyOncePerStart) {
   StoreDword("results", 12);
   TStartForm form;
-  StoreDword("results", 25);  // another program changes it while the dialog lives
+  ASSERT_TRUE(StoreResultsElsewhere(25));
+  ASSERT_EQ(Stored("results"), 25);
   EXPECT_NE(ShowModalWith(form, [&] { ClickOk(form); }), kAbort);
   EXPECT_EQ(form.MaxResultsSpinEdit.Value(), 12);
   EXPECT_EQ(Stored("results"), 12);  // the close writes the field's value over it
-  StoreDword("results", 25);
+  ASSERT_TRUE(StoreResultsElsewhere(25));
   TStartForm nextStart;
   EXPECT_EQ(nextStart.MaxResultsSpinEdit.Value(), 25);
 }
