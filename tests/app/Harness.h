@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/Application.h"
 
@@ -37,6 +38,26 @@ inline RECT RectInParent(HWND hwnd) {
   GetWindowRect(hwnd, &r);
   MapWindowPoints(HWND_DESKTOP, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
   return r;
+}
+
+// What a list view itself shows, row by row, the first `columns` columns.
+inline std::vector<std::vector<std::string>> ShownRows(HWND list, int columns) {
+  std::vector<std::vector<std::string>> rows;
+  const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int r = 0; r < count; ++r) {
+    std::vector<std::string> row;
+    for (int c = 0; c < columns; ++c) {
+      char text[1024] = {};
+      LVITEMA item{};
+      item.iSubItem = c;
+      item.pszText = text;
+      item.cchTextMax = sizeof text;
+      SendMessageA(list, LVM_GETITEMTEXTA, r, reinterpret_cast<LPARAM>(&item));
+      row.push_back(text);
+    }
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 // Pumps messages until pred() holds or the time runs out.

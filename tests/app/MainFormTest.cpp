@@ -305,23 +305,7 @@ TEST_F(MainFormTest, AlreadyRunning) {
   DestroyWindow(other);
 }
 
-std::vector<std::vector<std::string>> Rows(win::ListView& list) {
-  std::vector<std::vector<std::string>> rows;
-  for (int i = 0; i < list.Count(); ++i) {
-    std::vector<std::string> row;
-    for (int column = 0; column < 4; ++column) {
-      char text[256] = {};
-      LVITEMA item{};
-      item.iSubItem = column;
-      item.pszText = text;
-      item.cchTextMax = sizeof text;
-      SendMessageA(list.Handle(), LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
-      row.push_back(text);
-    }
-    rows.push_back(row);
-  }
-  return rows;
-}
+std::vector<std::vector<std::string>> Rows(win::ListView& list) { return test::ShownRows(list.Handle(), 4); }
 
 TEST_F(MainFormTest, StartFillsTheListRowByRow) {
   test::LoopbackServer server(test::CategoryAnswer);

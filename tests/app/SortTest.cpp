@@ -41,24 +41,7 @@ void Fill(win::ListView& list, const Table& rows) {
   }
 }
 
-// What the control itself shows, column by column.
-Table Shown(win::ListView& list, int columns) {
-  Table out;
-  for (int r = 0; r < list.Count(); ++r) {
-    std::vector<std::string> row;
-    for (int c = 0; c < columns; ++c) {
-      char text[256] = {};
-      LVITEMA item{};
-      item.iSubItem = c;
-      item.pszText = text;
-      item.cchTextMax = sizeof text;
-      SendMessageA(list.Handle(), LVM_GETITEMTEXTA, r, reinterpret_cast<LPARAM>(&item));
-      row.push_back(text);
-    }
-    out.push_back(row);
-  }
-  return out;
-}
+Table Shown(win::ListView& list, int columns) { return test::ShownRows(list.Handle(), columns); }
 
 // Where a user's click on a column header lands: the header reports the click, the list
 // view turns it into LVN_COLUMNCLICK for its parent.
