@@ -36,7 +36,9 @@ bool IsSavedLayout(const std::vector<std::string>& sectionNames);
 // reading drops blanks around a value and one pair of matching quotes, so a value that
 // starts or ends with a blank, a control character or a no-break space, or that is wrapped
 // in a matching pair of quotes, is written inside double quotes. A line break cannot be
-// stored in a line-based file: each CR, LF or NUL is written as a blank.
+// stored in a line-based file: each CR, LF or NUL is written as a blank. Read back through the
+// 2,048-byte value buffer, a value that needed quotes comes back whole up to 2,046
+// characters; at 2,047 the platform's reading loses its last character.
 std::string IniValueText(const std::string& value);
 
 // The whole file: sections item0 .. item(n-1), each with "cat" and "profit", CR LF line

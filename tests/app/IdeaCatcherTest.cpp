@@ -660,18 +660,21 @@ TEST_F(IdeaCatcherTest, SaveButtonStopsAsksForANameAndWrites) {
   Fill(form->ListView2, {{"saved", "4"}});
   form->StopFlag = form->Stop2Flag = false;
   bool stopped = false;
-  std::string folder;
+  std::string folder, filter;
   {
     DialogScript script({[&](HWND dialog) {
       stopped = form->StopFlag && form->Stop2Flag;
       folder = FolderOf(dialog);
+      filter = WindowText(GetDlgItem(dialog, cmb1));
       Press(dialog, IDCANCEL);
     }});
     Click(form->BitBtn5);
   }
   EXPECT_TRUE(stopped);
   EXPECT_TRUE(SameFolder(folder, form->ProgramDir)) << folder;
+  EXPECT_EQ(filter, "Quillet files (*.qlc)");
   EXPECT_TRUE(dir.Files().empty()) << "cancel writes nothing";
+  EXPECT_EQ(Ideas(), (Entries{{"saved", "4"}}));
 
   {
     DialogScript script({[&](HWND dialog) {
