@@ -39,6 +39,7 @@ TForm1::TForm1(ServiceHosts hosts) : hosts_(std::move(hosts)) {
   MainMenu1.ReleaseToWindow();
   app.SetMainWindow(hwnd_);
   CreateControls();
+  WireAffiliateProgram();
   WireIdeaCatcher();
   WireSorting();
   onCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
@@ -241,7 +242,7 @@ void TForm1::DoClose() {
 
 void TForm1::FinishPendingClose() {
   if (!closePending_) return;
-  if (categoryRuns_.Busy()) {
+  if (categoryRuns_.Busy() || searchRuns_.Busy()) {
     // The running command still holds references to the controls: hide now, destroy later.
     ShowWindow(hwnd_, SW_HIDE);
     return;

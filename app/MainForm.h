@@ -55,6 +55,10 @@ class TForm1 : public win::Form, public RunWindow {
   void Homepage1Click();
   void About1Click();
   void BitBtn2Click();
+  void TabSheet3Enter();
+  void FillCategoryBox();
+  void BitBtn1Click();
+  void ListView3DblClick();
   void AddtoIdeaCatcher1Click();
   void BitBtn3Click();
   void EffaceBtnClick();
@@ -103,6 +107,8 @@ class TForm1 : public win::Form, public RunWindow {
 
   // True while a category research runs; a Start arriving then is deferred until it returns.
   bool CategoryRunning() const { return categoryRuns_.Busy(); }
+  // Likewise for an affiliate program search.
+  bool SearchRunning() const { return searchRuns_.Busy(); }
 
  protected:
   void OnMenuCommand(int id) override;
@@ -111,6 +117,7 @@ class TForm1 : public win::Form, public RunWindow {
  private:
   void CreateControls();
   void CreateMenus();
+  void WireAffiliateProgram();
   void WireIdeaCatcher();
   // Destroys the window once no command that may still touch it is running.
   void FinishPendingClose();
@@ -123,6 +130,9 @@ class TForm1 : public win::Form, public RunWindow {
   win::Form* infoForm_ = nullptr;
   win::BitmapHandle glyphStart_, glyphStop_;
   RunSequencer categoryRuns_;
+  RunSequencer searchRuns_;
+  // Counts Search presses, so that a run can tell that a newer one has been asked for.
+  unsigned searchRequests_ = 0;
   bool closePending_ = false;
 };
 
