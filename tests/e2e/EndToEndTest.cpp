@@ -2,6 +2,7 @@
 // services on loopback.
 #include <gtest/gtest.h>
 
+#include "app/MainForm.h"
 #include "tests/e2e/Driver.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedServices.h"
@@ -23,6 +24,92 @@ TEST(EndToEnd, CategoryResearchFillsTheResultList) {
   EXPECT_EQ(quillet.Rows(list, 4),
             (Rows{{"dog training", "1000", "50000", "20"}, {"dog collars", "150", "2000", "11.25"}, {"puppy", "7", "?", "49"}}));
   EXPECT_EQ(quillet.CloseAndWait(), 0u);
+}
+
+// Pumps nothing of its own: the program runs in its own process. Polls pred until it holds.
+template <typename Pred>
+bool WaitFor(Pred pred, int timeoutMs = 20000) {
+  const DWORD start = GetTickCount();
+  while (!pred()) {
+    if (GetTickCount() - start > static_cast<DWORD>(timeoutMs)) return false;
+    ::Sleep(20);
+  }
+  return true;
+}
+
+// A click with the left button at a point of a window's client area, as posted input.
+void ClickAt(HWND hwnd, int x, int y) {
+  PostMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+  PostMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+// Clicks the tab at index of a tab control in another process.
+bool ClickTab(const Driver& program, HWND tabs, int index) {
+  void* remote = VirtualAllocEx(program.Process(), nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+  if (!remote) return false;
+  RECT r{};
+  const bool ok = SendMessageA(tabs, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote)) &&
+                  ReadProcessMemory(program.Process(), remote, &r, sizeof r, nullptr);
+  VirtualFreeEx(program.Process(), remote, 0, MEM_RELEASE);
+  if (ok) ClickAt(tabs, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  return ok;
+}
+
+std::string WindowTextOf(HWND hwnd) {
+  char text[256] = {};
+  SendMessageA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));  // marshalled across
+  return text;
+}
+
+// From a research to the affiliate programs of a collected category, with the search
+// settings taken from the registry at start.
+TEST(EndToEnd, AffiliateSearchForACollectedCategory) {
+  const char* setupKey = "Software\\Orvane\\Quillet1\\Setup";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, setupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+  const DWORD skip = 1, results = 5;
+  RegSetValueExA(key, "skip", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&skip), sizeof skip);
+  RegSetValueExA(key, "results", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&results), sizeof results);
+  RegCloseKey(key);
+
+  LoopbackServer server(AffiliateAnswer);
+  Driver quillet;
+  ASSERT_TRUE(quillet.Launch(QUILLET_EXE, {"QUILLET_SERVICE_HOST=127.0.0.1:" + std::to_string(server.Port())}));
+  ASSERT_TRUE(quillet.WaitForMainWindow());
+  quillet.SetText(quillet.Find("Edit"), "dog");
+  quillet.Click(quillet.Find("Button", "Start"));
+  ASSERT_TRUE(quillet.WaitForStatus("Done!"));
+
+  // Tick two results and add them to the Idea Catcher through the popup menu's command.
+  HWND research = quillet.Find("SysListView32", "", 0);
+  HWND ideas = quillet.Find("SysListView32", "", 1);
+  quillet.SetChecked(research, 0, true);
+  quillet.SetChecked(research, 2, true);
+  PostMessageA(quillet.MainWindow(), WM_COMMAND, TForm1::kAddtoIdeaCatcher1, 0);
+  ASSERT_TRUE(WaitFor([&] { return quillet.RowCount(ideas) == 2; }));
+
+  // The third tab, then into its category box: the box is filled from the Idea Catcher.
+  ASSERT_TRUE(ClickTab(quillet, quillet.Find(WC_TABCONTROLA), 2));
+  HWND combo = quillet.Find("ComboBox");
+  HWND comboEdit = FindWindowExA(combo, nullptr, "Edit", nullptr);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(combo); }));
+  ClickAt(comboEdit, 5, 5);
+  ASSERT_TRUE(quillet.WaitForStatus("Ok!"));
+  EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 2);
+  EXPECT_EQ(WindowTextOf(combo), "dog training");
+
+  quillet.Click(quillet.Find("Button", "Search"));
+  ASSERT_TRUE(quillet.WaitForStatus("Done!"));
+  EXPECT_EQ(quillet.Rows(quillet.Find("SysListView32", "", 2), 4),
+            (Rows{{"www.dogtraining.com", "2", "1234", "427"},
+                  {"clicker.example.org", "3", "56", "9"},
+                  {"", "4", "0", "999999999"}}));
+  bool searched = false;
+  for (const std::string& request : server.Requests())
+    searched = searched || RequestTarget(request) == "/search?p=%22dog+training%22&ei=UTF-8&n=5&b=2";
+  EXPECT_TRUE(searched);
+  EXPECT_EQ(quillet.CloseAndWait(), 0u);
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Orvane");
 }
 
 TEST(EndToEnd, ASecondCopyEndsAtOnceWithoutAWindow) {
