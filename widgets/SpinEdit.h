@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 #include "framework/Controls.h"
 #include "framework/Handle.h"
@@ -79,7 +78,9 @@ class TTimerSpeedButton {
   bool timerRunning_ = false;
 };
 
-// The pair of buttons. Owns its glyphs; the up button is the focused one at first.
+// The pair of buttons. Owns its glyphs, loaded from the module's "SpinUp" and "SpinDown"
+// bitmaps (drawn without a glyph when the module has none); the up button is the focused
+// one at first.
 class TSpinButton : public win::Window {
  public:
   static constexpr const char* kClass = "QuilletSpinButton";
@@ -121,6 +122,10 @@ class TSpinButton : public win::Window {
   win::BitmapHandle upGlyph_, downGlyph_;
 };
 
+// Bounds: MinValue = MaxValue means none. Value reads the text (text that is no decimal
+// integer reads as MinValue, unbounded) and writes it bounded. Typing is filtered to
+// digits, signs, the locale's decimal separator and control characters. With EditorEnabled
+// false only the buttons and the arrow keys change the text; with ReadOnly they beep instead.
 class TSpinEdit : public win::Edit {
  public:
   TSpinEdit() = default;
