@@ -136,7 +136,7 @@ void AffiliateSearch::ReadSearchResults(const std::string& rawPage, std::int32_t
 }
 
 std::string AffiliateSearch::EstimateAffiliates(const std::string& site) {
-  std::string result = "0";
+  std::string result;  // stays empty after an unexpected error
   try {
     window_.SetStatus(site);
     window_.ProcessMessages();
@@ -144,22 +144,20 @@ std::string AffiliateSearch::EstimateAffiliates(const std::string& site) {
         ReplaceAll(ReplaceAll(ReplaceAll("link:http://" + site, " ", "%20"), ":", "%3A"), "/", "%2F");
     const std::string page = LowerAscii(fetch_(hosts_.search + "/search?p=" + query));
     window_.ProcessMessages();
-    const std::size_t at = Pos("of about", page);
-    if (at == 0) {
-      result = "0";
-    } else {
+    std::string_view count;
+    if (const std::size_t at = Pos("of about", page); at != 0) {
       const std::string_view window = Copy(page, at, kLinkCountWindow);
       const std::size_t gt = Pos(">", window);
       const std::size_t close = Pos("</", window);
-      result = std::string(
-          Copy(window, gt + 1, static_cast<std::int64_t>(close) - static_cast<std::int64_t>(gt) - 1));
+      count = Copy(window, gt + 1, static_cast<std::int64_t>(close) - static_cast<std::int64_t>(gt) - 1);
     }
-    if (result.empty()) result = "0";
+    if (count.empty()) count = "0";
     window_.ProcessMessages();
+    result = StripSeparators(count);
   } catch (...) {
     result.clear();
   }
-  return StripSeparators(result);
+  return result;
 }
 
 std::string AffiliateSearch::LookupTrafficRank(const std::string& site) {
