@@ -192,9 +192,16 @@ TEST_F(AffiliateTest, StopEndsTheRunAfterTheRowInProgress) {
     return test::AffiliateAnswer(target);
   });
   TForm1& f = Make(server);
+  HCURSOR duringRun = nullptr;
+  f.Stop2Btn.onClick = [&] {
+    if (f.SearchRunning()) duringRun = TestApp().OverrideCursor();
+    f.Stop2BtnClick();
+  };
   Search("dog training");
   EXPECT_EQ(ListRows(), Rows(kDogTrainingRows.begin(), kDogTrainingRows.begin() + 2));
   EXPECT_EQ(f.StatusBar1.SimpleText(), "Done!");
+  EXPECT_EQ(duringRun, LoadCursor(nullptr, IDC_WAIT));
+  EXPECT_EQ(TestApp().OverrideCursor(), nullptr);
 }
 
 TEST_F(AffiliateTest, AStopWhileSearchStartsEndsItWithNoFurtherEffect) {
@@ -237,15 +244,25 @@ TEST_F(AffiliateTest, SearchDuringARunLeavesOnlyTheNewRows) {
 }
 
 TEST_F(AffiliateTest, ClosingDuringARunDestroysTheWindowAfterIt) {
-  test::LoopbackServer server([&](const std::string& target) {
-    if (target == "/search?p=link%3Ahttp%3A%2F%2Fwww.dogtraining.com") PostMessageA(self->Handle(), WM_CLOSE, 0, 0);
-    return test::AffiliateAnswer(target);
-  });
-  TForm1& f = Make(server);
-  HWND hwnd = f.Handle();
-  Search("dog training");
-  EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_EQ(server.Requests().size(), 3u);  // the first row is completed, no second one
+  const struct {
+    const char* closeAt;
+    size_t requests;
+  } cases[] = {
+      {"/search?p=link%3Ahttp%3A%2F%2Fwww.dogtraining.com", 3},  // the first row is completed, no second
+      {"/search?p=%22dog+training%22&ei=UTF-8&n=20&b=1", 1},     // no row at all
+  };
+  for (const auto& c : cases) {
+    test::LoopbackServer server([&](const std::string& target) {
+      if (target == c.closeAt) PostMessageA(self->Handle(), WM_CLOSE, 0, 0);
+      return test::AffiliateAnswer(target);
+    });
+    TForm1& f = Make(server);
+    HWND hwnd = f.Handle();
+    Search("dog training");
+    EXPECT_FALSE(IsWindow(hwnd)) << c.closeAt;
+    EXPECT_EQ(server.Requests().size(), c.requests) << c.closeAt;
+    TearDown();
+  }
 }
 
 TEST_F(AffiliateTest, AboutStopsOnlyTheCategoryResearch) {
