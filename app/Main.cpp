@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/Config.h"
+#include "app/InfoForm.h"
 #include "app/MainForm.h"
 #include "app/StartForm.h"
 #include "app/Startup.h"
@@ -17,7 +18,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (quillet::AlreadyRunning(app)) return 0;
   quillet::TForm1 form1(quillet::ServiceHostsFromEnvironment());
   quillet::TStartForm startForm;
-  form1.SetDialogs(&startForm, nullptr);
+  quillet::TInfoForm infoForm;
+  form1.SetDialogs(&startForm, &infoForm);
   form1.Show();
   app.Run();
   return 0;
