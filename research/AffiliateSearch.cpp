@@ -109,8 +109,9 @@ void AffiliateSearch::ReadSearchResults(const std::string& rawPage, std::int32_t
       const std::string site = ParseNextResult(rest);
       row = rows_.AddRow();
       rows_.SetCaption(row, site);
-      rows_.SetSubItem(row, 1, std::to_string(rank++));
+      rows_.SetSubItem(row, 1, std::to_string(rank));
       rankSet = true;
+      ++rank;
       window_.ProcessMessages();
       rows_.SetSubItem(row, 2, EstimateAffiliates(site));
       countSet = true;
@@ -124,7 +125,7 @@ void AffiliateSearch::ReadSearchResults(const std::string& rawPage, std::int32_t
       // Complete the row as far as anything is known, then end the run quietly.
       try {
         if (!row) row = rows_.AddRow();
-        if (!rankSet) rows_.SetSubItem(row, 1, std::to_string(rank++));
+        if (!rankSet) rows_.SetSubItem(row, 1, std::to_string(rank));
         if (!countSet) rows_.SetSubItem(row, 2, std::string());
         if (!trafficSet) rows_.SetSubItem(row, 3, kNoTrafficRank);
       } catch (...) {

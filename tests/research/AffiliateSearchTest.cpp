@@ -320,6 +320,24 @@ TEST(AffiliateSearch, AFailingRowIsCompletedAndEndsTheRun) {
   }
 }
 
+// A row whose caption cannot be written still gets its other three columns.
+TEST(AffiliateSearch, ARowWhoseCaptionFailsIsCompletedWithoutIt) {
+  struct BrittleList : FakeList {
+    void SetCaption(RowHandle h, const std::string& text) override {
+      if (text == "b.com") throw std::runtime_error("no room");
+      FakeList::SetCaption(h, text);
+    }
+  };
+  FakeWindow window;
+  BrittleList list;
+  FakeWeb web;
+  bool stop2Flag = true;
+  web.pages[ResultsUrl("t", 20, 1)] = ResultsPage(Item("a.com") + Item("b.com") + Item("c.com"));
+  AffiliateSearch(window, list, web.Fetcher(), kHosts, stop2Flag).SearchAffiliatePrograms("t", 20, 0);
+  EXPECT_EQ(list.Table(), (Table{{"a.com", "1", "0", "999999999"}, {"", "2", "", "999999999"}}));
+  EXPECT_EQ(web.requests.size(), 3u);
+}
+
 TEST(AffiliateSearch, RowInProgressIsFilledThroughItsHandleAfterASort) {
   Session run;
   FiveItems(run);
