@@ -64,9 +64,13 @@ std::string WindowTextOf(HWND hwnd) {
 // From a research to the affiliate programs of a collected category, with the search
 // settings taken from the registry at start.
 TEST(EndToEnd, AffiliateSearchForACollectedCategory) {
-  const char* setupKey = "Software\\Orvane\\Quillet1\\Setup";
+  struct StoredSettings {
+    ~StoredSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Orvane"); }
+  } removedAtTheEnd;
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, setupKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Orvane\\Quillet1\\Setup", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            0);
   const DWORD skip = 1, results = 5;
   RegSetValueExA(key, "skip", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&skip), sizeof skip);
   RegSetValueExA(key, "results", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&results), sizeof results);
@@ -109,7 +113,6 @@ TEST(EndToEnd, AffiliateSearchForACollectedCategory) {
     searched = searched || RequestTarget(request) == "/search?p=%22dog+training%22&ei=UTF-8&n=5&b=2";
   EXPECT_TRUE(searched);
   EXPECT_EQ(quillet.CloseAndWait(), 0u);
-  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Orvane");
 }
 
 TEST(EndToEnd, ASecondCopyEndsAtOnceWithoutAWindow) {
