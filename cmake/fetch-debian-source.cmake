@@ -14,6 +14,13 @@ execute_process(COMMAND apt-get source --download-only ${PACKAGE}
                 WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc)
 file(GLOB dsc ${WORK}/*.dsc)
 if(NOT rc EQUAL 0 OR NOT dsc)
+  # Source indices may be missing or stale although deb-src entries exist: refresh once.
+  execute_process(COMMAND apt-get update -qq RESULT_VARIABLE ignored)
+  execute_process(COMMAND apt-get source --download-only ${PACKAGE}
+                  WORKING_DIRECTORY ${WORK} RESULT_VARIABLE rc)
+  file(GLOB dsc ${WORK}/*.dsc)
+endif()
+if(NOT rc EQUAL 0 OR NOT dsc)
   message(FATAL_ERROR "apt-get source ${PACKAGE} failed: the build needs deb-src entries in apt's "
                       "sources and an apt-get update (scripts/setup does both).")
 endif()
