@@ -116,8 +116,6 @@ TEST_F(URLLabelTest, StartsAsAnUnderlinedWebLink) {
   EXPECT_FALSE(label.Transparent());
   const TFont& f = label.Font();
   EXPECT_TRUE(f.log.lfUnderline);
-  EXPECT_FALSE(f.log.lfItalic);
-  EXPECT_FALSE(f.log.lfStrikeOut);
   EXPECT_EQ(f.log.lfWeight, FW_NORMAL);
   EXPECT_STREQ(f.log.lfFaceName, "MS Sans Serif");
   EXPECT_EQ(f.log.lfHeight, -11);
