@@ -612,7 +612,7 @@ TEST_F(IdeaCatcherTest, LoadButtonStopsShowsTheOpenDialogAndLoads) {
   WriteBytes(dir / "ideas.qlc", "[item0]\r\ncat=from file\r\nprofit=5\r\n");
   Fill(form->ListView2, {{"before", "1"}});
   struct {
-    bool stopped = false, readOnlyShown = true;
+    bool stopped = false, readOnlyShown = true, resizable = false;
     std::string folder, filter;
   } seen;
   form->StopFlag = form->Stop2Flag = false;
@@ -623,6 +623,7 @@ TEST_F(IdeaCatcherTest, LoadButtonStopsShowsTheOpenDialogAndLoads) {
       HWND readOnly = GetDlgItem(dialog, chx1);
       seen.readOnlyShown = readOnly && IsWindowVisible(readOnly);
       seen.filter = WindowText(GetDlgItem(dialog, cmb1));
+      seen.resizable = (GetWindowLongA(dialog, GWL_STYLE) & WS_THICKFRAME) != 0;
       Press(dialog, IDCANCEL);
     }});
     Click(form->BitBtn6);
@@ -632,6 +633,7 @@ TEST_F(IdeaCatcherTest, LoadButtonStopsShowsTheOpenDialogAndLoads) {
   EXPECT_TRUE(SameFolder(seen.folder, form->ProgramDir)) << seen.folder << " vs " << form->ProgramDir;
   EXPECT_FALSE(seen.readOnlyShown);
   EXPECT_EQ(seen.filter, "Quillet files (*.qlc)");
+  EXPECT_TRUE(seen.resizable);
   EXPECT_EQ(Ideas(), (Entries{{"before", "1"}})) << "cancel changes nothing";
 
   {
