@@ -25,12 +25,6 @@ win::ListViewOptions WithOptions(F set) {
 
 }  // namespace
 
-char LocaleDecimalSeparator() {
-  char buffer[8] = {};
-  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buffer, sizeof buffer) > 1) return buffer[0];
-  return '.';
-}
-
 TForm1::TForm1(ServiceHosts hosts) : hosts_(std::move(hosts)) {
   Application& app = Application::Instance();
   ImageList1.Load(app.Module(), IDB_IMAGES, RGB(255, 0, 255));
@@ -208,7 +202,7 @@ void TForm1::BitBtn2Click() {
           win::BusyCursor busy;
           try {
             CategoryResearch research(*this, ListView1, [](const std::string& url) { return FetchPage(url); },
-                                      hosts_, StopFlag, LocaleDecimalSeparator());
+                                      hosts_, StopFlag, win::LocaleDecimalSeparator());
             research.ResearchCategory(leCategory.Text());
           } catch (...) {
             // A failed run still ends with "Done!".

@@ -136,7 +136,4 @@ class TForm1 : public win::Form, public RunWindow {
   bool closePending_ = false;
 };
 
-// The decimal separator of the user's locale.
-char LocaleDecimalSeparator();
-
 }  // namespace quillet

@@ -12,19 +12,19 @@ void TForm1::WireSorting() {
 
 void TForm1::ListView1ColumnClick(int column) {
   SortColumn = column;
-  decimalSeparator_ = LocaleDecimalSeparator();
+  decimalSeparator_ = win::LocaleDecimalSeparator();
   ListView1.Sort([this](const auto& a, const auto& b) { return ListView1Compare(a, b); });
 }
 
 void TForm1::ListView2ColumnClick(int column) {
   SortColumn = column;
-  decimalSeparator_ = LocaleDecimalSeparator();
+  decimalSeparator_ = win::LocaleDecimalSeparator();
   ListView2.Sort([this](const auto& a, const auto& b) { return ListView2Compare(a, b); });
 }
 
 void TForm1::ListView3ColumnClick(int column) {
   SortColumn = column;
-  decimalSeparator_ = LocaleDecimalSeparator();
+  decimalSeparator_ = win::LocaleDecimalSeparator();
   ListView3.Sort([this](const auto& a, const auto& b) { return ListView3Compare(a, b); });
 }
 

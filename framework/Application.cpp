@@ -14,6 +14,12 @@ void RealShell(const ShellRequest& r) {
 
 }  // namespace
 
+char LocaleDecimalSeparator() {
+  char buffer[8] = {};
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buffer, sizeof buffer) > 1) return buffer[0];
+  return '.';
+}
+
 Application::Application(HINSTANCE instance) : instance_(instance), shell_(RealShell) {
   gInstance = this;
   WNDCLASSEXA wc{};

@@ -23,6 +23,9 @@ struct ShellRequest {
 };
 using ShellFunction = std::function<void(const ShellRequest&)>;
 
+// The decimal separator of the user's locale, read afresh on each call.
+char LocaleDecimalSeparator();
+
 class Application {
  public:
   static constexpr const char* kWindowClass = "QuilletApplication";

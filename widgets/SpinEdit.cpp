@@ -12,12 +12,6 @@ namespace {
 constexpr UINT_PTR kUpTimer = 1, kDownTimer = 2;
 constexpr UINT_PTR kSubclassId = 1;
 
-char DecimalSeparator() {
-  char buffer[8] = {};
-  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, buffer, sizeof buffer) > 1) return buffer[0];
-  return '.';
-}
-
 int TextHeight(HDC dc, HGDIOBJ font) {
   win::SelectGuard select(dc, font);
   TEXTMETRICA tm{};
@@ -361,7 +355,7 @@ LRESULT CALLBACK TSpinEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
 LRESULT TSpinEdit::FieldMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CHAR:
-      if (!SpinCharAllowed(static_cast<unsigned char>(wp), DecimalSeparator(), EditorEnabled)) {
+      if (!SpinCharAllowed(static_cast<unsigned char>(wp), win::LocaleDecimalSeparator(), EditorEnabled)) {
         beep();
         return 0;
       }
