@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include <vector>
 
 #include "framework/Application.h"
 
@@ -157,44 +156,26 @@ void Form::Show() {
   UpdateWindow(hwnd_);
 }
 
-namespace {
-
-struct Collect {
-  HWND self;
-  std::vector<HWND>* out;
-};
-
-BOOL CALLBACK CollectEnabled(HWND w, LPARAM p) {
-  auto* c = reinterpret_cast<Collect*>(p);
-  if (w != c->self && IsWindowVisible(w) && IsWindowEnabled(w)) c->out->push_back(w);
-  return TRUE;
-}
-
-}  // namespace
-
 int Form::ShowModal() {
   Application& app = Application::Instance();
-  // Disable every other enabled top-level window of this thread, like a modal dialog does.
-  std::vector<HWND> disabled;
-  Collect collect{hwnd_, &disabled};
-  EnumThreadWindows(GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&collect));
-  for (HWND w : disabled) EnableWindow(w, FALSE);
   modal_ = true;
   modalResult_ = 0;
-  ShowWindow(hwnd_, SW_SHOW);
-  SetForegroundWindow(hwnd_);
-  MSG msg;
-  while (modalResult_ == 0 && IsWindowVisible(hwnd_)) {
-    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-    if (got <= 0) {
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
+  {
+    // The form is still hidden here, so it is not among the windows disabled; they are
+    // enabled again before it hides, so that activation returns to them.
+    TaskWindowsDisabled others;
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+    MSG msg;
+    while (modalResult_ == 0 && IsWindowVisible(hwnd_)) {
+      if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        break;
+      }
+      app.Dispatch(msg);
     }
-    app.Dispatch(msg);
   }
   if (modalResult_ == 0) modalResult_ = static_cast<int>(ModalResult::Cancel);
-  for (HWND w : disabled)
-    if (IsWindow(w)) EnableWindow(w, TRUE);
   ShowWindow(hwnd_, SW_HIDE);
   modal_ = false;
   return modalResult_;
