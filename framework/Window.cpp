@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-
 #include "framework/Application.h"
 
 namespace quillet::win {
