@@ -36,7 +36,7 @@ void Control::CreateChild(HWND parent, const char* className, const std::string&
   static int nextId = 100;
   hwnd_ = CreateWindowExA(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top, b.width,
                           b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)),
-                          Application::Instance().Module(), nullptr);
+                          GetModuleHandleA(nullptr), nullptr);
   SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   SetPropA(hwnd_, "QuilletControl", reinterpret_cast<HANDLE>(1));
   if (font) SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -52,7 +52,7 @@ Window::~Window() {
 void Window::RegisterClassOnce(const char* name, HBRUSH background, UINT style) {
   WNDCLASSEXA existing{};
   existing.cbSize = sizeof existing;
-  HINSTANCE module = Application::Instance().Module();
+  HINSTANCE module = GetModuleHandleA(nullptr);
   if (GetClassInfoExA(module, name, &existing)) return;
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
@@ -69,7 +69,7 @@ void Window::RegisterClassOnce(const char* name, HBRUSH background, UINT style) 
 void Window::CreateWindowOf(const char* className, const std::string& text, DWORD style, DWORD exStyle, int x,
                             int y, int width, int height, HWND parent, HMENU menu) {
   CreateWindowExA(exStyle, className, text.c_str(), style, x, y, width, height, parent, menu,
-                  Application::Instance().Module(), this);
+                  GetModuleHandleA(nullptr), this);
 }
 
 LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd_, msg, wp, lp); }

@@ -98,20 +98,6 @@ TFont DefaultFont() {
   return f;
 }
 
-bool RegisterOvalButtonClass(HINSTANCE instance) {
-  WNDCLASSEXA existing{};
-  existing.cbSize = sizeof existing;
-  if (GetClassInfoExA(instance, kOvalButtonClass, &existing)) return true;
-  WNDCLASSEXA wc{};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = &TOvalButton::WndProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.lpszClassName = kOvalButtonClass;
-  return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 bool DispatchDialogChar(HWND parent, char ch) {
   DialogCharSearch search{ch, false};
   EnumChildWindows(parent, OfferDialogChar, reinterpret_cast<LPARAM>(&search));
@@ -130,13 +116,12 @@ TOvalButton::~TOvalButton() {
 
 bool TOvalButton::Create(HWND parent, int left, int top, int width, int height) {
   if (hwnd_) return false;
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  if (!RegisterOvalButtonClass(instance)) return false;
+  RegisterClassOnce(kOvalButtonClass, nullptr, CS_DBLCLKS);
   width_ = width;
   height_ = height;
   const DWORD style = WS_CHILD | WS_VISIBLE | (enabled_ ? 0 : WS_DISABLED);
-  return CreateWindowExA(0, kOvalButtonClass, caption_.c_str(), style, left, top, width, height,
-                         parent, nullptr, instance, this) != nullptr;
+  CreateWindowOf(kOvalButtonClass, caption_, style, 0, left, top, width, height, parent);
+  return hwnd_ != nullptr;
 }
 
 void TOvalButton::SetBounds(int left, int top, int width, int height) {
@@ -523,27 +508,6 @@ void TOvalButton::OnButtonUp(TMouseButton button, WPARAM wp, LPARAM lp) {
   }
   MouseUp(button, ShiftFrom(wp), x, y);
   if ((wp & (MK_LBUTTON | MK_RBUTTON | MK_MBUTTON)) == 0 && GetCapture() == hwnd_) ReleaseCapture();
-}
-
-LRESULT CALLBACK TOvalButton::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = reinterpret_cast<TOvalButton*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (msg == WM_NCCREATE) {
-    self = static_cast<TOvalButton*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->hwnd_ = hwnd;
-  }
-  if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = nullptr;
-    return DefWindowProcA(hwnd, msg, wp, lp);
-  }
-  // No exception may cross into the window system.
-  try {
-    return self->HandleMessage(msg, wp, lp);
-  } catch (...) {
-    return DefWindowProcA(hwnd, msg, wp, lp);
-  }
 }
 
 LRESULT TOvalButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "framework/Handle.h"
+#include "framework/Window.h"
 #include "widgets/ColorModel.h"
 #include "widgets/OvalGeometry.h"
 
@@ -25,9 +26,6 @@ inline constexpr char kOvalButtonClass[] = "QuilletOvalButton";
 
 // Private to the oval button class: wParam is the character; the result is 1 when handled.
 inline constexpr UINT kDialogCharMessage = WM_USER + 0x0D1;
-
-// Registers the window class; safe to call any number of times.
-bool RegisterOvalButtonClass(HINSTANCE instance);
 
 // Offers ch to every oval button among parent's descendants until one handles it.
 bool DispatchDialogChar(HWND parent, char ch);
@@ -51,7 +49,7 @@ struct TFont {
 // The default caption font: MS Sans Serif, 8 points (height -11), window text colour.
 TFont DefaultFont();
 
-class TOvalButton {
+class TOvalButton : public win::Window {
  public:
   using TNotifyEvent = std::function<void(TOvalButton& sender)>;
   using TMouseEvent = std::function<void(TOvalButton& sender, TMouseButton button, TShiftState shift,
@@ -66,7 +64,6 @@ class TOvalButton {
   // Creates the window (registering the class if needed). The window keeps a pointer to
   // this object, which must therefore outlive it or be destroyed first. False on failure.
   bool Create(HWND parent, int left, int top, int width, int height);
-  HWND Handle() const { return hwnd_; }
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -133,9 +130,7 @@ class TOvalButton {
   void DblClick();
 
  private:
-  friend bool RegisterOvalButtonClass(HINSTANCE instance);
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
   void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
@@ -151,7 +146,6 @@ class TOvalButton {
   void DrawFaceNow();
   void DrawBevelNow();
 
-  HWND hwnd_ = nullptr;
   int width_ = 100;
   int height_ = 50;
   std::string caption_;

@@ -20,19 +20,6 @@ COLORREF ToColorRef(ScreenColor c) {
   return ColorToRGB(c, [](int index) { return static_cast<ScreenColor>(GetSysColor(index)); });
 }
 
-bool RegisterURLLabelClass(HINSTANCE instance, WNDPROC proc) {
-  WNDCLASSEXA existing{};
-  existing.cbSize = sizeof existing;
-  if (GetClassInfoExA(instance, kURLLabelClass, &existing)) return true;
-  WNDCLASSEXA wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.lpszClassName = kURLLabelClass;
-  return RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 constexpr UINT kTextFormat = DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX;
 
 }  // namespace
@@ -56,12 +43,10 @@ TURLLabel::~TURLLabel() {
 
 bool TURLLabel::Create(HWND parent, int left, int top, int width, int height) {
   if (hwnd_) return false;
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  if (!RegisterURLLabelClass(instance, &TURLLabel::WndProc)) return false;
+  RegisterClassOnce(kURLLabelClass, nullptr, 0);
   const DWORD style = WS_CHILD | WS_VISIBLE | (enabled_ ? 0 : WS_DISABLED);
-  if (!CreateWindowExA(0, kURLLabelClass, caption_.c_str(), style, left, top, width, height, parent, nullptr,
-                       instance, this))
-    return false;
+  CreateWindowOf(kURLLabelClass, caption_, style, 0, left, top, width, height, parent);
+  if (!hwnd_) return false;
   FitToCaption();
   return true;
 }
@@ -147,27 +132,6 @@ void TURLLabel::Paint(HDC dc) {
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, ToColorRef(enabled_ ? font_.color : clGrayText));
   DrawTextA(dc, caption_.c_str(), static_cast<int>(caption_.size()), &client, kTextFormat);
-}
-
-LRESULT CALLBACK TURLLabel::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = reinterpret_cast<TURLLabel*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (msg == WM_NCCREATE) {
-    self = static_cast<TURLLabel*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    self->hwnd_ = hwnd;
-  }
-  if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
-  if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = nullptr;
-    return DefWindowProcA(hwnd, msg, wp, lp);
-  }
-  // No exception may cross into the window system.
-  try {
-    return self->HandleMessage(msg, wp, lp);
-  } catch (...) {
-    return DefWindowProcA(hwnd, msg, wp, lp);
-  }
 }
 
 LRESULT TURLLabel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "framework/Handle.h"
+#include "framework/Window.h"
 #include "widgets/ColorModel.h"
 #include "widgets/OvalButton.h"
 #include "widgets/URLTarget.h"
@@ -31,7 +32,7 @@ void SetScreenCursor(int index, HCURSOR cursor);
 inline constexpr ScreenColor clBlue = 0xFF0000;
 inline constexpr char kURLCursorResource[] = "URLCURSOR_1";
 
-class TURLLabel {
+class TURLLabel : public win::Window {
  public:
   using TNotifyEvent = std::function<void(TURLLabel& sender)>;
 
@@ -46,7 +47,6 @@ class TURLLabel {
   // Creates the window. The window keeps a pointer to this object, which must outlive it
   // or be destroyed first. With AutoSize the size follows the caption. False on failure.
   bool Create(HWND parent, int left, int top, int width, int height);
-  HWND Handle() const { return hwnd_; }
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
@@ -77,13 +77,11 @@ class TURLLabel {
   void Paint(HDC dc);
 
  private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void SetFontColor(ScreenColor color);
   void FitToCaption();
   void Repaint();
 
-  HWND hwnd_ = nullptr;
   std::string caption_;
   TURLType urlType_ = utHTTP;
   bool autoSize_ = true;
