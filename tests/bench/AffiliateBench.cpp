@@ -11,6 +11,7 @@
 #include <string>
 
 #include "research/AffiliateSearch.h"
+#include "tests/bench/NullRun.h"
 
 namespace quillet {
 namespace {
@@ -20,22 +21,8 @@ constexpr int kScale = 10;
 constexpr double kMaxRatio = 12.0;
 constexpr int kRepetitions = 7;
 
-class NullList : public ResultList {
- public:
-  void Clear() override {}
-  RowHandle AddRow() override { return ++rows; }
-  void SetCaption(RowHandle, const std::string&) override {}
-  void SetSubItem(RowHandle, int, const std::string&) override {}
-  void SetChecked(RowHandle, bool) override {}
-  RowHandle rows = 0;
-};
-
-class NullWindow : public RunWindow {
- public:
-  void SetStatus(const std::string&) override {}
-  void ProcessMessages() override {}
-  bool EscapeHeld() override { return false; }
-};
+using bench::NullList;
+using bench::NullWindow;
 
 std::string OrdinaryPage(int items) {
   std::string page = "<html><p>Results 1 - 20 of about <b>1,234,567</b> for dog training</p><ol>";

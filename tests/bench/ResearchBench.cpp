@@ -7,27 +7,14 @@
 #include "net/FetchPage.h"
 #include "research/CategoryResearch.h"
 #include "tests/bench/BenchMain.h"
+#include "tests/bench/NullRun.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace quillet {
 namespace {
 
-class NullList : public ResultList {
- public:
-  void Clear() override {}
-  RowHandle AddRow() override { return ++rows; }
-  void SetCaption(RowHandle, const std::string&) override {}
-  void SetSubItem(RowHandle, int, const std::string&) override {}
-  void SetChecked(RowHandle, bool) override {}
-  RowHandle rows = 0;
-};
-
-class NullWindow : public RunWindow {
- public:
-  void SetStatus(const std::string&) override {}
-  void ProcessMessages() override {}
-  bool EscapeHeld() override { return false; }
-};
+using bench::NullList;
+using bench::NullWindow;
 
 std::string Term(int i) { return "term number " + std::to_string(i); }
 
