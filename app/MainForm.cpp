@@ -29,7 +29,9 @@ TForm1::TForm1(ServiceHosts hosts) : hosts_(std::move(hosts)) {
   Application& app = Application::Instance();
   ImageList1.Load(app.Module(), IDB_IMAGES, RGB(255, 0, 255));
   CreateMenus();
-  CreateForm(kApplicationTitle, 502, 390, WS_SYSMENU | WS_MINIMIZEBOX, MainMenu1.Handle(), app.Handle());
+  // Not owned by the hidden application window: an unowned top-level window gets the
+  // task-bar button, and the application window stays out of sight.
+  CreateForm(kApplicationTitle, 502, 390, WS_SYSMENU | WS_MINIMIZEBOX, MainMenu1.Handle());
   MainMenu1.ReleaseToWindow();
   app.SetMainWindow(hwnd_);
   CreateControls();
