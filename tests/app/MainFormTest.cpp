@@ -338,6 +338,33 @@ TEST_F(MainFormTest, StopButtonEndsTheRunAfterTheRowInProgress) {
   EXPECT_EQ(f.StatusBar1.SimpleText(), "Done!");
 }
 
+// Esc held down at the end of a row ends the run there; the key state is the real one.
+TEST_F(MainFormTest, EscapeHeldEndsTheRunAfterTheRow) {
+  test::LoopbackServer server([&](const std::string& target) {
+    if (target == "/search?p=%22dog+collars%22") {
+      INPUT key{};
+      key.type = INPUT_KEYBOARD;
+      key.ki.wVk = VK_ESCAPE;
+      SendInput(1, &key, sizeof key);
+    }
+    return test::CategoryAnswer(target);
+  });
+  TForm1& f = Make("127.0.0.1:" + std::to_string(server.Port()));
+  f.Show();
+  SetForegroundWindow(f.Handle());
+  f.leCategory.SetFocus();
+  SendMessageA(f.BitBtn2.Handle(), BM_CLICK, 0, 0);
+  INPUT up{};
+  up.type = INPUT_KEYBOARD;
+  up.ki.wVk = VK_ESCAPE;
+  up.ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(1, &up, sizeof up);
+  TestApp().ProcessMessages();
+  EXPECT_EQ(f.ListView1.Count(), 2);
+  EXPECT_EQ(f.StatusBar1.SimpleText(), "Done!");
+  EXPECT_FALSE(win::Application::EscapeHeld());
+}
+
 // Closing the window in the middle of a run: the run finishes its row, the window is
 // destroyed only after the run has returned, and nothing touches a destroyed control.
 TEST_F(MainFormTest, CloseDuringARun) {
