@@ -48,9 +48,7 @@ size_t EntryCount(const win::IniFile& file) {
 }
 
 void AppendIdea(win::ListView& list, const std::string& category, const std::string& profitability) {
-  const RowHandle row = list.AddRow();
-  list.SetCaption(row, category);
-  list.SetSubItem(row, 1, profitability);
+  list.AddRow({category, profitability});
 }
 
 }  // namespace

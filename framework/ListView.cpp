@@ -46,17 +46,31 @@ void ListView::Clear() {
   lastIndex_ = 0;
 }
 
-RowHandle ListView::AddRow() {
+RowHandle ListView::AddRow() { return AddRow(RowTexts{std::string()}); }
+
+RowHandle ListView::AddRow(const RowTexts& texts) {
   const RowHandle handle = nextHandle_++;
-  rows_.emplace(handle, RowTexts{std::string()});
+  const int index = Insert(handle, texts);
+  lastIndex_ = index < 0 ? 0 : index;
+  return handle;
+}
+
+int ListView::Insert(RowHandle handle, RowTexts texts) {
+  if (texts.empty()) texts.emplace_back();
+  const RowTexts& stored = rows_.insert_or_assign(handle, std::move(texts)).first->second;
   LVITEMA item{};
   item.mask = LVIF_TEXT | LVIF_PARAM;
   item.iItem = Count();
-  item.pszText = const_cast<char*>("");
+  item.pszText = const_cast<char*>(stored[0].c_str());
   item.lParam = static_cast<LPARAM>(handle);
   const int index = static_cast<int>(SendMessageA(hwnd_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
-  lastIndex_ = index < 0 ? 0 : index;
-  return handle;
+  for (size_t column = 1; index >= 0 && column < stored.size(); ++column) {
+    LVITEMA sub{};
+    sub.iSubItem = static_cast<int>(column);
+    sub.pszText = const_cast<char*>(stored[column].c_str());
+    SendMessageA(hwnd_, LVM_SETITEMTEXTA, index, reinterpret_cast<LPARAM>(&sub));
+  }
+  return index;
 }
 
 int ListView::IndexOf(RowHandle row) const {

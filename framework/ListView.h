@@ -44,6 +44,8 @@ class ListView : public Control, public ResultList {
   // ResultList: rows by handle.
   void Clear() override;
   RowHandle AddRow() override;
+  // Appends a whole row at once (caption, then sub-items): the quick way for many rows.
+  RowHandle AddRow(const RowTexts& texts);
   void SetCaption(RowHandle row, const std::string& text) override;
   void SetSubItem(RowHandle row, int index, const std::string& text) override;
   void SetChecked(RowHandle row, bool checked) override;
@@ -72,6 +74,8 @@ class ListView : public Control, public ResultList {
   static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM);
   static int CALLBACK CompareThunk(LPARAM a, LPARAM b, LPARAM self);
   void SetText(RowHandle row, int column, const std::string& text);
+  // Inserts a row with its texts at the end; returns its index.
+  int Insert(RowHandle handle, RowTexts texts);
 
   std::vector<Column> columns_;
   std::unordered_map<RowHandle, RowTexts> rows_;

@@ -34,11 +34,7 @@ class SortTest : public ::testing::Test {
 };
 
 void Fill(win::ListView& list, const Table& rows) {
-  for (const auto& row : rows) {
-    const RowHandle h = list.AddRow();
-    list.SetCaption(h, row[0]);
-    for (size_t i = 1; i < row.size(); ++i) list.SetSubItem(h, static_cast<int>(i), row[i]);
-  }
+  for (const auto& row : rows) list.AddRow(row);
 }
 
 Table Shown(win::ListView& list, int columns) { return test::ShownRows(list.Handle(), columns); }
