@@ -49,28 +49,11 @@ void PaintedChild::Create(HWND parent, const win::Bounds& b, const std::string& 
   CreateWindowOf(kClass, text, WS_CHILD | WS_VISIBLE, 0, b.left, b.top, b.width, b.height, parent);
 }
 
-void PaintedChild::Paint(HDC dc) {
+void PaintedChild::PaintWindow(HDC dc) {
   RECT client;
   GetClientRect(hwnd_, &client);
   FillRect(dc, &client, ParentBrush(hwnd_, dc));
   if (onPaint) onPaint(dc, client);
-}
-
-LRESULT PaintedChild::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT: {
-      win::PaintGuard paint(hwnd_);
-      Paint(paint.dc());
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      Paint(reinterpret_cast<HDC>(wp));
-      return 0;
-    default:
-      return Window::HandleMessage(msg, wp, lp);
-  }
 }
 
 void WhitePanel::Create(HWND parent, const win::Bounds& b) {

@@ -17,17 +17,14 @@ namespace quillet {
 
 // A child window that paints itself through a callback, over the background brush its
 // parent answers to WM_CTLCOLORSTATIC.
-class PaintedChild : public win::Window {
+class PaintedChild : public win::PaintedWindow {
  public:
   static constexpr const char* kClass = "QuilletPaintedChild";
   std::function<void(HDC dc, const RECT& client)> onPaint;
   void Create(HWND parent, const win::Bounds& b, const std::string& text);
 
  protected:
-  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
-
- private:
-  void Paint(HDC dc);
+  void PaintWindow(HDC dc) override;
 };
 
 // A white panel with a lowered outer bevel; its children take white as their background.

@@ -125,6 +125,33 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return result;
 }
 
+LRESULT PaintedWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;  // PaintWindow fills the background itself
+    case WM_PAINT: {
+      PaintGuard paint(hwnd_);
+      RECT client;
+      GetClientRect(hwnd_, &client);
+      MemoryDcHandle mem(CreateCompatibleDC(paint.dc()));
+      BitmapHandle buffer(CreateCompatibleBitmap(paint.dc(), client.right, client.bottom));
+      if (mem && buffer) {
+        SelectGuard select(mem.get(), buffer.get());
+        PaintWindow(mem.get());
+        BitBlt(paint.dc(), 0, 0, client.right, client.bottom, mem.get(), 0, 0, SRCCOPY);
+      } else {
+        PaintWindow(paint.dc());
+      }
+      return 0;
+    }
+    case WM_PRINTCLIENT:
+      PaintWindow(reinterpret_cast<HDC>(wp));
+      return 0;
+    default:
+      return Window::HandleMessage(msg, wp, lp);
+  }
+}
+
 void Form::CreateForm(const std::string& caption, int clientWidth, int clientHeight, DWORD style, HMENU menu,
                       HWND owner) {
   RegisterClassOnce(kClass, GetSysColorBrush(COLOR_BTNFACE));

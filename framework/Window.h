@@ -79,6 +79,14 @@ class Window {
   static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
 };
 
+// A window that draws all of itself in one function, off-screen first so that nothing
+// flickers; WM_PRINTCLIENT draws into the caller's DC.
+class PaintedWindow : public Window {
+ protected:
+  virtual void PaintWindow(HDC dc) = 0;
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+};
+
 enum class ModalResult { None = 0, Ok = 1, Cancel = 2, Abort = 3 };
 
 // A top-level form: fixed single border, button-face background, standard font, centred.

@@ -478,7 +478,7 @@ void TOvalButton::DrawBevelNow() {
   if (dc.get()) DrawBevel(dc.get());
 }
 
-void TOvalButton::PaintWithBackground(HDC dc) {
+void TOvalButton::PaintWindow(HDC dc) {
   const int saved = SaveDC(dc);
   IntersectClipRect(dc, 0, 0, width_, height_);
   const RECT all{0, 0, width_, height_};
@@ -512,25 +512,6 @@ void TOvalButton::OnButtonUp(TMouseButton button, WPARAM wp, LPARAM lp) {
 
 LRESULT TOvalButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT: {
-      win::PaintGuard paint(hwnd_);
-      // Built off-screen so that the background under the face never flickers through.
-      win::MemoryDcHandle mem(CreateCompatibleDC(paint.dc()));
-      win::BitmapHandle buffer(CreateCompatibleBitmap(paint.dc(), width_, height_));
-      if (mem && buffer) {
-        win::SelectGuard sel(mem.get(), buffer.get());
-        PaintWithBackground(mem.get());
-        BitBlt(paint.dc(), 0, 0, width_, height_, mem.get(), 0, 0, SRCCOPY);
-      } else {
-        PaintWithBackground(paint.dc());
-      }
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      PaintWithBackground(reinterpret_cast<HDC>(wp));
-      return 0;
     case WM_SIZE:
       width_ = LOWORD(lp);
       height_ = HIWORD(lp);
@@ -595,7 +576,7 @@ LRESULT TOvalButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     default:
       break;
   }
-  return DefWindowProcA(hwnd_, msg, wp, lp);
+  return PaintedWindow::HandleMessage(msg, wp, lp);
 }
 
 }  // namespace quillet::widgets

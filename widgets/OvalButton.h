@@ -49,7 +49,7 @@ struct TFont {
 // The default caption font: MS Sans Serif, 8 points (height -11), window text colour.
 TFont DefaultFont();
 
-class TOvalButton : public win::Window {
+class TOvalButton : public win::PaintedWindow {
  public:
   using TNotifyEvent = std::function<void(TOvalButton& sender)>;
   using TMouseEvent = std::function<void(TOvalButton& sender, TMouseButton button, TShiftState shift,
@@ -141,7 +141,7 @@ class TOvalButton : public win::Window {
 
   void OnButtonDown(TMouseButton button, WPARAM wp, LPARAM lp, TShiftState extra);
   void OnButtonUp(TMouseButton button, WPARAM wp, LPARAM lp);
-  void PaintWithBackground(HDC dc);
+  void PaintWindow(HDC dc) override;
   void Repaint();
   void DrawFaceNow();
   void DrawBevelNow();

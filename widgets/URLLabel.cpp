@@ -108,7 +108,7 @@ void TURLLabel::Repaint() {
   if (hwnd_) InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
-void TURLLabel::Paint(HDC dc) {
+void TURLLabel::PaintWindow(HDC dc) {
   RECT client{};
   GetClientRect(hwnd_, &client);
   HWND parent = GetParent(hwnd_);
@@ -136,16 +136,6 @@ void TURLLabel::Paint(HDC dc) {
 
 LRESULT TURLLabel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT: {
-      win::PaintGuard paint(hwnd_);
-      Paint(paint.dc());
-      return 0;
-    }
-    case WM_PRINTCLIENT:
-      Paint(reinterpret_cast<HDC>(wp));
-      return 0;
     case WM_SETCURSOR:
       if (LOWORD(lp) == HTCLIENT) {
         if (HCURSOR c = ScreenCursor(cursor_)) {
@@ -186,7 +176,7 @@ LRESULT TURLLabel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     default:
       break;
   }
-  return DefWindowProcA(hwnd_, msg, wp, lp);
+  return PaintedWindow::HandleMessage(msg, wp, lp);
 }
 
 }  // namespace quillet::widgets

@@ -32,7 +32,7 @@ void SetScreenCursor(int index, HCURSOR cursor);
 inline constexpr ScreenColor clBlue = 0xFF0000;
 inline constexpr char kURLCursorResource[] = "URLCURSOR_1";
 
-class TURLLabel : public win::Window {
+class TURLLabel : public win::PaintedWindow {
  public:
   using TNotifyEvent = std::function<void(TURLLabel& sender)>;
 
@@ -74,7 +74,7 @@ class TURLLabel : public win::Window {
   void MouseLeave();
 
   // Background, then the caption, into dc at (0, 0).
-  void Paint(HDC dc);
+  void PaintWindow(HDC dc) override;
 
  private:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
