@@ -61,7 +61,6 @@ void Application::ProcessMessages() {
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
-      terminated_ = true;
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
@@ -72,7 +71,6 @@ void Application::ProcessMessages() {
 void Application::Run() {
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
-  terminated_ = true;
 }
 
 void Application::SetOverrideCursor(HCURSOR cursor) {

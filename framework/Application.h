@@ -49,11 +49,10 @@ class Application {
   void SetMainWindow(HWND hwnd) { mainWindow_ = hwnd; }
 
   // Handles every message pending now and returns without waiting. A WM_QUIT seen here is
-  // put back for the outer loop and marks the application as terminated.
+  // put back for the outer loop.
   void ProcessMessages();
   // Runs the message loop until WM_QUIT.
   void Run();
-  bool Terminated() const { return terminated_; }
   // Shared by Run, ProcessMessages and modal loops: keyboard navigation of the active
   // window, then translate and dispatch.
   void Dispatch(MSG& msg);
@@ -80,7 +79,6 @@ class Application {
   HWND handle_ = nullptr;
   HWND mainWindow_ = nullptr;
   HCURSOR overrideCursor_ = nullptr;
-  bool terminated_ = false;
   ShellFunction shell_;
 };
 

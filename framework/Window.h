@@ -34,7 +34,6 @@ class Control {
   bool Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
   void SetEnabled(bool enabled) { EnableWindow(hwnd_, enabled); }
   void SetFocus() { ::SetFocus(hwnd_); }
-  int Id() const { return GetDlgCtrlID(hwnd_); }
 
   // Shown over the control when set (the form answers WM_SETCURSOR with it).
   HCURSOR cursor = nullptr;
