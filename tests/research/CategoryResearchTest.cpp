@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "net/FetchPage.h"
 #include "net/Text.h"
 #include "research/RunSequencer.h"
 #include "tests/research/Fakes.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/ScriptedServices.h"
 
 namespace quillet {
 namespace {
@@ -191,6 +194,30 @@ TEST(CategoryResearch, SupplyReading) {
   EXPECT_EQ(run.research.LookUpSupply("t"), "0");
   run.web.pages[SupplyUrl("t")] = "of about" + std::string(186, ' ') + "<b>5</b>";
   EXPECT_EQ(run.research.LookUpSupply("t"), "5");
+}
+
+// The bytes on the wire of a whole run: n + 1 requests, one connection each, in order.
+TEST(CategoryResearch, RequestsOfARunOnTheWire) {
+  test::LoopbackServer server(test::CategoryAnswer);
+  const std::string base = server.BaseUrl();
+  FakeWindow window;
+  FakeList list;
+  bool stop = true;
+  CategoryResearch research(window, list, [](const std::string& url) { return FetchPage(url); },
+                            {base, base, base}, stop, '.');
+  research.ResearchCategory("Dog \"Training\"");
+  const auto request = [](const std::string& target) {
+    return "GET " + target +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n"
+           "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
+  };
+  EXPECT_EQ(server.Requests(),
+            (std::vector<std::string>{request("/d/searchinventory/suggestion/?term=Dog%20Training&mkt=us&lang=en_US"),
+                                      request("/search?p=%22dog+training%22"), request("/search?p=%22dog+collars%22"),
+                                      request("/search?p=%22puppy%22")}));
+  EXPECT_EQ(list.Table(), (Table{{"dog training", "1000", "50000", "20"},
+                                 {"dog collars", "150", "2000", "11.25"},
+                                 {"puppy", "7", "?", "49"}}));
 }
 
 // Three rows, each of 7 pumps after the 2 around the suggestion fetch.
