@@ -69,6 +69,19 @@ using IconHandle = Handle<HICON, IconTraits>;
 using MenuHandle = Handle<HMENU, MenuTraits>;
 using FileHandle = Handle<HANDLE, FileTraits>;
 
+// A 32-bit top-down DIB section of w x h pixels; bits (optional) receives its pixels.
+inline BitmapHandle CreateDib32(int w, int h, void** bits = nullptr) {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* ignored = nullptr;
+  return BitmapHandle(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, bits ? bits : &ignored, nullptr, 0));
+}
+
 // Selects an object into a DC and selects the previous one back on destruction.
 class SelectGuard {
  public:

@@ -125,6 +125,20 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return result;
 }
 
+void PaintParentBackground(HWND child, HDC dc, int width, int height) {
+  HWND parent = GetParent(child);
+  if (!parent) return;
+  const int saved = SaveDC(dc);
+  IntersectClipRect(dc, 0, 0, width, height);
+  // The parent paints itself in its own coordinates; shift it so that our area lands here.
+  POINT at{0, 0};
+  MapWindowPoints(child, parent, &at, 1);
+  OffsetViewportOrgEx(dc, -at.x, -at.y, nullptr);
+  SendMessageA(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  SendMessageA(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  RestoreDC(dc, saved);
+}
+
 LRESULT PaintedWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_ERASEBKGND:

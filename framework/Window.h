@@ -78,6 +78,10 @@ class Window {
   static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
 };
 
+// Paints what the parent of `child` shows under the child into dc (the child's client
+// coordinates), clipped to width x height: how a child looks transparent.
+void PaintParentBackground(HWND child, HDC dc, int width, int height);
+
 // A window that draws all of itself in one function, off-screen first so that nothing
 // flickers; WM_PRINTCLIENT draws into the caller's DC.
 class PaintedWindow : public Window {

@@ -190,15 +190,7 @@ void TOvalButton::SetGlyph(HBITMAP bitmap) {
   if (bitmap && GetObjectA(bitmap, sizeof info, &info) && info.bmWidth > 0 && info.bmHeight > 0) {
     w = info.bmWidth;
     h = info.bmHeight;
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    copy.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    copy = win::CreateDib32(w, h);
     win::MemoryDcHandle from(CreateCompatibleDC(nullptr));
     win::MemoryDcHandle to(CreateCompatibleDC(nullptr));
     if (copy && from && to) {
@@ -479,19 +471,9 @@ void TOvalButton::DrawBevelNow() {
 }
 
 void TOvalButton::PaintWindow(HDC dc) {
-  const int saved = SaveDC(dc);
-  IntersectClipRect(dc, 0, 0, width_, height_);
   const RECT all{0, 0, width_, height_};
   FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
-  if (HWND parent = GetParent(hwnd_)) {
-    // The parent paints itself in its own coordinates; shift it so that our area lands here.
-    POINT at{0, 0};
-    MapWindowPoints(hwnd_, parent, &at, 1);
-    OffsetViewportOrgEx(dc, -at.x, -at.y, nullptr);
-    SendMessageA(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    SendMessageA(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-  }
-  RestoreDC(dc, saved);
+  win::PaintParentBackground(hwnd_, dc, width_, height_);
   Paint(dc);
 }
 

@@ -113,15 +113,7 @@ void TURLLabel::PaintWindow(HDC dc) {
   GetClientRect(hwnd_, &client);
   HWND parent = GetParent(hwnd_);
   if (transparent_ && parent) {
-    // The parent paints itself in its own coordinates; shift it so that our area lands here.
-    const int saved = SaveDC(dc);
-    IntersectClipRect(dc, 0, 0, client.right, client.bottom);
-    POINT at{0, 0};
-    MapWindowPoints(hwnd_, parent, &at, 1);
-    OffsetViewportOrgEx(dc, -at.x, -at.y, nullptr);
-    SendMessageA(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    SendMessageA(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-    RestoreDC(dc, saved);
+    win::PaintParentBackground(hwnd_, dc, client.right, client.bottom);
   } else {
     auto brush = reinterpret_cast<HBRUSH>(
         parent ? SendMessageA(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(hwnd_))

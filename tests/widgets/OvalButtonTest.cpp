@@ -18,15 +18,8 @@ constexpr COLORREF kParentColour = RGB(0, 128, 128);
 class Image {
  public:
   Image(int w, int h) : w_(w), h_(h), dc_(CreateCompatibleDC(nullptr)) {
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    bmp_.reset(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    bmp_ = win::CreateDib32(w, h, &bits);
     bits_ = static_cast<const DWORD*>(bits);
     old_ = SelectObject(dc_.get(), bmp_.get());
   }
