@@ -12,14 +12,21 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-TEST(EndToEnd, CategoryResearchFillsTheResultList) {
-  LoopbackServer server(CategoryAnswer);
-  Driver quillet;
+// Starts the program against the server and researches "dog" to the end. ASSERTs inside, so
+// callers check HasFatalFailure().
+void StartAndResearch(Driver& quillet, const LoopbackServer& server) {
   ASSERT_TRUE(quillet.Launch(QUILLET_EXE, {"QUILLET_SERVICE_HOST=127.0.0.1:" + std::to_string(server.Port())}));
   ASSERT_TRUE(quillet.WaitForMainWindow());
   quillet.SetText(quillet.Find("Edit"), "dog");
   quillet.Click(quillet.Find("Button", "Start"));
   ASSERT_TRUE(quillet.WaitForStatus("Done!"));
+}
+
+TEST(EndToEnd, CategoryResearchFillsTheResultList) {
+  LoopbackServer server(CategoryAnswer);
+  Driver quillet;
+  StartAndResearch(quillet, server);
+  ASSERT_FALSE(HasFatalFailure());
   HWND list = quillet.Find("SysListView32", "", 0);
   EXPECT_EQ(quillet.Rows(list, 4),
             (Rows{{"dog training", "1000", "50000", "20"}, {"dog collars", "150", "2000", "11.25"}, {"puppy", "7", "?", "49"}}));
@@ -78,11 +85,8 @@ TEST(EndToEnd, AffiliateSearchForACollectedCategory) {
 
   LoopbackServer server(AffiliateAnswer);
   Driver quillet;
-  ASSERT_TRUE(quillet.Launch(QUILLET_EXE, {"QUILLET_SERVICE_HOST=127.0.0.1:" + std::to_string(server.Port())}));
-  ASSERT_TRUE(quillet.WaitForMainWindow());
-  quillet.SetText(quillet.Find("Edit"), "dog");
-  quillet.Click(quillet.Find("Button", "Start"));
-  ASSERT_TRUE(quillet.WaitForStatus("Done!"));
+  StartAndResearch(quillet, server);
+  ASSERT_FALSE(HasFatalFailure());
 
   // Tick two results and add them to the Idea Catcher through the popup menu's command.
   HWND research = quillet.Find("SysListView32", "", 0);
