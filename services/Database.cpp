@@ -8,8 +8,11 @@ namespace quillet::services {
 namespace {
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& what) {
-  throw DbError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+  throw DbError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"), db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM);
 }
+
+// How many virtual machine steps a statement runs between looks at the clock.
+constexpr int kProgressSteps = 1000;
 
 }  // namespace
 
@@ -22,9 +25,10 @@ Database::Database(const std::string& path, Mode mode) {
   }
   if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     std::string message = "cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
+    int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
     sqlite3_close(db_);
     db_ = nullptr;
-    throw DbError(message);
+    throw DbError(message, code);
   }
   sqlite3_extended_result_codes(db_, 1);
   // A writer holding the file briefly (an import committing) should delay readers, not fail them.
@@ -33,14 +37,28 @@ Database::Database(const std::string& path, Mode mode) {
 
 Database::~Database() { sqlite3_close(db_); }
 
-Database::Database(Database&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
+Database::Database(Database&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {
+  if (db_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+}
 
 Database& Database::operator=(Database&& other) noexcept {
   if (this != &other) {
     sqlite3_close(db_);
     db_ = std::exchange(other.db_, nullptr);
+    if (db_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+    deadline_ = std::chrono::steady_clock::time_point::max();
   }
   return *this;
+}
+
+void Database::SetDeadline(std::chrono::steady_clock::time_point at) {
+  deadline_ = at;
+  if (at == std::chrono::steady_clock::time_point::max()) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  else sqlite3_progress_handler(db_, kProgressSteps, &Database::OnProgress, this);
+}
+
+int Database::OnProgress(void* self) {
+  return std::chrono::steady_clock::now() >= static_cast<Database*>(self)->deadline_ ? 1 : 0;
 }
 
 void Database::Exec(std::string_view sql) {
@@ -49,7 +67,7 @@ void Database::Exec(std::string_view sql) {
   if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
     std::string message = error ? error : sqlite3_errmsg(db_);
     sqlite3_free(error);
-    throw DbError(message);
+    throw DbError(message, sqlite3_extended_errcode(db_));
   }
 }
 
@@ -61,8 +79,11 @@ int Database::Changes() const { return sqlite3_changes(db_); }
 
 Transaction::Transaction(Database& db) : db_(db) { db_.Exec("BEGIN IMMEDIATE"); }
 
-Transaction::~Transaction() {
+Transaction::~Transaction() { Rollback(); }
+
+void Transaction::Rollback() noexcept {
   if (open_) sqlite3_exec(db_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  open_ = false;
 }
 
 void Transaction::Commit() {

@@ -1,6 +1,7 @@
 #pragma once
 // A thin RAII layer over SQLite: one owner per connection and per prepared statement, errors
 // turned into exceptions so that an importer's transaction is rolled back by unwinding.
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -13,7 +14,12 @@ namespace quillet::services {
 
 class DbError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DbError(const std::string& what, int code = 0) : std::runtime_error(what), code_(code) {}
+  // SQLite's primary result code (SQLITE_FULL, SQLITE_INTERRUPT, ...), 0 when not from SQLite.
+  int Code() const { return code_ & 0xFF; }
+
+ private:
+  int code_;
 };
 
 class Statement;
@@ -36,8 +42,15 @@ class Database {
   int Changes() const;
   sqlite3* Handle() const { return db_; }
 
+  // Statements run after this point in time fail with SQLITE_INTERRUPT; time_point::max()
+  // lifts the limit. Call again after moving the object.
+  void SetDeadline(std::chrono::steady_clock::time_point at);
+
  private:
+  static int OnProgress(void* self);
+
   sqlite3* db_ = nullptr;
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 };
 
 // One transaction, rolled back when it is destroyed without Commit (an exception, an
@@ -49,6 +62,8 @@ class Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
   void Commit();
+  // Undoes everything now; never throws.
+  void Rollback() noexcept;
 
  private:
   Database& db_;

@@ -7,8 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "services/Database.h"
-#include "services/Store.h"
+#include "services/SqliteStore.h"
 
 namespace quillet::services {
 namespace {
@@ -302,125 +301,140 @@ std::vector<DemoHost> MakeHosts(Random& random, int count) {
 
 }  // namespace
 
-DemoSummary BuildDemo(const std::string& path, const DemoOptions& options,
-                      const std::function<void(std::int64_t, std::int64_t)>& progress) {
-  namespace fs = std::filesystem;
-  fs::path target(path);
-  if (target.has_parent_path()) fs::create_directories(target.parent_path());
-  fs::path temporary = target;
-  temporary += ".building";
-  fs::remove(temporary);
-
+DemoSummary WriteDemo(StoreWriter& writer, const DemoOptions& options, const DemoProgress& progress) {
   DemoSummary summary;
   Random random(options.seed);
   std::vector<DemoKeyword> keywords = MakeKeywords(random);
   std::vector<DemoHost> hosts = MakeHosts(random, std::max(1, options.hosts));
   const size_t nicheCount = Niches().size();
-
-  {
-    Database db(temporary.string(), Database::Mode::Create);
-    // A half-built file is thrown away, so durability is not needed while building.
-    db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;");
-    Transaction transaction(db);
-    CreateSchema(db);
-    Writer writer(db);
-    for (const DemoKeyword& keyword : keywords) {
-      if (writer.PutKeyword(keyword.term, keyword.volume)) ++summary.keywords;
-    }
-
-    // Per niche: its keywords weighted so that pages favour big terms, but not in proportion,
-    // which makes some terms much better served than others; and its hosts by popularity.
-    std::vector<std::vector<size_t>> nicheKeywords(nicheCount), nicheHosts(nicheCount);
-    std::vector<std::vector<double>> keywordSums(nicheCount), hostSums(nicheCount);
-    for (size_t k = 0; k < keywords.size(); ++k) nicheKeywords[keywords[k].niche].push_back(k);
-    for (size_t h = 0; h < hosts.size(); ++h) nicheHosts[hosts[h].niche].push_back(h);
-    for (size_t n = 0; n < nicheCount; ++n) {
-      std::vector<double> weights;
-      for (size_t k : nicheKeywords[n])
-        weights.push_back(std::pow(static_cast<double>(keywords[k].volume), 0.6) * std::exp(random.Normal()));
-      keywordSums[n] = Cumulative(weights);
-      weights.clear();
-      for (size_t h : nicheHosts[n]) weights.push_back(hosts[h].weight);
-      if (weights.empty()) weights.push_back(0);
-      hostSums[n] = Cumulative(weights);
-    }
-    std::vector<double> allHostWeights;
-    for (const DemoHost& host : hosts) allHostWeights.push_back(host.weight);
-    std::vector<double> allHostSums = Cumulative(allHostWeights);
-    // Pages are spread over hosts by the square root of popularity.
-    std::vector<double> pageWeights;
-    for (const DemoHost& host : hosts) pageWeights.push_back(std::sqrt(host.weight));
-    std::vector<double> pageSums = Cumulative(pageWeights);
-
-    // Results are listed in the order pages are stored: first one page of every host, popular
-    // hosts first, then a second page of every host that has one, and so on.
-    std::vector<std::pair<int, size_t>> pageOrder;  // (page number on its host, host)
-    std::vector<int> pagesSoFar(hosts.size(), 0);
-    for (int p = 0; p < options.pages; ++p) {
-      size_t h = Pick(random, pageSums);
-      pageOrder.push_back({pagesSoFar[h]++, h});
-    }
-    std::stable_sort(pageOrder.begin(), pageOrder.end(), [&](const auto& a, const auto& b) {
-      if (a.first != b.first) return a.first < b.first;
-      return hosts[a.second].weight > hosts[b.second].weight;
-    });
-    std::vector<size_t> pageHosts;
-    for (const auto& entry : pageOrder) pageHosts.push_back(entry.second);
-
-    std::vector<std::string> links;
-    std::map<size_t, int> pagesOnHost;
-    for (int p = 0; p < options.pages; ++p) {
-      size_t h = pageHosts[static_cast<size_t>(p)];
-      const DemoHost& host = hosts[h];
-      size_t n = host.niche;
-      const Niche& niche = Niches()[n];
-      const DemoKeyword& main = keywords[nicheKeywords[n][Pick(random, keywordSums[n])]];
-      std::string title = Capitalized(Fill(kTitles[random.Below(kTitles.size())], main.term, "", ""));
-      std::string text;
-      int sentences = 3 + static_cast<int>(random.Below(4));
-      for (int s = 0; s < sentences; ++s) {
-        const std::string& keyword =
-            s == 0 ? main.term : keywords[nicheKeywords[n][Pick(random, keywordSums[n])]].term;
-        std::string related = niche.related[random.Below(niche.related.size())];
-        std::string vocab = niche.hostWords[random.Below(niche.hostWords.size())];
-        if (!text.empty()) text += ' ';
-        text += Fill(kSentences[random.Below(kSentences.size())], keyword, related, vocab);
-      }
-      links.clear();
-      int linkCount = static_cast<int>(random.Below(7));
-      for (int l = 0; l < linkCount; ++l) {
-        bool sameNiche = random.Unit() < 0.8 && !nicheHosts[n].empty();
-        size_t to = sameNiche ? nicheHosts[n][Pick(random, hostSums[n])] : Pick(random, allHostSums);
-        links.push_back("http://" + hosts[to].name + "/");
-      }
-      int number = ++pagesOnHost[h];
-      std::string url = "http://" + host.name + "/" + kPaths[random.Below(kPaths.size())] + Slug(main.term) + "-" +
-                        std::to_string(number) + ".html";
-      if (writer.AddPage(url, title, text, links)) ++summary.pages;
-      if (progress && (p + 1) % 10000 == 0) progress(p + 1, options.pages);
-    }
-
-    // Traffic ranks follow popularity with some noise; about one host in ten has none.
-    std::vector<size_t> order(hosts.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-      return hosts[a].weight != hosts[b].weight ? hosts[a].weight > hosts[b].weight : a < b;
-    });
-    for (size_t position = 0; position < order.size(); ++position) {
-      if (random.Unit() < 0.1) continue;
-      double share = static_cast<double>(position) / static_cast<double>(order.size());
-      double rank = std::exp(std::log(900.0) + share * std::log(20000.0) + 0.4 * random.Normal());
-      std::int64_t value = std::clamp<std::int64_t>(std::llround(rank), 1, 2000000000);
-      if (writer.PutRank(hosts[order[position]].name, value)) ++summary.ranks;
-    }
-    transaction.Commit();
-    db.Exec("INSERT INTO page_text(page_text) VALUES('optimize')");
-    Statement count = db.Prepare("SELECT (SELECT count(*) FROM hosts), (SELECT count(*) FROM links)");
-    if (count.Step()) {
-      summary.hosts = count.Int(0);
-      summary.links = count.Int(1);
-    }
+  for (const DemoKeyword& keyword : keywords) {
+    if (writer.PutKeyword(keyword.term, keyword.volume) == StoreWriter::Put::Added) ++summary.keywords;
   }
+
+  // Per niche: its keywords weighted so that pages favour big terms, but not in proportion,
+  // which makes some terms much better served than others; and its hosts by popularity.
+  std::vector<std::vector<size_t>> nicheKeywords(nicheCount), nicheHosts(nicheCount);
+  std::vector<std::vector<double>> keywordSums(nicheCount), hostSums(nicheCount);
+  for (size_t k = 0; k < keywords.size(); ++k) nicheKeywords[keywords[k].niche].push_back(k);
+  for (size_t h = 0; h < hosts.size(); ++h) nicheHosts[hosts[h].niche].push_back(h);
+  for (size_t n = 0; n < nicheCount; ++n) {
+    std::vector<double> weights;
+    for (size_t k : nicheKeywords[n])
+      weights.push_back(std::pow(static_cast<double>(keywords[k].volume), 0.6) * std::exp(random.Normal()));
+    keywordSums[n] = Cumulative(weights);
+    weights.clear();
+    for (size_t h : nicheHosts[n]) weights.push_back(hosts[h].weight);
+    if (weights.empty()) weights.push_back(0);
+    hostSums[n] = Cumulative(weights);
+  }
+  std::vector<double> allHostWeights;
+  for (const DemoHost& host : hosts) allHostWeights.push_back(host.weight);
+  std::vector<double> allHostSums = Cumulative(allHostWeights);
+  // Pages are spread over hosts by the square root of popularity.
+  std::vector<double> pageWeights;
+  for (const DemoHost& host : hosts) pageWeights.push_back(std::sqrt(host.weight));
+  std::vector<double> pageSums = Cumulative(pageWeights);
+
+  // Results are listed in the order pages are stored: first one page of every host, popular
+  // hosts first, then a second page of every host that has one, and so on.
+  std::vector<std::pair<int, size_t>> pageOrder;  // (page number on its host, host)
+  std::vector<int> pagesSoFar(hosts.size(), 0);
+  for (int p = 0; p < options.pages; ++p) {
+    size_t h = Pick(random, pageSums);
+    pageOrder.push_back({pagesSoFar[h]++, h});
+  }
+  std::stable_sort(pageOrder.begin(), pageOrder.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return hosts[a.second].weight > hosts[b.second].weight;
+  });
+  std::vector<size_t> pageHosts;
+  for (const auto& entry : pageOrder) pageHosts.push_back(entry.second);
+
+  PageInput page;
+  std::map<size_t, int> pagesOnHost;
+  std::vector<bool> hostStored(hosts.size(), false);
+  std::set<size_t> linked;
+  for (int p = 0; p < options.pages; ++p) {
+    size_t h = pageHosts[static_cast<size_t>(p)];
+    const DemoHost& host = hosts[h];
+    size_t n = host.niche;
+    const Niche& niche = Niches()[n];
+    const DemoKeyword& main = keywords[nicheKeywords[n][Pick(random, keywordSums[n])]];
+    std::string title = Capitalized(Fill(kTitles[random.Below(kTitles.size())], main.term, "", ""));
+    std::string text;
+    int sentences = 3 + static_cast<int>(random.Below(4));
+    for (int s = 0; s < sentences; ++s) {
+      const std::string& keyword =
+          s == 0 ? main.term : keywords[nicheKeywords[n][Pick(random, keywordSums[n])]].term;
+      std::string related = niche.related[random.Below(niche.related.size())];
+      std::string vocab = niche.hostWords[random.Below(niche.hostWords.size())];
+      if (!text.empty()) text += ' ';
+      text += Fill(kSentences[random.Below(kSentences.size())], keyword, related, vocab);
+    }
+    page.links.clear();
+    linked.clear();
+    int linkCount = static_cast<int>(random.Below(7));
+    for (int l = 0; l < linkCount; ++l) {
+      bool sameNiche = random.Unit() < 0.8 && !nicheHosts[n].empty();
+      size_t to = sameNiche ? nicheHosts[n][Pick(random, hostSums[n])] : Pick(random, allHostSums);
+      page.links.push_back("http://" + hosts[to].name + "/");
+      if (to != h) linked.insert(to);
+    }
+    int number = ++pagesOnHost[h];
+    page.url = "http://" + host.name + "/" + kPaths[random.Below(kPaths.size())] + Slug(main.term) + "-" +
+               std::to_string(number) + ".html";
+    page.title = std::move(title);
+    page.text = std::move(text);
+    if (writer.AddPage(page)) {
+      ++summary.pages;
+      summary.links += static_cast<std::int64_t>(linked.size());
+      hostStored[h] = true;
+      for (size_t to : linked) hostStored[to] = true;
+    }
+    if (progress && (p + 1) % 10000 == 0) progress(p + 1, options.pages);
+  }
+
+  // Traffic ranks follow popularity with some noise; about one host in ten has none.
+  std::vector<size_t> order(hosts.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return hosts[a].weight != hosts[b].weight ? hosts[a].weight > hosts[b].weight : a < b;
+  });
+  for (size_t position = 0; position < order.size(); ++position) {
+    if (random.Unit() < 0.1) continue;
+    double share = static_cast<double>(position) / static_cast<double>(order.size());
+    double rank = std::exp(std::log(900.0) + share * std::log(20000.0) + 0.4 * random.Normal());
+    std::int64_t value = std::clamp<std::int64_t>(std::llround(rank), 1, 2000000000);
+    if (writer.PutRank(hosts[order[position]].name, value) == StoreWriter::Put::Added) ++summary.ranks;
+  }
+  summary.hosts = std::count(hostStored.begin(), hostStored.end(), true);
+  return summary;
+}
+
+DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress) {
+  namespace fs = std::filesystem;
+  fs::path target(path);
+  if (target.has_parent_path()) fs::create_directories(target.parent_path());
+  fs::path temporary = target;
+  temporary += ".building";
+  auto removeTemporary = [&] {
+    std::error_code ignored;
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(temporary.string() + suffix, ignored);
+  };
+  removeTemporary();
+  DemoSummary summary;
+  try {
+    SqliteWriter writer(temporary.string(), SqliteWriter::Mode::Bulk);
+    summary = WriteDemo(writer, options, progress);
+    writer.Commit();
+  } catch (...) {
+    removeTemporary();
+    throw;
+  }
+  // A log and index of the file being replaced belong to it alone: left beside the new file,
+  // the new file would be read through them.
+  std::error_code ignored;
+  for (const char* suffix : {"-wal", "-shm"}) fs::remove(target.string() + suffix, ignored);
   fs::rename(temporary, target);
   return summary;
 }

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "services/Store.h"
+
 namespace quillet::services {
 
 struct DemoOptions {
@@ -23,9 +25,14 @@ struct DemoSummary {
   std::int64_t ranks = 0;
 };
 
-// Writes the data set to path, replacing any file there only once it is complete.
-// progress (optional) gets the pages written so far and the total.
-DemoSummary BuildDemo(const std::string& path, const DemoOptions& options,
-                      const std::function<void(std::int64_t, std::int64_t)>& progress);
+using DemoProgress = std::function<void(std::int64_t done, std::int64_t total)>;
+
+// Writes the data set into a store (the caller commits). progress (optional) gets the pages
+// written so far and the total.
+DemoSummary WriteDemo(StoreWriter& store, const DemoOptions& options, const DemoProgress& progress);
+
+// Builds the data set as a SQLite file at path, replacing any file there only once it is
+// complete. When it fails (a full disk), the file there is as it was and no other is left.
+DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress);
 
 }  // namespace quillet::services

@@ -1,38 +1,35 @@
 #include "services/Import.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
+#include "services/Input.h"
 #include "services/JsonLine.h"
 #include "services/Query.h"
-#include "services/Store.h"
+#include "services/Text.h"
 
 namespace quillet::services {
 namespace {
 
-constexpr std::int64_t kProgressEvery = 2000;
 constexpr std::int64_t kMaxCount = 2147483647;  // the program reads counts as 32-bit integers
 constexpr size_t kHeaderSearchLines = 10;
+// Progress is reported every so many lines, and every so many bytes for files of long lines.
+constexpr std::int64_t kProgressLines = 2000;
+constexpr std::int64_t kProgressBytes = 1 << 20;
+constexpr std::size_t kMaxDetail = 120;
 
-bool HasUtf16Bom(const std::string& bytes) {
-  return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
-}
-
-std::string Trim(const std::string& text) {
+std::string_view Trim(std::string_view text) {
   size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return {};
+  if (start == std::string_view::npos) return {};
   size_t end = text.find_last_not_of(" \t\r\n");
   return text.substr(start, end - start + 1);
 }
 
 // A whole count, digits optionally grouped by ',' or blanks.
-std::optional<std::int64_t> ParseCount(const std::string& text) {
-  std::string field = Trim(text);
+std::optional<std::int64_t> ParseCount(std::string_view text) {
   std::int64_t value = 0;
   bool any = false;
-  for (char c : field) {
+  for (char c : Trim(text)) {
     if (c >= '0' && c <= '9') {
       value = value * 10 + (c - '0');
       any = true;
@@ -45,122 +42,144 @@ std::optional<std::int64_t> ParseCount(const std::string& text) {
   return value;
 }
 
-// The lines of a file, numbered from 1, without line ends and without a UTF-8 byte order
-// mark. Large UTF-8 files are streamed; UTF-16 files are read whole and converted.
-class LineSource {
+bool SameHeading(std::string_view field, std::string_view heading) { return Lower(Trim(field)) == heading; }
+
+// Text safe to quote in a report line: repaired and shortened.
+std::string Quoted(std::string_view text) {
+  return "\"" + RepairText(text.substr(0, kMaxDetail)) + (text.size() > kMaxDetail ? "...\"" : "\"");
+}
+
+// The lines of one file, with progress reports and the skipping of overlong lines.
+class Lines {
  public:
-  explicit LineSource(const std::string& path) : file_(path, std::ios::binary) {
-    if (!file_) throw std::runtime_error("cannot open " + path);
-    file_.seekg(0, std::ios::end);
-    total_ = static_cast<std::int64_t>(file_.tellg());
-    file_.seekg(0);
-    char head[2] = {0, 0};
-    file_.read(head, 2);
-    file_.clear();
-    file_.seekg(0);
-    if (HasUtf16Bom(std::string(head, 2))) {
-      std::ostringstream whole;
-      whole << file_.rdbuf();
-      memory_.str(ToUtf8(whole.str()));
-      inMemory_ = true;
+  Lines(const std::string& path, std::size_t maxLine, ImportReport& report, const ImportProgress& progress)
+      : input_(path), reader_(input_, maxLine), maxLine_(maxLine), report_(report), progress_(progress) {}
+
+  // The next line that is not blank and not too long; false at the end of the file.
+  bool Next(std::string_view* line) {
+    while (true) {
+      if (progress_ && ((reader_.Number() + 1) % kProgressLines == 0 || input_.Consumed() - reported_ >= kProgressBytes)) {
+        reported_ = input_.Consumed();
+        if (!progress_(reported_, input_.Size())) throw ImportInterrupted();
+      }
+      LineReader::Result result = reader_.Next(line);
+      if (result == LineReader::Result::End) return false;
+      if (result == LineReader::Result::TooLong) {
+        ++report_.lines;
+        report_.Skip(reader_.Number(), "line too long", "over " + std::to_string(maxLine_) + " bytes");
+        continue;
+      }
+      if (!Trim(*line).empty()) return true;
     }
   }
 
-  bool Next(std::string* line) {
-    std::istream& in = inMemory_ ? static_cast<std::istream&>(memory_) : file_;
-    if (!std::getline(in, *line)) {
-      if (!in.eof()) throw std::runtime_error("read error");
-      return false;
-    }
-    ++number_;
-    if (number_ == 1 && line->compare(0, 3, "\xEF\xBB\xBF") == 0) line->erase(0, 3);
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    return true;
-  }
+  std::int64_t Number() const { return reader_.Number(); }
 
-  std::int64_t Number() const { return number_; }
-  std::int64_t Total() const { return total_; }
-  // Bytes consumed so far (of the converted text for UTF-16 files, which is close enough).
-  std::int64_t Done() {
-    std::streamoff at = inMemory_ ? memory_.tellg() : file_.tellg();
-    return at < 0 ? total_ : std::min<std::int64_t>(total_, at);
+  void Finish() {
+    report_.damage = input_.Damage();
+    if (progress_ && !progress_(input_.Size(), input_.Size())) throw ImportInterrupted();
   }
 
  private:
-  std::ifstream file_;
-  std::istringstream memory_;
-  bool inMemory_ = false;
-  std::int64_t number_ = 0;
-  std::int64_t total_ = 0;
+  InputFile input_;
+  LineReader reader_;
+  std::size_t maxLine_;
+  ImportReport& report_;
+  const ImportProgress& progress_;
+  std::int64_t reported_ = 0;
 };
-
-void Tick(LineSource& source, const ImportProgress& progress) {
-  if (progress && source.Number() % kProgressEvery == 0 && !progress(source.Done(), source.Total()))
-    throw ImportInterrupted();
-}
-
-void Finish(LineSource& source, const ImportProgress& progress) {
-  if (progress && !progress(source.Total(), source.Total())) throw ImportInterrupted();
-}
-
-bool SameHeading(const std::string& field, std::string_view heading) { return Lower(Trim(field)) == heading; }
 
 struct KeywordLayout {
   char separator = ',';
   size_t termColumn = 0;
   size_t countColumn = 1;
-  std::int64_t headerLine = 0;  // 0: no header
 };
+
+std::optional<KeywordLayout> HeaderLayout(std::string_view line) {
+  char separator = line.find('\t') != std::string_view::npos ? '\t' : ',';
+  auto fields = SplitFields(line, separator);
+  if (!fields) return std::nullopt;
+  std::optional<size_t> term, count;
+  for (size_t f = 0; f < fields->size(); ++f) {
+    if (!term && SameHeading((*fields)[f], "keyword")) term = f;
+    if (!count && SameHeading((*fields)[f], "avg. monthly searches")) count = f;
+  }
+  if (!term || !count) return std::nullopt;
+  return KeywordLayout{separator, *term, *count};
+}
+
+void ImportKeywordLine(StoreWriter& store, const KeywordLayout& layout, std::int64_t number, std::string_view line,
+                       ImportReport& report) {
+  ++report.lines;
+  auto fields = SplitFields(line, layout.separator);
+  if (!fields) {
+    report.Skip(number, "too many fields", "over " + std::to_string(limits::kMaxFields));
+    return;
+  }
+  if (fields->size() <= std::max(layout.termColumn, layout.countColumn)) {
+    report.Skip(number, "too few columns");
+    return;
+  }
+  std::string why;
+  std::optional<std::string> term = NormalizeTerm((*fields)[layout.termColumn], &why);
+  if (!term) {
+    report.Skip(number, why);
+    return;
+  }
+  const std::string& countText = (*fields)[layout.countColumn];
+  std::optional<std::int64_t> count = ParseCount(countText);
+  if (!count) {
+    report.Skip(number, "search count not a whole number from 0 to 2147483647", Quoted(Trim(countText)));
+    return;
+  }
+  if (store.PutKeyword(*term, *count) == StoreWriter::Put::Added) ++report.added;
+  else ++report.replaced;
+}
 
 }  // namespace
 
-void ImportReport::Reject(std::int64_t line, const std::string& reason) {
-  ++rejected;
-  if (problems.size() < kMaxProblems) problems.push_back("line " + std::to_string(line) + ": " + reason);
+void ImportReport::Skip(std::int64_t line, const std::string& reason, std::string_view detail) {
+  ++skipped[reason];
+  if (examples.size() < kMaxExamples) {
+    std::string example = "line " + std::to_string(line) + ": " + reason;
+    if (!detail.empty()) example += " (" + std::string(detail) + ")";
+    examples.push_back(std::move(example));
+  }
 }
 
-std::string ToUtf8(std::string bytes) {
-  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
-  if (!HasUtf16Bom(bytes)) return bytes;
-  bool little = bytes[0] == '\xFF';
-  if (bytes.size() % 2 != 0) throw std::runtime_error("UTF-16 text with an odd number of bytes");
-  auto unit = [&](size_t i) {
-    unsigned char a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    return little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>((a << 8) | b);
-  };
-  std::string out;
-  out.reserve(bytes.size() / 2);
-  for (size_t i = 2; i < bytes.size(); i += 2) {
-    std::uint32_t code = unit(i);
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      if (i + 2 >= bytes.size()) throw std::runtime_error("UTF-16 text ends inside a surrogate pair");
-      std::uint32_t low = unit(i + 2);
-      if (low < 0xDC00 || low > 0xDFFF) throw std::runtime_error("unpaired UTF-16 surrogate");
-      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-      i += 2;
-    } else if (code >= 0xDC00 && code <= 0xDFFF) {
-      throw std::runtime_error("unpaired UTF-16 surrogate");
-    }
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
+std::int64_t ImportReport::Skipped() const {
+  std::int64_t total = 0;
+  for (const auto& [reason, count] : skipped) total += count;
+  return total;
+}
+
+bool ImportReport::NothingStored() const {
+  auto repeated = skipped.find("address already stored");
+  std::int64_t alreadyThere = repeated == skipped.end() ? 0 : repeated->second;
+  return lines > alreadyThere && added + replaced == 0;
+}
+
+std::string ImportReport::Describe() const {
+  std::string out = WithThousands(lines) + " lines: " + WithThousands(added + replaced) + " imported (" +
+                    WithThousands(added) + " added, " + WithThousands(replaced) + " replaced), " +
+                    WithThousands(Skipped()) + " skipped";
+  if (!skipped.empty()) {
+    out += "\n  skipped:";
+    const char* separator = " ";
+    for (const auto& [reason, count] : skipped) {
+      out += separator + WithThousands(count) + " " + reason;
+      separator = ", ";
     }
   }
+  for (const std::string& example : examples) out += "\n  " + example;
+  if (Skipped() > static_cast<std::int64_t>(examples.size()))
+    out += "\n  ... and " + WithThousands(Skipped() - static_cast<std::int64_t>(examples.size())) + " more";
+  if (linksDropped > 0) out += "\n  " + WithThousands(linksDropped) + " links to unusable addresses left out";
+  if (!damage.empty()) out += "\n  the file ends early: " + damage + "; the lines before it were read";
   return out;
 }
 
-std::vector<std::string> SplitFields(const std::string& line, char separator) {
+std::optional<std::vector<std::string>> SplitFields(std::string_view line, char separator, size_t maxFields) {
   std::vector<std::string> fields(1);
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
@@ -178,6 +197,7 @@ std::vector<std::string> SplitFields(const std::string& line, char separator) {
       fields.back().clear();
       quoted = true;
     } else if (c == separator) {
+      if (fields.size() == maxFields) return std::nullopt;
       fields.emplace_back();
     } else {
       fields.back() += c;
@@ -186,135 +206,107 @@ std::vector<std::string> SplitFields(const std::string& line, char separator) {
   return fields;
 }
 
-ImportReport ImportKeywords(Database& db, const std::string& path, const ImportProgress& progress) {
+ImportReport ImportKeywords(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
   ImportReport report;
-  LineSource source(path);
-  std::vector<std::string> lines;
-  std::string line;
-  while (source.Next(&line)) lines.push_back(line);
-
-  KeywordLayout layout;
-  bool sawLine = false;
-  for (size_t i = 0; i < lines.size() && i < kHeaderSearchLines; ++i) {
-    if (Trim(lines[i]).empty()) continue;
-    char separator = lines[i].find('\t') != std::string::npos ? '\t' : ',';
-    if (!sawLine) layout.separator = separator;
-    sawLine = true;
-    std::vector<std::string> fields = SplitFields(lines[i], separator);
-    std::optional<size_t> term, count;
-    for (size_t f = 0; f < fields.size(); ++f) {
-      if (!term && SameHeading(fields[f], "keyword")) term = f;
-      if (!count && SameHeading(fields[f], "avg. monthly searches")) count = f;
-    }
-    if (term && count) {
-      layout = {separator, *term, *count, static_cast<std::int64_t>(i + 1)};
-      break;
-    }
+  Lines lines(path, limits::kMaxTableLine, report, progress);
+  // The header, if any, is among the first lines; until it is found they are held back.
+  std::vector<std::pair<std::int64_t, std::string>> held;
+  std::optional<KeywordLayout> layout;
+  std::string_view line;
+  while (!layout && held.size() < kHeaderSearchLines && lines.Next(&line)) {
+    layout = HeaderLayout(line);
+    if (!layout) held.emplace_back(lines.Number(), std::string(line));
   }
-
-  Transaction transaction(db);
-  CreateSchema(db);
-  Writer writer(db);
-  for (size_t i = static_cast<size_t>(layout.headerLine); i < lines.size(); ++i) {
-    std::int64_t number = static_cast<std::int64_t>(i + 1);
-    if (progress && number % kProgressEvery == 0 &&
-        !progress(source.Total() * number / static_cast<std::int64_t>(lines.size()), source.Total()))
-      throw ImportInterrupted();
-    if (Trim(lines[i]).empty()) continue;
-    ++report.lines;
-    std::vector<std::string> fields = SplitFields(lines[i], layout.separator);
-    if (fields.size() <= std::max(layout.termColumn, layout.countColumn)) {
-      report.Reject(number, "too few columns");
-      continue;
-    }
-    std::string why;
-    std::optional<std::string> term = NormalizeTerm(fields[layout.termColumn], &why);
-    if (!term) {
-      report.Reject(number, why);
-      continue;
-    }
-    std::optional<std::int64_t> count = ParseCount(fields[layout.countColumn]);
-    if (!count) {
-      report.Reject(number, "search count \"" + Trim(fields[layout.countColumn]) +
-                                "\" is not a whole number from 0 to 2147483647");
-      continue;
-    }
-    if (writer.PutKeyword(*term, *count)) ++report.added;
-    else ++report.replaced;
+  if (layout) {
+    held.clear();  // title lines above the header
+  } else {
+    layout = KeywordLayout();
+    if (!held.empty() && held.front().second.find('\t') != std::string::npos) layout->separator = '\t';
   }
-  Finish(source, progress);
-  transaction.Commit();
+  for (const auto& [number, text] : held) ImportKeywordLine(store, *layout, number, text, report);
+  while (lines.Next(&line)) ImportKeywordLine(store, *layout, lines.Number(), line, report);
+  lines.Finish();
   return report;
 }
 
-ImportReport ImportPages(Database& db, const std::string& path, const ImportProgress& progress) {
+ImportReport ImportPages(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
   ImportReport report;
-  LineSource source(path);
-  Transaction transaction(db);
-  CreateSchema(db);
-  Writer writer(db);
-  std::string line;
+  Lines lines(path, limits::kMaxPageLine, report, progress);
+  std::string_view line;
   PageRecord record;
-  while (source.Next(&line)) {
-    Tick(source, progress);
-    if (Trim(line).empty()) continue;
+  PageInput page;
+  while (lines.Next(&line)) {
     ++report.lines;
+    std::int64_t number = lines.Number();
     std::string error;
-    if (!ParsePageRecord(line, &record, &error)) {
-      report.Reject(source.Number(), "not a page record: " + error);
+    if (!ParsePageRecord(line, &record, &error, limits::kMaxLinksPerPage)) {
+      bool tooMany = error.rfind("more than", 0) == 0;
+      report.Skip(number, tooMany ? "too many links" : "not a page record", error);
       continue;
     }
-    std::string lowered = Lower(record.url);
+    if (std::string problem = KeyProblem(record.url); !problem.empty()) {
+      report.Skip(number, problem + " in url");
+      continue;
+    }
+    std::string lowered = Lower(record.url.substr(0, 8));
     if (lowered.rfind("http://", 0) != 0 && lowered.rfind("https://", 0) != 0) {
-      report.Reject(source.Number(), "url must begin with http:// or https://");
+      report.Skip(number, "url not http:// or https://", Quoted(record.url));
       continue;
     }
-    std::string host = NormalizeHost(record.url);
-    if (host.find('.') == std::string::npos || host.find_first_of("<>\"' ") != std::string::npos) {
-      report.Reject(source.Number(), "url has no usable host name");
+    if (record.url.size() > limits::kMaxUrlLength) {
+      report.Skip(number, "url too long", "over " + std::to_string(limits::kMaxUrlLength) + " bytes");
       continue;
     }
-    if (writer.AddPage(record.url, record.title, record.text, record.links)) ++report.added;
-    else report.Reject(source.Number(), "address already imported: " + record.url);
+    if (ValidHost(record.url).empty()) {
+      report.Skip(number, "url has no usable host name", Quoted(record.url));
+      continue;
+    }
+    page.url = std::move(record.url);
+    page.title = RepairText(record.title.substr(0, limits::kMaxTitleLength));
+    page.text = RepairText(record.text);
+    page.links.clear();
+    for (std::string& link : record.links) {
+      if (ValidHost(link).empty()) ++report.linksDropped;
+      else page.links.push_back(std::move(link));
+    }
+    if (store.AddPage(page)) ++report.added;
+    else report.Skip(number, "address already stored", Quoted(page.url));
   }
-  Finish(source, progress);
-  transaction.Commit();
+  lines.Finish();
   return report;
 }
 
-ImportReport ImportRanks(Database& db, const std::string& path, const ImportProgress& progress) {
+ImportReport ImportRanks(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
   ImportReport report;
-  LineSource source(path);
-  Transaction transaction(db);
-  CreateSchema(db);
-  Writer writer(db);
-  std::string line;
-  while (source.Next(&line)) {
-    Tick(source, progress);
-    if (Trim(line).empty()) continue;
-    char separator = line.find('\t') != std::string::npos ? '\t' : ',';
-    std::vector<std::string> fields = SplitFields(line, separator);
-    if (report.lines == 0 && fields.size() == 2 && SameHeading(fields[0], "rank")) continue;
+  Lines lines(path, limits::kMaxTableLine, report, progress);
+  std::string_view line;
+  bool first = true;
+  while (lines.Next(&line)) {
+    char separator = line.find('\t') != std::string_view::npos ? '\t' : ',';
+    auto fields = SplitFields(line, separator, 2);
+    bool header = first && fields && fields->size() == 2 && SameHeading((*fields)[0], "rank");
+    first = false;
+    if (header) continue;
     ++report.lines;
-    if (fields.size() != 2) {
-      report.Reject(source.Number(), "expected two fields, rank and domain");
+    std::int64_t number = lines.Number();
+    if (!fields || fields->size() != 2) {
+      report.Skip(number, "not two fields, rank and domain");
       continue;
     }
-    std::optional<std::int64_t> rank = ParseCount(fields[0]);
+    std::optional<std::int64_t> rank = ParseCount((*fields)[0]);
     if (!rank || *rank == 0) {
-      report.Reject(source.Number(), "rank \"" + Trim(fields[0]) + "\" is not a whole number from 1 to 2147483647");
+      report.Skip(number, "rank not a whole number from 1 to 2147483647", Quoted(Trim((*fields)[0])));
       continue;
     }
-    std::string domain = NormalizeHost(Trim(fields[1]));
-    if (domain.find('.') == std::string::npos || domain.find_first_of("<>\"' ") != std::string::npos) {
-      report.Reject(source.Number(), "\"" + Trim(fields[1]) + "\" is not a domain name");
+    std::string domain = ValidHost(Trim((*fields)[1]));
+    if (domain.empty()) {
+      report.Skip(number, "not a domain name", Quoted(Trim((*fields)[1])));
       continue;
     }
-    if (writer.PutRank(domain, *rank)) ++report.added;
+    if (store.PutRank(domain, *rank) == StoreWriter::Put::Added) ++report.added;
     else ++report.replaced;
   }
-  Finish(source, progress);
-  transaction.Commit();
+  lines.Finish();
   return report;
 }
 

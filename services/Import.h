@@ -1,30 +1,42 @@
 #pragma once
-// Loading real data into a database. Each importer runs in one transaction: it either adds
-// everything it accepted or, when it fails or is interrupted, nothing at all. Lines it cannot
-// use are rejected one by one and reported with their line numbers; they do not fail it.
+// Loading real data. An importer streams one file through the input layer (plain or gzip,
+// UTF-8 or UTF-16) into a StoreWriter, in bounded memory whatever the file holds. A line it
+// cannot use is skipped and counted by reason; it never costs the other lines. The caller
+// commits the writer when the importer returns, and throws it away when it throws.
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "services/Database.h"
+#include "services/Limits.h"
+#include "services/Store.h"
 
 namespace quillet::services {
 
 struct ImportReport {
-  std::int64_t lines = 0;      // data lines looked at (blank lines and a header not counted)
-  std::int64_t added = 0;      // new records
-  std::int64_t replaced = 0;   // records that replaced an earlier one with the same key
-  std::int64_t rejected = 0;
-  std::vector<std::string> problems;  // "line 12: reason", the first kMaxProblems of them
-  static constexpr size_t kMaxProblems = 50;
+  std::int64_t lines = 0;     // records looked at (blank lines and headers not counted)
+  std::int64_t added = 0;     // new records
+  std::int64_t replaced = 0;  // records that replaced an earlier one with the same key
+  std::int64_t linksDropped = 0;  // links to addresses without a usable host, left out
+  std::map<std::string, std::int64_t> skipped;  // by reason
+  std::vector<std::string> examples;            // "line 12: reason (detail)", the first few
+  std::string damage;  // why the input ended before the file did, or empty
+  static constexpr size_t kMaxExamples = 50;
 
-  void Reject(std::int64_t line, const std::string& reason);
+  void Skip(std::int64_t line, const std::string& reason, std::string_view detail = {});
+  std::int64_t Skipped() const;
+  // Lines were read but none could be stored (pages already stored do not count against it).
+  bool NothingStored() const;
+  // A few lines for people: counts, skips by reason, the first examples, damage.
+  std::string Describe() const;
 };
 
 // Called now and then with the bytes of the file consumed so far and its size. Returning
-// false interrupts the import: it throws ImportInterrupted and the database keeps its state.
+// false interrupts the import: it throws ImportInterrupted.
 using ImportProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
 
 class ImportInterrupted : public std::runtime_error {
@@ -32,21 +44,22 @@ class ImportInterrupted : public std::runtime_error {
   ImportInterrupted() : std::runtime_error("import interrupted") {}
 };
 
+// All importers throw InputError when the file cannot be opened or read, ImportInterrupted,
+// and whatever the store throws when it cannot write (a full disk).
+
 // Search volumes: CSV or TSV with a header row naming the columns "Keyword" and
 // "Avg. monthly searches" (found among the first lines, so title lines above it are skipped),
-// or else two plain columns, term then count. UTF-8, or UTF-16 with a byte order mark.
-ImportReport ImportKeywords(Database& db, const std::string& path, const ImportProgress& progress);
-// Pages: JSON Lines with url, title, text, links. An address already stored is rejected.
-ImportReport ImportPages(Database& db, const std::string& path, const ImportProgress& progress);
+// or else two plain columns, term then count.
+ImportReport ImportKeywords(StoreWriter& store, const std::string& path, const ImportProgress& progress);
+// Pages: JSON Lines with url, title, text, links. An address already stored is skipped.
+ImportReport ImportPages(StoreWriter& store, const std::string& path, const ImportProgress& progress);
 // Traffic ranks: lines "rank,domain"; an optional header line is skipped.
-ImportReport ImportRanks(Database& db, const std::string& path, const ImportProgress& progress);
+ImportReport ImportRanks(StoreWriter& store, const std::string& path, const ImportProgress& progress);
 
 // Exposed for the tests.
-// Bytes in UTF-8 without a byte order mark: UTF-8 text loses its BOM, UTF-16 text with a
-// BOM (either byte order) is converted. Throws std::runtime_error on broken UTF-16.
-std::string ToUtf8(std::string bytes);
 // One line of comma- or tab-separated fields; double-quoted fields may hold the separator
-// and "" for a quote.
-std::vector<std::string> SplitFields(const std::string& line, char separator);
+// and "" for a quote. Empty optional when the line has more than maxFields fields.
+std::optional<std::vector<std::string>> SplitFields(std::string_view line, char separator,
+                                                    size_t maxFields = limits::kMaxFields);
 
 }  // namespace quillet::services

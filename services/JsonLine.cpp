@@ -67,15 +67,13 @@ class Reader {
         case 'u': {
           std::uint32_t code;
           if (!Hex4(&code)) return false;
-          if (code >= 0xD800 && code <= 0xDBFF) {
+          if (code >= 0xD800 && code <= 0xDBFF && text_.substr(pos_, 2) == "\\u") {
+            size_t at = pos_;
             std::uint32_t low;
-            if (text_.substr(pos_, 2) != "\\u") return Fail("unpaired surrogate");
             pos_ += 2;
             if (!Hex4(&low)) return false;
-            if (low < 0xDC00 || low > 0xDFFF) return Fail("unpaired surrogate");
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          } else if (code >= 0xDC00 && code <= 0xDFFF) {
-            return Fail("unpaired surrogate");
+            if (low >= 0xDC00 && low <= 0xDFFF) code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            else pos_ = at;  // not a pair: the next escape stands on its own
           }
           AppendUtf8(code, out);
           break;
@@ -121,7 +119,7 @@ class Reader {
     return Number();
   }
 
-  bool StringArray(std::vector<std::string>* out) {
+  bool StringArray(std::vector<std::string>* out, size_t maxItems) {
     SkipSpace();
     if (Peek() != '[') return Fail("expected an array of strings");
     ++pos_;
@@ -130,6 +128,10 @@ class Reader {
     do {
       std::string item;
       if (!String(&item)) return false;
+      if (out->size() == maxItems) {
+        out->clear();
+        return Fail("more than " + std::to_string(maxItems) + " links");
+      }
       out->push_back(std::move(item));
     } while (Consume(','));
     return Consume(']') || Fail("expected ',' or ']'");
@@ -199,7 +201,7 @@ class Reader {
 
 }  // namespace
 
-bool ParsePageRecord(std::string_view line, PageRecord* record, std::string* error) {
+bool ParsePageRecord(std::string_view line, PageRecord* record, std::string* error, size_t maxLinks) {
   Reader reader(line);
   *record = PageRecord();
   bool ok = [&] {
@@ -212,7 +214,7 @@ bool ParsePageRecord(std::string_view line, PageRecord* record, std::string* err
       bool good = key == "url"     ? reader.String(&record->url)
                   : key == "title" ? reader.String(&record->title)
                   : key == "text"  ? reader.String(&record->text)
-                  : key == "links" ? reader.StringArray(&record->links)
+                  : key == "links" ? reader.StringArray(&record->links, maxLinks)
                                    : reader.Value(1);
       if (!good) return false;
     } while (reader.Consume(','));

@@ -5,7 +5,7 @@
 
 #include "services/Pages.h"
 #include "services/Query.h"
-#include "services/Store.h"
+#include "services/Text.h"
 
 namespace quillet::services {
 namespace {
@@ -44,71 +44,39 @@ bool SamePath(std::string_view path, std::string_view wanted) {
 
 }  // namespace
 
-Service::Service(std::string dbPath) : path_(std::move(dbPath)) {
-  // An import that was killed leaves a journal behind that only a writer can roll back;
-  // read-only connections would refuse the file until then.
-  try {
-    Database writer(path_, Database::Mode::ReadWrite);
-    writer.Exec("SELECT count(*) FROM sqlite_master");
-  } catch (const DbError&) {
-    // Not writable (or not there): the read-only open below tells which.
-  }
-  auto db = std::make_unique<Database>(path_, Database::Mode::ReadOnly);
-  // Fails here, at start-up, rather than on the first request when the file is no data set.
-  db->Prepare("SELECT count(*) FROM keywords, ranks, pages, links, page_text LIMIT 0");
-  Return(std::move(db));
-}
-
-std::unique_ptr<Database> Service::Borrow() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!idle_.empty()) {
-      auto db = std::move(idle_.back());
-      idle_.pop_back();
-      return db;
-    }
-  }
-  auto db = std::make_unique<Database>(path_, Database::Mode::ReadOnly);
-  db->Exec("PRAGMA mmap_size = 268435456; PRAGMA cache_size = -16000;");
-  return db;
-}
-
-void Service::Return(std::unique_ptr<Database> db) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  idle_.push_back(std::move(db));
-}
+Service::Service(StoreReader& store, std::chrono::milliseconds budget) : store_(store), budget_(budget) {}
 
 Reply Service::Respond(std::string_view path, std::string_view rawQuery) {
   try {
-    if (rawQuery.size() > kMaxQueryLength) return Refuse(414, "The query is too long.");
+    if (rawQuery.size() > limits::kMaxQueryLength) return Refuse(414, "The query is too long.");
     bool suggest = SamePath(path, kSuggestionPath);
     bool search = SamePath(path, kSearchPath);
     bool traffic = SamePath(path, kTrafficPath);
     if (!suggest && !search && !traffic) return Refuse(404, "There is no page at this address.");
-    std::unique_ptr<Database> db = Borrow();
-    Reply reply = suggest  ? Suggest(*db, rawQuery)
-                  : search ? Search(*db, rawQuery)
-                           : Traffic(*db, rawQuery);
-    Return(std::move(db));
-    return reply;
+    Deadline deadline = Deadline::In(budget_);
+    return suggest  ? Suggest(rawQuery, deadline)
+           : search ? Search(rawQuery, deadline)
+                    : Traffic(rawQuery, deadline);
+  } catch (const NoAnswer&) {
+    return {503, RenderMessagePage("Service busy", "The request could not be answered in time.")};
   } catch (const std::exception&) {
     return {500, RenderMessagePage("Service error", "The request could not be answered.")};
   }
 }
 
-Reply Service::Suggest(Database& db, std::string_view rawQuery) {
+Reply Service::Suggest(std::string_view rawQuery, Deadline deadline) {
   // The program sends a topic's blanks as %20 and everything else unencoded, so a '+' here
   // is part of the topic ("c++").
   auto params = ParseQuery(rawQuery, {"term", "mkt", "lang"}, false);
   auto term = params.find("term");
   if (term == params.end()) return Refuse(400, "The request names no term.");
   std::vector<std::string> words = SplitWords(term->second);
-  if (words.size() > kMaxTopicWords) return Refuse(400, "The term has too many words.");
+  if (words.size() > limits::kMaxWords) return Refuse(400, "The term has too many words.");
   if (words.empty()) return {200, RenderMessagePage("Keyword suggestions", "Enter a term to see suggestions.")};
-  return {200, RenderSuggestionPage(term->second, FindSuggestions(db, words, kMaxSuggestions))};
+  return {200, RenderSuggestionPage(term->second, store_.FindSuggestions(words, limits::kMaxSuggestions, deadline))};
 }
 
-Reply Service::Search(Database& db, std::string_view rawQuery) {
+Reply Service::Search(std::string_view rawQuery, Deadline deadline) {
   auto params = ParseQuery(rawQuery, {"p", "ei", "n", "b", "fr"});
   auto p = params.find("p");
   if (p == params.end()) return Refuse(400, "The request names no search.");
@@ -117,27 +85,28 @@ Reply Service::Search(Database& db, std::string_view rawQuery) {
   if (StartsWith(lowered, "link:")) {
     std::string host = NormalizeHost(query.substr(5));
     if (host.empty()) return Refuse(400, "The link search names no site.");
-    return {200, RenderSearchPage(query, CountLinks(db, host), 1, {})};
+    return {200, RenderSearchPage(query, store_.CountLinks(host, deadline), 1, {})};
   }
   bool quoted = query.size() >= 2 && query.front() == '"' && query.back() == '"';
-  std::string text = quoted ? query.substr(1, query.size() - 2) : query;
-  if (SplitWords(text).empty()) return Refuse(400, "The search is empty.");
-  std::string expression = MatchExpression(text, quoted);
-  std::int64_t count = CountMatches(db, expression);
-  std::int64_t n = NumberParameter(params, "n", kDefaultResults, 0, kMaxResults);
-  std::int64_t b = NumberParameter(params, "b", 1, 1, kMaxFirstResult);
+  TextQuery text{quoted ? query.substr(1, query.size() - 2) : query, quoted};
+  if (SplitWords(text.text).empty()) return Refuse(400, "The search is empty.");
+  // Each word of a phrase costs a walk over its pages: their number is what bounds the cost.
+  if (CountWords(text.text) > limits::kMaxWords) return Refuse(400, "The search has too many words.");
+  std::int64_t count = store_.CountMatches(text, deadline);
+  std::int64_t n = NumberParameter(params, "n", kDefaultResults, 0, limits::kMaxResults);
+  std::int64_t b = NumberParameter(params, "b", 1, 1, limits::kMaxFirstResult);
   std::vector<ResultItem> items;
-  if (count >= b) items = FindPages(db, expression, b - 1, static_cast<int>(n));
+  if (count >= b) items = store_.FindPages(text, b - 1, static_cast<int>(n), deadline);
   return {200, RenderSearchPage(query, count, b, items)};
 }
 
-Reply Service::Traffic(Database& db, std::string_view rawQuery) {
+Reply Service::Traffic(std::string_view rawQuery, Deadline deadline) {
   auto params = ParseQuery(rawQuery, {"url"});
   auto url = params.find("url");
   if (url == params.end()) return Refuse(400, "The request names no site.");
   std::string host = NormalizeHost(url->second);
   if (host.empty()) return Refuse(400, "The request names no site.");
-  return {200, RenderTrafficPage(Lower(url->second), FindRank(db, host))};
+  return {200, RenderTrafficPage(Lower(url->second), store_.FindRank(host, deadline))};
 }
 
 }  // namespace quillet::services

@@ -1,14 +1,15 @@
 #pragma once
-// Answers the requests of the three outside services from one database. Respond is what the
-// HTTP server calls on its worker threads; it is safe to call from several threads at once:
-// each call borrows a read-only connection of its own from a small pool.
-#include <memory>
-#include <mutex>
+// Answers the requests of the three outside services from a store. Respond is what the HTTP
+// server calls on its worker threads; it is safe to call from several threads at once. Each
+// request has a fixed time budget in the store (limits::kQueryBudget); past it, or when the
+// store cannot answer in full, the answer is a page without data, which the program shows
+// as its placeholders.
+#include <chrono>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "services/Database.h"
+#include "services/Limits.h"
+#include "services/Store.h"
 
 namespace quillet::services {
 
@@ -19,30 +20,19 @@ struct Reply {
 
 class Service {
  public:
-  // Opens (and checks) the database read-only; throws DbError when it cannot.
-  explicit Service(std::string dbPath);
+  // store must outlive the service.
+  explicit Service(StoreReader& store, std::chrono::milliseconds budget = limits::kQueryBudget);
 
   // path without the query; rawQuery still encoded, without the '?'. Never throws.
   Reply Respond(std::string_view path, std::string_view rawQuery);
 
-  // Limits of what is answered; larger requests get a refusal page.
-  static constexpr size_t kMaxQueryLength = 2048;
-  static constexpr size_t kMaxTopicWords = 16;
-  static constexpr int kMaxSuggestions = 100;
-  static constexpr int kMaxResults = 100;
-  static constexpr std::int64_t kMaxFirstResult = 1000;
-
  private:
-  Reply Suggest(Database& db, std::string_view rawQuery);
-  Reply Search(Database& db, std::string_view rawQuery);
-  Reply Traffic(Database& db, std::string_view rawQuery);
+  Reply Suggest(std::string_view rawQuery, Deadline deadline);
+  Reply Search(std::string_view rawQuery, Deadline deadline);
+  Reply Traffic(std::string_view rawQuery, Deadline deadline);
 
-  std::unique_ptr<Database> Borrow();
-  void Return(std::unique_ptr<Database> db);
-
-  std::string path_;
-  std::mutex mutex_;
-  std::vector<std::unique_ptr<Database>> idle_;
+  StoreReader& store_;
+  std::chrono::milliseconds budget_;
 };
 
 }  // namespace quillet::services

@@ -1,64 +1,86 @@
 #pragma once
-// The data set behind the pages: schema, the writes of the importers and the demo builder,
-// and the read queries of the service. Hosts are kept normalised (NormalizeHost).
+// What the service reads and the importers write, whatever holds the data. Every store gives
+// the same answers for the same data; the pages rendered from them are the same byte for byte.
+#include <chrono>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "services/Database.h"
 #include "services/Pages.h"
 
 namespace quillet::services {
 
-// Creates the tables when they are missing; leaves existing data alone.
-void CreateSchema(Database& db);
-
-// Prepared inserts for one writing connection; use inside a Transaction.
-class Writer {
+// When a request's time in the store is up.
+class Deadline {
  public:
-  explicit Writer(Database& db);
-
-  // term must already be normalised (see NormalizeTerm). Returns false when the term was
-  // present; its count is then replaced.
-  bool PutKeyword(const std::string& term, std::int64_t searches);
-  // Returns false, changing nothing, when a page with this address is already stored.
-  // Links to the page's own host are not counted as links.
-  bool AddPage(std::string_view url, std::string_view title, std::string_view text,
-               const std::vector<std::string>& links);
-  // domain is normalised here. Returns false when the domain had a rank (it is replaced).
-  bool PutRank(std::string_view domain, std::int64_t rank);
+  using Clock = std::chrono::steady_clock;
+  static Deadline None() { return Deadline(Clock::time_point::max()); }
+  static Deadline In(std::chrono::milliseconds budget) { return Deadline(Clock::now() + budget); }
+  Clock::time_point At() const { return at_; }
+  bool Passed() const { return Clock::now() >= at_; }
 
  private:
-  std::int64_t HostId(const std::string& host);
-
-  Database& db_;
-  Statement putKeyword_, findKeyword_, putWord_, findHost_, putHost_, putPage_, putText_, putLink_,
-      findRank_, putRank_;
-  std::unordered_map<std::string, std::int64_t> hostIds_;
+  explicit Deadline(Clock::time_point at) : at_(at) {}
+  Clock::time_point at_;
 };
 
-// A search term as stored: ASCII lower case, blanks collapsed to single spaces, trimmed.
-// Empty optional, with the reason in *why, for a term the suggestion page could not carry
-// ('<', '>', ';', control characters) or an empty or over-long one.
-std::optional<std::string> NormalizeTerm(std::string_view text, std::string* why);
+// The store could not answer in full within the deadline (or at all). The request then gets
+// a page without data, never a partial answer presented as whole.
+class NoAnswer : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
-// FTS5 expression for an exact phrase, or for all the words when quoted is false. Empty when
-// the text has nothing a page could match.
-std::string MatchExpression(std::string_view text, bool quoted);
+// A search of the page texts: the words as given (the store splits and folds them), as one
+// exact phrase or as words anywhere on the page.
+struct TextQuery {
+  std::string text;
+  bool phrase = true;
+};
 
-// Terms holding every one of the words (whole words, lower case), most searched first.
-std::vector<Suggestion> FindSuggestions(Database& db, const std::vector<std::string>& words, int limit);
-std::int64_t CountMatches(Database& db, const std::string& expression);
-// Matching pages in the order they were stored (importers and the demo store the best
-// first: ranking every match of a common word on each request would cost far too much), at
-// most two per host, skipping offset of them.
-std::vector<ResultItem> FindPages(Database& db, const std::string& expression, std::int64_t offset, int limit);
-// Pages on other hosts that link to the host (normalised here).
-std::int64_t CountLinks(Database& db, std::string_view host);
-// Rank of the host, or of the nearest parent domain that has one.
-std::optional<std::int64_t> FindRank(Database& db, std::string_view host);
+// The reading side. Safe to call from several threads at once. Hosts are normalised here.
+class StoreReader {
+ public:
+  virtual ~StoreReader() = default;
+  // Terms holding every one of the words (whole words, lower case), most searched first.
+  virtual std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit,
+                                                  Deadline deadline) = 0;
+  virtual std::int64_t CountMatches(const TextQuery& query, Deadline deadline) = 0;
+  // Matching pages in the order they were stored, at most two per host, skipping offset.
+  virtual std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit,
+                                            Deadline deadline) = 0;
+  // Pages on other hosts that link to the host.
+  virtual std::int64_t CountLinks(std::string_view host, Deadline deadline) = 0;
+  // Rank of the host, or of the nearest parent domain that has one.
+  virtual std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) = 0;
+};
+
+// A page as an importer hands it over: url already checked (KeyProblem, ValidHost), title and
+// text already repaired (RepairText), links as found (checked here, bad ones dropped).
+struct PageInput {
+  std::string url;
+  std::string title;
+  std::string text;
+  std::vector<std::string> links;
+};
+
+// One import. Nothing of it is visible to readers before Commit, and nothing of it is kept
+// when the writer is destroyed without Commit (an error, an interruption, a killed process).
+class StoreWriter {
+ public:
+  enum class Put { Added, Replaced };
+  virtual ~StoreWriter() = default;
+  // term must already be normalised (NormalizeTerm).
+  virtual Put PutKeyword(const std::string& term, std::int64_t searches) = 0;
+  // host must already be valid (ValidHost).
+  virtual Put PutRank(const std::string& host, std::int64_t rank) = 0;
+  // False, changing nothing, when a page with this address is stored already. Links to the
+  // page's own host do not count.
+  virtual bool AddPage(const PageInput& page) = 0;
+  virtual void Commit() = 0;
+};
 
 }  // namespace quillet::services

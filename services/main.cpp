@@ -1,17 +1,20 @@
 // quillet-services: the local stand-in for the keyword-suggestion service, the web search
 // engine and the traffic statistics service, and the tools that fill its database.
+#include <sqlite3.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
 
-#include "services/Database.h"
 #include "services/Demo.h"
 #include "services/HttpServer.h"
 #include "services/Import.h"
+#include "services/Input.h"
 #include "services/Service.h"
+#include "services/SqliteStore.h"
 
 namespace {
 
@@ -22,12 +25,12 @@ constexpr const char* kUsage =
     "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
     "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
     "  quillet-services import keywords|pages|ranks FILE... [--db FILE]\n"
-    "defaults: --db quillet-services.db, --listen 127.0.0.1:8790, --threads 8\n";
+    "defaults: --db quillet-services.db, --listen 127.0.0.1:8790, --threads 16\n";
 
 struct Options {
   std::string db = "quillet-services.db";
   std::string listen = "127.0.0.1:8790";
-  int threads = 8;
+  int threads = limits::kDefaultWorkers;
   DemoOptions demo;
   std::vector<std::string> positional;
 };
@@ -58,7 +61,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--listen") {
       if (!value(&options->listen)) return false;
     } else if (arg == "--threads") {
-      if (!value(&text) || !ParseInt(text, 1, &options->threads)) return false;
+      if (!value(&text) || !ParseInt(text, 1, &options->threads) || options->threads > 256) return false;
     } else if (arg == "--pages") {
       if (!value(&text) || !ParseInt(text, 0, &options->demo.pages)) return false;
     } else if (arg == "--hosts") {
@@ -76,6 +79,20 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+bool IsLoopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host == "[::1]" || host.rfind("127.", 0) == 0;
+}
+
+// A store error said so that the user knows what happened to the data.
+std::string Explain(const std::exception& error) {
+  std::string what = error.what();
+  if (const auto* db = dynamic_cast<const DbError*>(&error)) {
+    if (db->Code() == SQLITE_FULL || db->Code() == SQLITE_IOERR)
+      what += " (is the disk full?)";
+  }
+  return what;
+}
+
 int Serve(const Options& options) {
   size_t colon = options.listen.rfind(':');
   int port = 0;
@@ -84,12 +101,19 @@ int Serve(const Options& options) {
     return 2;
   }
   std::string host = options.listen.substr(0, colon);
-  Service service(options.db);
-  HttpServer server(service, options.threads);
+  SqliteReader store(options.db);
+  Service service(store);
+  HttpServer::Options serverOptions;
+  serverOptions.workers = options.threads;
+  HttpServer server(service, serverOptions);
   if (server.Bind(host, port) < 0) {
     std::fprintf(stderr, "cannot listen on %s\n", options.listen.c_str());
     return 1;
   }
+  if (!IsLoopback(host))
+    std::printf("warning: the service has no access control; anyone who can reach %s can query it "
+                "(see services/README.md, \"Sharing one service\")\n",
+                options.listen.c_str());
   std::printf("serving %s on http://%s/\n", options.db.c_str(), options.listen.c_str());
   std::fflush(stdout);
   return server.Run() ? 0 : 1;
@@ -97,10 +121,17 @@ int Serve(const Options& options) {
 
 int Demo(const Options& options) {
   auto start = std::chrono::steady_clock::now();
-  DemoSummary summary = BuildDemo(options.db, options.demo, [](std::int64_t done, std::int64_t total) {
-    std::fprintf(stderr, "\rpages %lld of %lld", static_cast<long long>(done), static_cast<long long>(total));
-    if (done == total) std::fputc('\n', stderr);
-  });
+  DemoSummary summary;
+  try {
+    summary = BuildDemo(options.db, options.demo, [](std::int64_t done, std::int64_t total) {
+      std::fprintf(stderr, "\rpages %lld of %lld", static_cast<long long>(done), static_cast<long long>(total));
+      if (done == total) std::fputc('\n', stderr);
+    });
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; any file there is as it was\n",
+                 options.db.c_str(), Explain(error).c_str());
+    return 1;
+  }
   std::printf("%s: %lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s\n",
               options.db.c_str(), static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
               static_cast<long long>(summary.hosts), static_cast<long long>(summary.links),
@@ -119,7 +150,6 @@ int Import(const Options& options) {
     std::fprintf(stderr, "unknown kind of data: %s (keywords, pages or ranks)\n", kind.c_str());
     return 2;
   }
-  Database db(options.db, Database::Mode::Create);
   int status = 0;
   for (size_t f = 1; f < options.positional.size(); ++f) {
     const std::string& file = options.positional[f];
@@ -134,17 +164,16 @@ int Import(const Options& options) {
       return true;
     };
     try {
-      ImportReport report = importer(db, file, progress);
+      SqliteWriter writer(options.db);
+      ImportReport report = importer(writer, file, progress);
+      writer.Commit();
       if (shown >= 0) std::fputc('\n', stderr);
-      std::printf("%s: %lld lines read, %lld added, %lld replaced, %lld rejected (%.1f s)\n", file.c_str(),
-                  static_cast<long long>(report.lines), static_cast<long long>(report.added),
-                  static_cast<long long>(report.replaced), static_cast<long long>(report.rejected),
-                  SecondsSince(start));
-      for (const std::string& problem : report.problems) std::printf("  %s\n", problem.c_str());
-      if (report.rejected > static_cast<std::int64_t>(report.problems.size()))
-        std::printf("  ... and %lld more\n", static_cast<long long>(report.rejected - report.problems.size()));
+      std::printf("%s: %s (%.1f s)\n", file.c_str(), report.Describe().c_str(), SecondsSince(start));
+      if (report.NothingStored()) status = 1;
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "\n%s: import failed, nothing of it was stored: %s\n", file.c_str(), error.what());
+      const char* what = dynamic_cast<const InputError*>(&error) ? "could not be read" : "failed";
+      std::fprintf(stderr, "\n%s: import %s, nothing of it was stored: %s\n", file.c_str(), what,
+                   Explain(error).c_str());
       status = 1;
     }
   }
@@ -154,6 +183,10 @@ int Import(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+  // Past a file size limit a write should fail (and the import roll back), not kill us.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   Options options;
   if (argc < 2 || !ParseOptions(argc, argv, &options)) {
     std::fputs(kUsage, stderr);

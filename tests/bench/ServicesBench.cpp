@@ -17,7 +17,7 @@
 #include "services/Demo.h"
 #include "services/HttpServer.h"
 #include "services/Service.h"
-#include "services/Store.h"
+#include "services/SqliteStore.h"
 
 namespace {
 
@@ -113,8 +113,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  Service service(db);
-  HttpServer server(service, 8);
+  SqliteReader store(db);
+  Service service(store);
+  HttpServer server(service);
   int port = server.Bind("127.0.0.1", 0);
   if (port <= 0) return 1;
   std::thread runner([&] { server.Run(); });

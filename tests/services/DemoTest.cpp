@@ -7,7 +7,8 @@
 #include "ProgramRules.h"
 #include "services/Demo.h"
 #include "services/Query.h"
-#include "services/Store.h"
+#include "services/SqliteStore.h"
+#include "services/Text.h"
 
 namespace quillet::services {
 namespace {
@@ -52,12 +53,13 @@ TEST(Demo, SameDataEveryTimeAndShapedLikeRealData) {
   EXPECT_LT(ranked, 144);
 
   // The niche terms are found on pages, so the research has real counts to show.
-  auto niches = FindSuggestions(db, {"dog", "training"}, 100);
+  SqliteReader store(dir.File("b.db"));
+  auto niches = store.FindSuggestions({"dog", "training"}, 100, Deadline::None());
   ASSERT_FALSE(niches.empty());
   EXPECT_EQ(niches.front().term, "dog training");
-  EXPECT_GT(CountMatches(db, MatchExpression("dog training", true)), 0);
+  EXPECT_GT(store.CountMatches({"dog training", true}, Deadline::None()), 0);
   // Four hosts per niche at this size, each shown at most twice.
-  auto results = FindPages(db, MatchExpression("dog training", true), 0, 20);
+  auto results = store.FindPages({"dog training", true}, 0, 20, Deadline::None());
   EXPECT_EQ(results.size(), 8u);
   std::map<std::string, int> perHost;
   for (const ResultItem& item : results) EXPECT_LE(++perHost[NormalizeHost(item.url)], 2) << item.url;

@@ -10,7 +10,9 @@
 
 #include "research/RunWindow.h"
 #include "services/Database.h"
+#include "services/Import.h"
 #include "services/Service.h"
+#include "services/SqliteStore.h"
 
 namespace quillet::services::testing {
 
@@ -95,6 +97,17 @@ inline std::string Fingerprint(const std::string& path) {
     all += "--\n";
   }
   return all;
+}
+
+using Importer = ImportReport (*)(StoreWriter&, const std::string&, const ImportProgress&);
+
+// One file imported into the database at db (created when missing), committed.
+inline ImportReport ImportFile(Importer importer, const std::string& db, const std::string& file,
+                               const ImportProgress& progress = nullptr) {
+  SqliteWriter writer(db);
+  ImportReport report = importer(writer, file, progress);
+  writer.Commit();
+  return report;
 }
 
 inline ServiceHosts LocalHosts() { return {kServiceBase, kServiceBase, kServiceBase}; }

@@ -14,7 +14,7 @@
 #include "research/CategoryResearch.h"
 #include "services/HttpServer.h"
 #include "services/Pages.h"
-#include "services/Store.h"
+#include "services/SqliteStore.h"
 
 namespace quillet::services {
 namespace {
@@ -31,10 +31,7 @@ class ServiceTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new ScratchDir;
-    Database db(dir_->File("s.db"), Database::Mode::Create);
-    Transaction transaction(db);
-    CreateSchema(db);
-    Writer writer(db);
+    SqliteWriter writer(dir_->File("s.db"));
     writer.PutKeyword("dog training", 5000);
     writer.PutKeyword("dog training collars", 900);
     writer.PutKeyword("puppy dog training", 700);
@@ -46,15 +43,15 @@ class ServiceTest : public ::testing::Test {
     writer.PutKeyword("caf\xC3\xA9 au lait", 30);
     for (int i = 0; i < 150; ++i) writer.PutKeyword("widget " + std::to_string(i), i);
     // Pages are listed in the order they are stored.
-    writer.AddPage("http://www.top.com/a", "Dog training", "dog training made easy", {"http://www.b.com/"});
-    writer.AddPage("http://shop.b.com/x", "Collars", "dog training collars for sale", {"http://top.com/", "http://b.com/"});
-    writer.AddPage("https://c.org/p?q=1", "Puppies", "puppy dog training", {"http://www.top.com/z"});
-    writer.AddPage("http://top.com/b", "Cats", "cat toys", {"http://c.org/"});
-    for (int i = 1; i <= 3; ++i) writer.AddPage("http://x.com/" + std::to_string(i), "Rods", "fly rods", {});
-    writer.AddPage("http://y.com/", "Rods", "fly rods", {});
+    writer.AddPage({"http://www.top.com/a", "Dog training", "dog training made easy", {"http://www.b.com/"}});
+    writer.AddPage({"http://shop.b.com/x", "Collars", "dog training collars for sale", {"http://top.com/", "http://b.com/"}});
+    writer.AddPage({"https://c.org/p?q=1", "Puppies", "puppy dog training", {"http://www.top.com/z"}});
+    writer.AddPage({"http://top.com/b", "Cats", "cat toys", {"http://c.org/"}});
+    for (int i = 1; i <= 3; ++i) writer.AddPage({"http://x.com/" + std::to_string(i), "Rods", "fly rods", {}});
+    writer.AddPage({"http://y.com/", "Rods", "fly rods", {}});
     writer.PutRank("top.com", 4271);
     writer.PutRank("b.com", 2147483647);
-    transaction.Commit();
+    writer.Commit();
   }
   static void TearDownTestSuite() { delete dir_; }
 
@@ -75,7 +72,8 @@ class ServiceTest : public ::testing::Test {
 ScratchDir* ServiceTest::dir_ = nullptr;
 
 TEST_F(ServiceTest, CategoryResearchRoundTrip) {
-  Service service(DbPath());
+  SqliteReader store(DbPath());
+  Service service(store);
   struct Case {
     std::string topic;
     std::vector<std::string> terms;
@@ -102,14 +100,15 @@ TEST_F(ServiceTest, CategoryResearchRoundTrip) {
       searches.Bind(1, c.terms[i]);
       ASSERT_TRUE(searches.Step());
       EXPECT_EQ(rows[i].subItems[0], std::to_string(searches.Int(0)));
-      EXPECT_EQ(rows[i].subItems[1], std::to_string(CountMatches(db, MatchExpression(c.terms[i], true))));
+      EXPECT_EQ(rows[i].subItems[1], std::to_string(store.CountMatches({c.terms[i], true}, Deadline::None())));
     }
     EXPECT_EQ(urls.size(), c.terms.size() + 1);
   }
 }
 
 TEST_F(ServiceTest, AffiliateSearchRoundTrip) {
-  Service service(DbPath());
+  SqliteReader store(DbPath());
+  Service service(store);
   struct Case {
     std::string category;
     std::int32_t n, s;
@@ -142,7 +141,8 @@ TEST_F(ServiceTest, AffiliateSearchRoundTrip) {
 }
 
 TEST_F(ServiceTest, SuggestionsAreCappedAndMostSearchedFirst) {
-  Service service(DbPath());
+  SqliteReader store(DbPath());
+  Service service(store);
   Reply reply = service.Respond("/d/searchinventory/suggestion", "term=WIDGET&mkt=us&lang=en_US");
   EXPECT_EQ(reply.status, 200);
   QuietWindow window;
@@ -159,7 +159,8 @@ TEST_F(ServiceTest, SuggestionsAreCappedAndMostSearchedFirst) {
 }
 
 TEST_F(ServiceTest, ResultListLinkCountsAndRanks) {
-  Service service(DbPath());
+  SqliteReader store(DbPath());
+  Service service(store);
   struct Case {
     std::string query;
     std::vector<std::string> hosts;
@@ -196,7 +197,8 @@ TEST_F(ServiceTest, ResultListLinkCountsAndRanks) {
 }
 
 TEST_F(ServiceTest, BadRequestsGetAPageWithoutMarkers) {
-  Service service(DbPath());
+  SqliteReader store(DbPath());
+  Service service(store);
   const std::vector<std::pair<std::string, std::string>> requests = {
       {"/", ""},
       {"/nowhere", "term=dog"},
@@ -227,7 +229,8 @@ TEST_F(ServiceTest, BadRequestsGetAPageWithoutMarkers) {
 }
 
 TEST_F(ServiceTest, OddButValidQueriesAreAnswered) {
-  Service service(DbPath());
+  SqliteReader store(DbPath());
+  Service service(store);
   // Search syntax in the phrase is only text; bytes of every value are harmless.
   for (std::string p : {"%22a%22+OR+%22b", "%22NEAR(dog+training)%22", "%22%00%FF%22", "*", "%22dog%22%22%22",
                         "-dog", "%22dog+training%22+AND", "%5E%5E"}) {
@@ -240,7 +243,8 @@ TEST_F(ServiceTest, OddButValidQueriesAreAnswered) {
 }
 
 TEST_F(ServiceTest, RandomQueriesAlwaysGetAWholePage) {
-  Service service(DbPath());
+  SqliteReader store(DbPath());
+  Service service(store);
   const std::vector<std::string> pieces = {"p=", "term=", "url=", "n=", "b=", "&", "=", "%", "%2", "%22", "%3A", "+",
                                            "link:", "http://", "www.", "\"", "<", ">", ";", "*", "-", "(", ")",
                                            std::string(1, '\0'), "\xFF", "\xC3\xA9", "dog", "training", "9", " "};
@@ -269,8 +273,8 @@ TEST_F(ServiceTest, RandomQueriesAlwaysGetAWholePage) {
 
 TEST(ServiceOpen, MissingOrForeignFilesAreRefused) {
   ScratchDir dir;
-  EXPECT_THROW(Service(dir.File("missing.db")), DbError);
-  EXPECT_THROW(Service(dir.Write("text.db", "just some text, not a database")), DbError);
+  EXPECT_THROW(SqliteReader(dir.File("missing.db")), DbError);
+  EXPECT_THROW(SqliteReader(dir.Write("text.db", "just some text, not a database")), DbError);
 }
 
 // One HTTP exchange on a fresh connection; the reply up to its Content-Length, or whatever
@@ -310,8 +314,11 @@ std::string ProgramRequest(const std::string& target) {
 }
 
 TEST_F(ServiceTest, OverHttp) {
-  Service service(DbPath());
-  HttpServer server(service, 4);
+  SqliteReader store(DbPath());
+  Service service(store);
+  HttpServer::Options options;
+  options.workers = 4;
+  HttpServer server(service, options);
   int port = server.Bind("127.0.0.1", 0);
   ASSERT_GT(port, 0);
   std::thread runner([&] { server.Run(); });

@@ -1,0 +1,93 @@
+#pragma once
+// The streaming input layer every importer reads through: one file as text, whatever its
+// packing, in pieces of bounded size. Nothing here ever holds a whole file or a whole
+// overlong line in memory.
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::services {
+
+// The file could not be opened or read; nothing of it can be trusted.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The content of one file as UTF-8 bytes: gunzipped when it starts with the gzip magic
+// (every member of a multi-member file, as web-crawl archives are packed), UTF-16 text with
+// a byte order mark converted (a lone surrogate becomes its three-byte form, which the UTF-8
+// check then names), a UTF-8 byte order mark dropped.
+class InputFile {
+ public:
+  // Throws InputError when the file cannot be opened.
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Up to size bytes of content; 0 at its end. Damaged compressed data ends the content
+  // early (see Damage); a failing read throws InputError.
+  std::size_t Read(char* out, std::size_t size);
+
+  // Bytes of the file itself consumed so far, and its size, for progress.
+  std::int64_t Consumed() const { return consumed_; }
+  std::int64_t Size() const { return size_; }
+  // Why the content ended before the file did, or empty.
+  const std::string& Damage() const { return damage_; }
+
+ private:
+  enum class Encoding { Unknown, Utf8, Utf16Le, Utf16Be };
+  std::size_t ReadRaw(char* out, std::size_t size);
+  std::size_t ReadUnpacked(char* out, std::size_t size);
+  bool FillRaw();
+
+  struct Inflater;
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  std::unique_ptr<Inflater> inflater_;
+  std::vector<char> raw_;
+  std::size_t rawBegin_ = 0, rawEnd_ = 0;
+  bool rawEof_ = false;
+  std::int64_t consumed_ = 0, size_ = 0;
+  Encoding encoding_ = Encoding::Unknown;
+  std::string pending_;  // decoded bytes not yet handed out
+  std::string raw16_;    // UTF-16 bytes not yet decoded
+  std::string damage_;
+};
+
+// Lines of an InputFile, numbered from 1, without their end (LF or CR LF).
+class LineReader {
+ public:
+  enum class Result { Line, TooLong, End };
+
+  LineReader(InputFile& input, std::size_t maxLine);
+
+  // The next line in *line (valid until the next call). A line longer than maxLine is read
+  // past without being kept, and reported as TooLong.
+  Result Next(std::string_view* line);
+  std::int64_t Number() const { return number_; }
+
+  // Reads the next n bytes of content (for length-delimited records), keeping at most
+  // keep of them in *out. Returns how many there were (fewer at the end of the content).
+  std::size_t ReadBlock(std::size_t n, std::string* out, std::size_t keep);
+
+ private:
+  bool Refill();
+
+  InputFile& input_;
+  std::size_t maxLine_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0, end_ = 0;
+  std::string line_;
+  std::int64_t number_ = 0;
+};
+
+// Opens a file by its UTF-8 name (also on Windows, where names are UTF-16). Null on failure.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+}  // namespace quillet::services

@@ -1,0 +1,54 @@
+#pragma once
+// Every bound the data service puts on what a client or an input file can make it spend, in
+// one place (services/README.md lists them). A shared server must stay fair to every client
+// and never run out of memory because of one request or one line.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace quillet::services::limits {
+
+using std::chrono::milliseconds;
+
+// Serving.
+// Request line and headers together; past it 414 (the line alone) or 431.
+constexpr std::size_t kMaxRequestHeader = 16 * 1024;
+// A kept-alive or new connection may wait this long for the first byte of a request...
+constexpr milliseconds kIdleTimeout{5000};
+// ...and the whole request header must then arrive within this, however it trickles in.
+constexpr milliseconds kRequestDeadline{10000};
+// A client that does not read its answer is dropped after this.
+constexpr milliseconds kWriteDeadline{10000};
+// After a refusal, unread input (a body sent anyway) is read and thrown away for at most
+// this long, so that the client sees the answer instead of a reset.
+constexpr milliseconds kLingerTime{2000};
+// Open connections. Past it the connection that has waited longest without a complete
+// request is closed; when every connection is busy, new ones wait in the listen queue.
+constexpr int kMaxConnections = 1024;
+// Threads answering requests from the store; idle and slow connections never hold one.
+constexpr int kDefaultWorkers = 16;
+// Time a request may spend in the store; past it the answer is a page without data.
+constexpr milliseconds kQueryBudget{1000};
+
+// Requests.
+constexpr std::size_t kMaxQueryLength = 2048;
+// Words of a topic, and words of a search phrase (as the store splits them).
+constexpr std::size_t kMaxWords = 16;
+constexpr int kMaxSuggestions = 100;
+constexpr int kMaxResults = 100;
+constexpr std::int64_t kMaxFirstResult = 1000;
+
+// Importing.
+// Lines of the line-based files (keyword exports, rank lists).
+constexpr std::size_t kMaxTableLine = 64 * 1024;
+constexpr std::size_t kMaxFields = 256;
+// A JSON Lines page record, text included.
+constexpr std::size_t kMaxPageLine = 8 * 1024 * 1024;
+constexpr std::size_t kMaxLinksPerPage = 10000;
+constexpr std::size_t kMaxUrlLength = 4096;
+constexpr std::size_t kMaxTitleLength = 2048;
+constexpr std::size_t kMaxTermLength = 200;
+// Hosts whose store ids an import keeps at hand; past it the cache starts afresh.
+constexpr std::size_t kHostCacheEntries = 200000;
+
+}  // namespace quillet::services::limits

@@ -1,0 +1,357 @@
+#include "services/SqliteStore.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <unordered_map>
+
+#include "services/Limits.h"
+#include "services/Query.h"
+
+namespace quillet::services {
+namespace {
+
+constexpr size_t kSnippetLength = 160;
+// Like a real engine, a result list shows at most two pages of one site.
+constexpr int kResultsPerHost = 2;
+// How far down the matches a result list looks for pages of sites not yet shown.
+constexpr int kMaxCandidates = 10000;
+// How often a reader looks whether its file was replaced.
+constexpr std::chrono::seconds kIdentityCheck{1};
+// The write-ahead log is cut back to this after an import, whether it committed or not.
+constexpr const char* kJournalLimit = "67108864";
+
+bool IsTokenChar(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80;
+}
+
+Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
+  Database db(path, Database::Mode::Create);
+  if (mode == SqliteWriter::Mode::Bulk) {
+    db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;");
+  } else {
+    db.Exec(std::string("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = ") +
+            kJournalLimit + ";");
+  }
+  CreateSchema(db);
+  return db;
+}
+
+}  // namespace
+
+void CreateSchema(Database& db) {
+  db.Exec(R"sql(
+    CREATE TABLE IF NOT EXISTS keywords(term TEXT PRIMARY KEY, searches INTEGER NOT NULL) WITHOUT ROWID;
+    CREATE TABLE IF NOT EXISTS keyword_words(word TEXT NOT NULL, term TEXT NOT NULL,
+                                             PRIMARY KEY(word, term)) WITHOUT ROWID;
+    CREATE TABLE IF NOT EXISTS hosts(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+    CREATE TABLE IF NOT EXISTS pages(id INTEGER PRIMARY KEY, url TEXT NOT NULL UNIQUE,
+                                     host_id INTEGER NOT NULL, title TEXT NOT NULL);
+    CREATE VIRTUAL TABLE IF NOT EXISTS page_text USING fts5(title, body);
+    CREATE TABLE IF NOT EXISTS links(host_id INTEGER NOT NULL, page_id INTEGER NOT NULL,
+                                     PRIMARY KEY(host_id, page_id)) WITHOUT ROWID;
+    CREATE TABLE IF NOT EXISTS ranks(domain TEXT PRIMARY KEY, rank INTEGER NOT NULL) WITHOUT ROWID;
+  )sql");
+}
+
+std::string MatchExpression(std::string_view text, bool quoted) {
+  auto quote = [](std::string_view part) {
+    std::string out = "\"";
+    for (char c : part) {
+      // The query parser stops at a NUL; other control bytes are no part of any word either.
+      out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+      if (c == '"') out += '"';
+    }
+    return out + "\"";
+  };
+  bool anyToken = false;
+  for (char c : text) anyToken = anyToken || IsTokenChar(static_cast<unsigned char>(c));
+  if (!anyToken) return {};
+  if (quoted) return quote(text);
+  std::string expression;
+  for (const std::string& word : SplitWords(text)) {
+    bool wordHasToken = false;
+    for (char c : word) wordHasToken = wordHasToken || IsTokenChar(static_cast<unsigned char>(c));
+    if (!wordHasToken) continue;
+    if (!expression.empty()) expression += ' ';
+    expression += quote(word);
+  }
+  return expression;
+}
+
+// A borrowed connection that runs under the request's deadline and goes back to the pool
+// (or, when its file was replaced meanwhile, is closed) when the call is done.
+class SqliteReader::Lease {
+ public:
+  Lease(SqliteReader& reader, Deadline deadline) : reader_(reader), pooled_(reader.Borrow()) {
+    pooled_.db->SetDeadline(deadline.At());
+  }
+  ~Lease() {
+    pooled_.db->SetDeadline(Deadline::None().At());
+    reader_.Return(std::move(pooled_));
+  }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  Database& operator*() { return *pooled_.db; }
+
+ private:
+  SqliteReader& reader_;
+  Pooled pooled_;
+};
+
+namespace {
+
+// Runs a read; a statement stopped by the deadline becomes NoAnswer.
+template <typename Read>
+auto Budgeted(Read read) {
+  try {
+    return read();
+  } catch (const DbError& error) {
+    if (error.Code() == SQLITE_INTERRUPT) throw NoAnswer("the query ran out of time");
+    throw;
+  }
+}
+
+}  // namespace
+
+SqliteReader::SqliteReader(std::string path) : path_(std::move(path)) {
+  // A database left in rollback mode with a hot journal by an older version's killed import
+  // can only be repaired by a writer; moving it to WAL mode means that never happens again.
+  try {
+    Database writer(path_, Database::Mode::ReadWrite);
+    writer.Exec("PRAGMA journal_mode = WAL");
+  } catch (const DbError&) {
+    // Not writable (or not there): the read-only open below tells which.
+  }
+  identity_ = FileIdentity();
+  lastCheck_ = Deadline::Clock::now();
+  Pooled pooled = Borrow();
+  // Fails here, at start-up, rather than on the first request when the file is no data set.
+  pooled.db->Prepare("SELECT count(*) FROM keywords, ranks, pages, links, page_text LIMIT 0");
+  Return(std::move(pooled));
+}
+
+std::string SqliteReader::FileIdentity() const {
+#ifdef _WIN32
+  // Windows does not let a file that is open be replaced.
+  return {};
+#else
+  struct stat info {};
+  if (stat(path_.c_str(), &info) != 0) return {};
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+#endif
+}
+
+SqliteReader::Pooled SqliteReader::Borrow() {
+  std::uint64_t generation;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto now = Deadline::Clock::now();
+    if (now - lastCheck_ >= kIdentityCheck) {
+      lastCheck_ = now;
+      std::string identity = FileIdentity();
+      if (!identity.empty() && identity != identity_) {
+        identity_ = identity;
+        ++generation_;
+        idle_.clear();
+      }
+    }
+    generation = generation_;
+    if (!idle_.empty()) {
+      Pooled pooled = std::move(idle_.back());
+      idle_.pop_back();
+      return pooled;
+    }
+  }
+  auto db = std::make_unique<Database>(path_, Database::Mode::ReadOnly);
+  // Reads go through the memory map; the page cache only holds what the map does not cover.
+  db->Exec("PRAGMA mmap_size = 268435456; PRAGMA cache_size = -4000;");
+  return {std::move(db), generation};
+}
+
+void SqliteReader::Return(Pooled pooled) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (pooled.generation == generation_) idle_.push_back(std::move(pooled));
+}
+
+std::vector<Suggestion> SqliteReader::FindSuggestions(const std::vector<std::string>& words, int limit,
+                                                      Deadline deadline) {
+  std::vector<Suggestion> rows;
+  if (words.empty()) return rows;
+  std::string sql = "SELECT k.term, k.searches FROM keywords k WHERE k.term IN (";
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) sql += " INTERSECT ";
+    sql += "SELECT term FROM keyword_words WHERE word = ?" + std::to_string(i + 1);
+  }
+  sql += ") ORDER BY k.searches DESC, k.term LIMIT ?" + std::to_string(words.size() + 1);
+  return Budgeted([&] {
+    Lease db(*this, deadline);
+    Statement query = (*db).Prepare(sql);
+    for (size_t i = 0; i < words.size(); ++i) query.Bind(static_cast<int>(i + 1), words[i]);
+    query.Bind(static_cast<int>(words.size() + 1), limit);
+    while (query.Step()) rows.push_back({query.Text(0), query.Int(1)});
+    return rows;
+  });
+}
+
+std::int64_t SqliteReader::CountMatches(const TextQuery& text, Deadline deadline) {
+  std::string expression = MatchExpression(text.text, text.phrase);
+  if (expression.empty()) return 0;
+  return Budgeted([&] {
+    Lease db(*this, deadline);
+    Statement query = (*db).Prepare("SELECT count(*) FROM page_text WHERE page_text MATCH ?1");
+    query.Bind(1, expression);
+    return query.Step() ? query.Int(0) : std::int64_t{0};
+  });
+}
+
+std::vector<ResultItem> SqliteReader::FindPages(const TextQuery& text, std::int64_t offset, int limit,
+                                                Deadline deadline) {
+  std::vector<ResultItem> items;
+  std::string expression = MatchExpression(text.text, text.phrase);
+  if (expression.empty() || limit <= 0) return items;
+  return Budgeted([&] {
+    Lease db(*this, deadline);
+    // Walks the matches in stored order and stops as soon as it has enough, so a common word
+    // costs no more than a rare one.
+    Statement matches = (*db).Prepare(
+        "SELECT t.rowid, p.host_id FROM page_text t JOIN pages p ON p.id = t.rowid "
+        "WHERE page_text MATCH ?1 ORDER BY t.rowid");
+    matches.Bind(1, expression);
+    std::unordered_map<std::int64_t, int> perHost;
+    std::vector<std::int64_t> chosen;
+    std::int64_t skipped = 0;
+    for (int scanned = 0; static_cast<int>(chosen.size()) < limit && scanned < kMaxCandidates && matches.Step();
+         ++scanned) {
+      if (++perHost[matches.Int(1)] > kResultsPerHost) continue;
+      if (skipped < offset) {
+        ++skipped;
+        continue;
+      }
+      chosen.push_back(matches.Int(0));
+    }
+    Statement page = (*db).Prepare(
+        "SELECT p.url, p.title, substr(t.body, 1, ?2) FROM pages p JOIN page_text t ON t.rowid = p.id "
+        "WHERE p.id = ?1");
+    for (std::int64_t id : chosen) {
+      page.Bind(1, id).Bind(2, static_cast<std::int64_t>(kSnippetLength));
+      if (page.Step()) items.push_back({page.Text(0), page.Text(1), page.Text(2)});
+      page.Reset();
+    }
+    return items;
+  });
+}
+
+std::int64_t SqliteReader::CountLinks(std::string_view host, Deadline deadline) {
+  return Budgeted([&] {
+    Lease db(*this, deadline);
+    Statement query =
+        (*db).Prepare("SELECT count(*) FROM links WHERE host_id = (SELECT id FROM hosts WHERE name = ?1)");
+    query.Bind(1, NormalizeHost(host));
+    return query.Step() ? query.Int(0) : std::int64_t{0};
+  });
+}
+
+std::optional<std::int64_t> SqliteReader::FindRank(std::string_view host, Deadline deadline) {
+  return Budgeted([&]() -> std::optional<std::int64_t> {
+    Lease db(*this, deadline);
+    std::string domain = NormalizeHost(host);
+    Statement query = (*db).Prepare("SELECT rank FROM ranks WHERE domain = ?1");
+    // blog.example.com falls back to example.com, but never to a bare top-level name.
+    while (!domain.empty()) {
+      query.Bind(1, domain);
+      if (query.Step()) return query.Int(0);
+      query.Reset();
+      size_t dot = domain.find('.');
+      if (dot == std::string::npos || domain.find('.', dot + 1) == std::string::npos) break;
+      domain.erase(0, dot + 1);
+    }
+    return std::nullopt;
+  });
+}
+
+SqliteWriter::SqliteWriter(const std::string& path, Mode mode)
+    : db_(OpenForWriting(path, mode)),
+      mode_(mode),
+      transaction_(db_),
+      putKeyword_(db_.Prepare("INSERT OR REPLACE INTO keywords(term, searches) VALUES(?1, ?2)")),
+      findKeyword_(db_.Prepare("SELECT 1 FROM keywords WHERE term = ?1")),
+      putWord_(db_.Prepare("INSERT OR IGNORE INTO keyword_words(word, term) VALUES(?1, ?2)")),
+      findHost_(db_.Prepare("SELECT id FROM hosts WHERE name = ?1")),
+      putHost_(db_.Prepare("INSERT INTO hosts(name) VALUES(?1)")),
+      putPage_(db_.Prepare("INSERT OR IGNORE INTO pages(url, host_id, title) VALUES(?1, ?2, ?3)")),
+      putText_(db_.Prepare("INSERT INTO page_text(rowid, title, body) VALUES(?1, ?2, ?3)")),
+      putLink_(db_.Prepare("INSERT OR IGNORE INTO links(host_id, page_id) VALUES(?1, ?2)")),
+      findRank_(db_.Prepare("SELECT 1 FROM ranks WHERE domain = ?1")),
+      putRank_(db_.Prepare("INSERT OR REPLACE INTO ranks(domain, rank) VALUES(?1, ?2)")) {}
+
+SqliteWriter::~SqliteWriter() {
+  transaction_.Rollback();
+  // Whatever the import left in the log (all of it, when it failed on a full disk) goes.
+  if (mode_ == Mode::Durable) sqlite3_exec(db_.Handle(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+}
+
+StoreWriter::Put SqliteWriter::PutKeyword(const std::string& term, std::int64_t searches) {
+  findKeyword_.Bind(1, term);
+  bool existed = findKeyword_.Step();
+  findKeyword_.Reset();
+  putKeyword_.Bind(1, term).Bind(2, searches).Run();
+  if (!existed) {
+    for (const std::string& word : SplitWords(term)) putWord_.Bind(1, word).Bind(2, term).Run();
+  }
+  return existed ? Put::Replaced : Put::Added;
+}
+
+std::int64_t SqliteWriter::HostId(const std::string& host) {
+  auto it = hostIds_.find(host);
+  if (it != hostIds_.end()) return it->second;
+  std::int64_t id;
+  findHost_.Bind(1, host);
+  if (findHost_.Step()) {
+    id = findHost_.Int(0);
+    findHost_.Reset();
+  } else {
+    findHost_.Reset();
+    putHost_.Bind(1, host).Run();
+    id = db_.LastInsertId();
+  }
+  // Link targets of a large crawl run into the millions: the cache stays bounded.
+  if (hostIds_.size() >= limits::kHostCacheEntries) hostIds_.clear();
+  hostIds_.emplace(host, id);
+  return id;
+}
+
+bool SqliteWriter::AddPage(const PageInput& page) {
+  std::string host = NormalizeHost(page.url);
+  std::int64_t hostId = HostId(host);
+  putPage_.Bind(1, page.url).Bind(2, hostId).Bind(3, page.title).Run();
+  if (db_.Changes() == 0) return false;
+  std::int64_t pageId = db_.LastInsertId();
+  putText_.Bind(1, pageId).Bind(2, page.title).Bind(3, page.text).Run();
+  for (const std::string& link : page.links) {
+    std::string target = NormalizeHost(link);
+    if (target.empty() || target == host) continue;
+    putLink_.Bind(1, HostId(target)).Bind(2, pageId).Run();
+  }
+  return true;
+}
+
+StoreWriter::Put SqliteWriter::PutRank(const std::string& host, std::int64_t rank) {
+  std::string domain = NormalizeHost(host);
+  findRank_.Bind(1, domain);
+  bool existed = findRank_.Step();
+  findRank_.Reset();
+  putRank_.Bind(1, domain).Bind(2, rank).Run();
+  return existed ? Put::Replaced : Put::Added;
+}
+
+void SqliteWriter::Commit() {
+  transaction_.Commit();
+  if (mode_ == Mode::Bulk) {
+    db_.Exec("INSERT INTO page_text(page_text) VALUES('optimize')");
+    // Served files are in WAL mode from the start, so that imports never block their readers.
+    db_.Exec("PRAGMA journal_mode = WAL");
+  }
+}
+
+}  // namespace quillet::services
