@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <list>
 #include <optional>
 
@@ -136,6 +137,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void ReadHeader() {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(limits::kMaxRequestHeader));
+    // Whatever body a request announces is refused unread; a limit here would turn that
+    // refusal into a parse error. (Beast 1.74 takes an empty limit as zero, not as none.)
+    parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     stream_.expires_after(server_.options.requestDeadline);
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](error_code ec, std::size_t) { self->OnHeader(ec); });
@@ -143,9 +147,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void OnHeader(error_code ec) {
     if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
-      auto data = buffer_.cdata();
-      std::string_view seen(static_cast<const char*>(data.data()), data.size());
-      bool lineEnded = seen.find('\n') != std::string_view::npos;
+      // The request line is parsed (and its target known) as soon as it is complete.
+      bool lineEnded = !parser_->get().target().empty();
       return Refuse(lineEnded ? http::status::request_header_fields_too_large : http::status::uri_too_long,
                     lineEnded ? "The request's headers are too large." : "The request line is too long.");
     }
@@ -243,7 +246,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   HttpServer::Impl& server_;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
-  std::optional<http::request_parser<http::empty_body>> parser_;
+  // buffer_body: reading the header of a request that announces a body neither reads nor
+  // makes room for that body.
+  std::optional<http::request_parser<http::buffer_body>> parser_;
   http::response<http::string_body> response_;
   std::chrono::steady_clock::time_point lingerUntil_;
   bool waiting_ = false;

@@ -1,12 +1,9 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
+#include "Clients.h"
 #include "Fixtures.h"
 #include "net/FetchPage.h"
 #include "ProgramRules.h"
@@ -25,6 +22,8 @@ using testing::ReadLinkCount;
 using testing::ReadResultHosts;
 using testing::ReadTrafficRank;
 using testing::ScratchDir;
+using testing::Exchange;
+using testing::ProgramRequest;
 using testing::ServiceFetcher;
 
 class ServiceTest : public ::testing::Test {
@@ -277,42 +276,6 @@ TEST(ServiceOpen, MissingOrForeignFilesAreRefused) {
   EXPECT_THROW(SqliteReader(dir.Write("text.db", "just some text, not a database")), DbError);
 }
 
-// One HTTP exchange on a fresh connection; the reply up to its Content-Length, or whatever
-// arrived before the server closed the connection.
-std::string Exchange(int port, const std::string& request, int waitSeconds = 5) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  timeval timeout{waitSeconds, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    char buffer[65536];
-    while (true) {
-      size_t headerEnd = reply.find("\r\n\r\n");
-      if (headerEnd != std::string::npos) {
-        size_t length = reply.find("Content-Length: ");
-        if (length != std::string::npos && length < headerEnd &&
-            reply.size() >= headerEnd + 4 + std::stoul(reply.substr(length + 16)))
-          break;
-      }
-      ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-      if (got <= 0) break;
-      reply.append(buffer, static_cast<size_t>(got));
-    }
-  }
-  close(fd);
-  return reply;
-}
-
-std::string ProgramRequest(const std::string& target) {
-  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n"
-         "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
-}
-
 TEST_F(ServiceTest, OverHttp) {
   SqliteReader store(DbPath());
   Service service(store);
@@ -353,7 +316,7 @@ TEST_F(ServiceTest, OverHttp) {
       ProgramRequest("/nowhere"),
   };
   for (const std::string& request : hostile) {
-    std::string answer = Exchange(port, request, 1);
+    std::string answer = Exchange(port, request, std::chrono::milliseconds(1000));
     if (answer.rfind("HTTP/1.1 ", 0) == 0) {
       EXPECT_GE(std::stoi(answer.substr(9, 3)), 400) << request.substr(0, 40);
       EXPECT_NE(bodyOf(answer).find("</html>"), std::string::npos) << request.substr(0, 40);

@@ -1,0 +1,186 @@
+// Import files as they come from the wild, and worse: every bad line is skipped and counted
+// by reason, every good line around it is stored, memory stays bounded whatever the file.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <map>
+
+#include "Child.h"
+#include "Fixtures.h"
+#include "services/Import.h"
+#include "services/Text.h"
+
+namespace quillet::services {
+namespace {
+
+using testing::Child;
+using testing::ImportFile;
+using testing::ScratchDir;
+
+std::string Gzip(const std::string& bytes) {
+  std::string out(compressBound(static_cast<uLong>(bytes.size())) + 64, '\0');
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string Utf16Le(const std::u16string& text) {
+  std::string out = "\xFF\xFE";
+  for (char16_t unit : text) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  }
+  return out;
+}
+
+// Every row of the tables an import writes, as short readable strings.
+std::vector<std::string> Stored(const std::string& path) {
+  Database db(path, Database::Mode::ReadOnly);
+  std::vector<std::string> rows;
+  for (const char* sql : {"SELECT 'k:' || term || '=' || searches FROM keywords ORDER BY 1",
+                          "SELECT 'r:' || domain || '=' || rank FROM ranks ORDER BY 1",
+                          "SELECT 'p:' || url || '|' || title FROM pages ORDER BY id"}) {
+    Statement query = db.Prepare(sql);
+    while (query.Step()) rows.push_back(query.Text(0));
+  }
+  return rows;
+}
+
+TEST(HostileImport, BadLinesAreSkippedByReasonAndTheRestIsStored) {
+  const std::string longTerm(limits::kMaxTableLine + 10, 'x');
+  std::string manyFields = "a";
+  for (size_t i = 0; i <= limits::kMaxFields; ++i) manyFields += ",1";
+  std::string manyLinks = R"({"url":"http://many.com/","links":[)";
+  for (size_t i = 0; i <= limits::kMaxLinksPerPage; ++i) manyLinks += std::string(i ? "," : "") + "\"http://l.com/\"";
+  manyLinks += "]}";
+  const std::string pagesFile =
+      R"({"url":"http://ok.com/1","title":"T\u0007itle","text":"caf)" "\xE9" R"( au lait","links":["http://a\u0000b.com/","http://fine.org/"]})" "\n" +
+      std::string(R"({"url":"http://a.com/x\r\nSet-Cookie: y"})") + "\n" +
+      R"({"url":"http://b.com/\ud800"})" "\n" +
+      manyLinks + "\n" +
+      R"({"url":"http://ok.com/2","title":"Two"})" "\n";
+  struct Case {
+    const char* name;
+    testing::Importer importer;
+    std::string bytes;
+    std::vector<std::string> stored;
+    std::map<std::string, std::int64_t> skipped;
+  };
+  const std::vector<Case> cases = {
+      {"overlong line among good ones", ImportKeywords, "dog training,100\n" + longTerm + ",5\ncat toys,5\n",
+       {"k:cat toys=5", "k:dog training=100"}, {{"line too long", 1}}},
+      {"lone surrogate in UTF-16", ImportKeywords, Utf16Le(u"a,1\r\nb\xD800,2\r\nc,3\r\n"),
+       {"k:a=1", "k:c=3"}, {{"lone UTF-16 surrogate in term", 1}}},
+      {"UTF-16 broken off in a character", ImportKeywords, Utf16Le(u"a,1\nb,2\n") + "x",
+       {"k:a=1", "k:b=2"}, {{"too few columns", 1}}},
+      {"bad bytes and numbers", ImportKeywords,
+       "caf\xE9,4\na\x01" "b,5\nbig,99999999999\nfine,6\n" + manyFields + "\n",
+       {"k:fine=6"},
+       {{"invalid UTF-8 in term", 1}, {"control character in term", 1},
+        {"search count not a whole number from 0 to 2147483647", 1}, {"too many fields", 1}}},
+      {"hosts with control bytes", ImportRanks, std::string("1,ex\0ample.com\n2,good.com\n3,a\x7F.com\n", 33),
+       {"r:good.com=2"}, {{"not a domain name", 2}}},
+      {"pages: addresses refused, text repaired", ImportPages, pagesFile,
+       {"p:http://ok.com/1|T itle", "p:http://ok.com/2|Two"},
+       {{"control character in url", 1}, {"lone UTF-16 surrogate in url", 1}, {"too many links", 1}}},
+      {"gzip of two members", ImportKeywords, Gzip("a,1\nb,") + Gzip("2\nc,3\n"), {"k:a=1", "k:b=2", "k:c=3"}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    ImportReport report = ImportFile(c.importer, dir.File("d.db"), dir.Write("in", c.bytes));
+    EXPECT_EQ(Stored(dir.File("d.db")), c.stored);
+    EXPECT_EQ(report.skipped, c.skipped);
+    EXPECT_EQ(report.added, static_cast<std::int64_t>(c.stored.size()));
+    EXPECT_TRUE(report.damage.empty()) << report.damage;
+  }
+  // What the pages case stored carries no control byte or broken UTF-8 anywhere.
+  ScratchDir dir;
+  ImportReport report = ImportFile(ImportPages, dir.File("d.db"), dir.Write("in", pagesFile));
+  EXPECT_EQ(report.linksDropped, 1);
+  SqliteReader store(dir.File("d.db"));
+  auto pages = store.FindPages({"au lait", true}, 0, 10, Deadline::None());
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0].snippet, "caf\xEF\xBF\xBD au lait");
+  EXPECT_EQ(store.CountLinks("fine.org", Deadline::None()), 1);
+}
+
+TEST(HostileImport, ADamagedArchiveKeepsTheLinesBeforeTheDamage) {
+  std::string lines;
+  for (int i = 0; i < 3000; ++i) lines += "term " + std::to_string(i) + "," + std::to_string(i) + "\n";
+  const std::string packed = Gzip(lines);
+  std::string corrupt = packed;
+  corrupt[packed.size() / 2] ^= 0x55;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"cut short", packed.substr(0, packed.size() * 2 / 3)},
+      {"corrupt in the middle", corrupt},
+      {"trailing junk", packed + "not gzip"},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    ScratchDir dir;
+    ImportReport report = ImportFile(ImportKeywords, dir.File("d.db"), dir.Write("in.gz", bytes));
+    EXPECT_FALSE(report.damage.empty());
+    EXPECT_GT(report.added, 500);
+    EXPECT_NE(report.Describe().find("the file ends early"), std::string::npos);
+  }
+}
+
+// The real program on files made to exhaust memory: it streams them and skips what is too
+// long, so its peak stays far below the file's size.
+TEST(HostileImport, HugeFilesImportInBoundedMemory) {
+  ScratchDir dir;
+  const std::string good = R"({"url":"http://good.com/","text":"after the flood"})" "\n";
+  const std::string hugeLine =
+      R"({"url":"http://huge.com/","links":[)" + std::string(30 << 20, ' ') + "\"http://x.com/\"]}\n";
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"blank lines", std::string(30 << 20, '\n') + good},
+      {"one line of 30 MB", hugeLine + good},
+  };
+  for (const auto& [name, bytes] : files) {
+    SCOPED_TRACE(name);
+    std::string db = dir.File(name + ".db");
+    Child child({"import", "pages", dir.Write(name, bytes), "--db", db}, {0, dir.File("out")});
+    EXPECT_EQ(child.WaitMeasuring(), 0) << testing::ReadFile(dir.File("out"));
+    EXPECT_LT(child.PeakMb(), 96.0);
+    EXPECT_EQ(Stored(db), std::vector<std::string>{"p:http://good.com/|"});
+  }
+  EXPECT_NE(testing::ReadFile(dir.File("out")).find("1 line too long"), std::string::npos);
+}
+
+// A full disk, as SQLite meets it: writes past a size limit fail.
+TEST(HostileImport, AFullDiskLeavesEverythingAsItWas) {
+  ScratchDir dir;
+  const std::string db = dir.File("d.db");
+  ImportFile(ImportKeywords, db, dir.Write("k.csv", "seed,1\n"));
+  const std::string before = testing::Fingerprint(db);
+  std::string pages;
+  for (int i = 0; i < 20000; ++i)
+    pages += "{\"url\":\"http://h" + std::to_string(i % 97) + ".com/" + std::to_string(i) +
+             "\",\"text\":\"some words to fill the index with " + std::to_string(i) + "\"}\n";
+  const long long room = static_cast<long long>(std::filesystem::file_size(db)) + 256 * 1024;
+
+  Child import({"import", "pages", dir.Write("p.jsonl", pages), "--db", db}, {room, dir.File("import.out")});
+  EXPECT_EQ(import.Wait(), 1);
+  EXPECT_NE(testing::ReadFile(dir.File("import.out")).find("is the disk full?"), std::string::npos);
+  Child demo({"demo", "--db", db, "--pages", "20000"}, {room, dir.File("demo.out")});
+  EXPECT_EQ(demo.Wait(), 1);
+  EXPECT_NE(testing::ReadFile(dir.File("demo.out")).find("any file there is as it was"), std::string::npos);
+  // Nothing is left behind but the database and the inputs (a reader's look would add its log).
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File(""))) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"d.db", "demo.out", "import.out", "k.csv", "p.jsonl"}));
+  EXPECT_EQ(testing::Fingerprint(db), before);
+}
+
+}  // namespace
+}  // namespace quillet::services
