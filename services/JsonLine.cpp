@@ -65,11 +65,11 @@ class Reader {
         case 'r': *out += '\r'; break;
         case 't': *out += '\t'; break;
         case 'u': {
-          std::uint32_t code;
+          std::uint32_t code = 0;
           if (!Hex4(&code)) return false;
           if (code >= 0xD800 && code <= 0xDBFF && text_.substr(pos_, 2) == "\\u") {
             size_t at = pos_;
-            std::uint32_t low;
+            std::uint32_t low = 0;
             pos_ += 2;
             if (!Hex4(&low)) return false;
             if (low >= 0xDC00 && low <= 0xDFFF) code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
