@@ -154,6 +154,16 @@ TEST(HostileImport, HugeFilesImportInBoundedMemory) {
     EXPECT_EQ(Stored(db), std::vector<std::string>{"p:http://good.com/|"});
   }
   EXPECT_NE(testing::ReadFile(dir.File("out")).find("1 line too long"), std::string::npos);
+  // Only a file that could not be read, or of which nothing could be stored, fails the run.
+  const std::vector<std::pair<std::string, std::string>> failing = {
+      {dir.Write("bad.jsonl", "not json\n{\"url\":\"ftp://x.com/\"}\n"), "2 skipped"},
+      {dir.File("missing.jsonl"), "could not be read"},
+  };
+  for (const auto& [file, message] : failing) {
+    Child child({"import", "pages", file, "--db", dir.File("x.db")}, {0, dir.File("out")});
+    EXPECT_EQ(child.Wait(), 1);
+    EXPECT_NE(testing::ReadFile(dir.File("out")).find(message), std::string::npos) << testing::ReadFile(dir.File("out"));
+  }
 }
 
 // A full disk, as SQLite meets it: writes past a size limit fail.
