@@ -1,0 +1,56 @@
+// Pages as JSON Lines: url, title, text, links.
+#include "services/JsonLine.h"
+#include "services/Query.h"
+#include "services/Text.h"
+#include "services/readers/ReaderKit.h"
+
+namespace quillet::services {
+
+ImportReport ImportPages(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
+  ImportReport report;
+  ImportLines lines(path, limits::kMaxPageLine, report, progress);
+  std::string_view line;
+  PageRecord record;
+  PageInput page;
+  while (lines.Next(&line)) {
+    ++report.lines;
+    std::int64_t number = lines.Number();
+    std::string error;
+    if (!ParsePageRecord(line, &record, &error, limits::kMaxLinksPerPage)) {
+      bool tooMany = error.rfind("more than", 0) == 0;
+      report.Skip(number, tooMany ? "too many links" : "not a page record", error);
+      continue;
+    }
+    if (std::string problem = KeyProblem(record.url); !problem.empty()) {
+      report.Skip(number, problem + " in url");
+      continue;
+    }
+    std::string lowered = Lower(record.url.substr(0, 8));
+    if (lowered.rfind("http://", 0) != 0 && lowered.rfind("https://", 0) != 0) {
+      report.Skip(number, "url not http:// or https://", Quoted(record.url));
+      continue;
+    }
+    if (record.url.size() > limits::kMaxUrlLength) {
+      report.Skip(number, "url too long", "over " + std::to_string(limits::kMaxUrlLength) + " bytes");
+      continue;
+    }
+    if (ValidHost(record.url).empty()) {
+      report.Skip(number, "url has no usable host name", Quoted(record.url));
+      continue;
+    }
+    page.url = std::move(record.url);
+    page.title = RepairText(record.title.substr(0, limits::kMaxTitleLength));
+    page.text = RepairText(record.text);
+    page.links.clear();
+    for (std::string& link : record.links) {
+      if (ValidHost(link).empty()) ++report.linksDropped;
+      else page.links.push_back(std::move(link));
+    }
+    if (store.AddPage(page)) ++report.added;
+    else report.Skip(number, "address already stored", Quoted(page.url));
+  }
+  lines.Finish();
+  return report;
+}
+
+}  // namespace quillet::services

@@ -1,0 +1,72 @@
+#include "services/readers/ReaderKit.h"
+
+#include "services/Pages.h"
+#include "services/Query.h"
+#include "services/Text.h"
+
+namespace quillet::services {
+namespace {
+
+constexpr std::size_t kMaxDetail = 120;
+// Progress is reported every so many lines, and every so many bytes for files of long lines.
+constexpr std::int64_t kProgressLines = 2000;
+constexpr std::int64_t kProgressBytes = 1 << 20;
+
+}  // namespace
+
+std::string_view Trim(std::string_view text) {
+  size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos) return {};
+  size_t end = text.find_last_not_of(" \t\r\n");
+  return text.substr(start, end - start + 1);
+}
+
+std::optional<std::int64_t> ParseCount(std::string_view text, std::int64_t max) {
+  std::int64_t value = 0;
+  bool any = false;
+  for (char c : Trim(text)) {
+    if (c >= '0' && c <= '9') {
+      if (value > (max - (c - '0')) / 10) return std::nullopt;
+      value = value * 10 + (c - '0');
+      any = true;
+    } else if (c != ',' && c != ' ') {
+      return std::nullopt;
+    }
+  }
+  if (!any) return std::nullopt;
+  return value;
+}
+
+bool SameHeading(std::string_view field, std::string_view heading) { return Lower(Trim(field)) == heading; }
+
+std::string Quoted(std::string_view text) {
+  return "\"" + RepairText(text.substr(0, kMaxDetail)) + (text.size() > kMaxDetail ? "...\"" : "\"");
+}
+
+ImportLines::ImportLines(const std::string& path, std::size_t maxLine, ImportReport& report,
+                         const ImportProgress& progress)
+    : input_(path), reader_(input_, maxLine), maxLine_(maxLine), report_(report), progress_(progress) {}
+
+bool ImportLines::Next(std::string_view* line) {
+  while (true) {
+    if (progress_ && ((reader_.Number() + 1) % kProgressLines == 0 || input_.Consumed() - reported_ >= kProgressBytes)) {
+      reported_ = input_.Consumed();
+      if (!progress_(reported_, input_.Size())) throw ImportInterrupted();
+    }
+    LineReader::Result result = reader_.Next(line);
+    if (result == LineReader::Result::End) return false;
+    if (result == LineReader::Result::TooLong) {
+      ++report_.lines;
+      report_.Skip(reader_.Number(), "line too long", "over " + std::to_string(maxLine_) + " bytes");
+      continue;
+    }
+    if (!Trim(*line).empty()) return true;
+  }
+}
+
+void ImportLines::Finish() {
+  report_.damage = input_.Damage();
+  if (progress_ && !progress_(input_.Size(), input_.Size())) throw ImportInterrupted();
+}
+
+}  // namespace quillet::services
