@@ -240,9 +240,12 @@ TEST_F(HostileServing, CostlyQueriesAreCutShortAndDoNotHoldUpOthers) {
     EXPECT_EQ(StatusOf(Exchange(live.Port(), ProgramRequest("/data/details/?url=www.h1.com"))), 200);
     slowest = std::max(slowest, MsSince(begin));
   }
+  // The costly ones themselves are answered (or cut short) within about their budget.
+  auto waited = testing::Clock::now();
+  while (costly < 24 && MsSince(waited) < 3000) std::this_thread::sleep_for(milliseconds(10));
   stop = true;
   for (auto& thread : heavy) thread.join();
-  EXPECT_GT(costly.load(), 8);
+  EXPECT_GE(costly.load(), 24);
   EXPECT_LT(slowest, 300.0);
 }
 
