@@ -31,6 +31,13 @@ Database::Database(const std::string& path, Mode mode) {
     throw DbError(message, code);
   }
   sqlite3_extended_result_codes(db_, 1);
+  try {
+    RegisterWordSplitter(db_);
+  } catch (...) {
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw;
+  }
   // A writer holding the file briefly (an import committing) should delay readers, not fail them.
   sqlite3_busy_timeout(db_, 5000);
 }

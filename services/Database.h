@@ -24,6 +24,10 @@ class DbError : public std::runtime_error {
 
 class Statement;
 
+// Makes the tokenizer "quillet" (services/Tokens.h) known to a connection.
+void RegisterWordSplitter(sqlite3* db);
+
+// Every connection knows the tokenizer "quillet" of the full-text index.
 class Database {
  public:
   enum class Mode { ReadOnly, ReadWrite, Create };

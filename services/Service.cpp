@@ -5,7 +5,7 @@
 
 #include "services/Pages.h"
 #include "services/Query.h"
-#include "services/Text.h"
+#include "services/Tokens.h"
 
 namespace quillet::services {
 namespace {
@@ -91,7 +91,7 @@ Reply Service::Search(std::string_view rawQuery, Deadline deadline) {
   TextQuery text{quoted ? query.substr(1, query.size() - 2) : query, quoted};
   if (SplitWords(text.text).empty()) return Refuse(400, "The search is empty.");
   // Each word of a phrase costs a walk over its pages: their number is what bounds the cost.
-  if (CountWords(text.text) > limits::kMaxWords) return Refuse(400, "The search has too many words.");
+  if (Words(text.text).size() > limits::kMaxWords) return Refuse(400, "The search has too many words.");
   std::int64_t count = store_.CountMatches(text, deadline);
   std::int64_t n = NumberParameter(params, "n", kDefaultResults, 0, limits::kMaxResults);
   std::int64_t b = NumberParameter(params, "b", 1, 1, limits::kMaxFirstResult);

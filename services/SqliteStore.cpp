@@ -7,6 +7,7 @@
 
 #include "services/Limits.h"
 #include "services/Query.h"
+#include "services/Tokens.h"
 
 namespace quillet::services {
 namespace {
@@ -20,10 +21,6 @@ constexpr int kMaxCandidates = 10000;
 constexpr std::chrono::seconds kIdentityCheck{1};
 // The write-ahead log is cut back to this after an import, whether it committed or not.
 constexpr const char* kJournalLimit = "67108864";
-
-bool IsTokenChar(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80;
-}
 
 Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
   Database db(path, Database::Mode::Create);
@@ -40,6 +37,7 @@ Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
 }  // namespace
 
 void CreateSchema(Database& db) {
+  CheckSchema(db);
   db.Exec(R"sql(
     CREATE TABLE IF NOT EXISTS keywords(term TEXT PRIMARY KEY, searches INTEGER NOT NULL) WITHOUT ROWID;
     CREATE TABLE IF NOT EXISTS keyword_words(word TEXT NOT NULL, term TEXT NOT NULL,
@@ -47,11 +45,23 @@ void CreateSchema(Database& db) {
     CREATE TABLE IF NOT EXISTS hosts(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
     CREATE TABLE IF NOT EXISTS pages(id INTEGER PRIMARY KEY, url TEXT NOT NULL UNIQUE,
                                      host_id INTEGER NOT NULL, title TEXT NOT NULL);
-    CREATE VIRTUAL TABLE IF NOT EXISTS page_text USING fts5(title, body);
+    CREATE VIRTUAL TABLE IF NOT EXISTS page_text USING fts5(title, body, tokenize = 'quillet');
     CREATE TABLE IF NOT EXISTS links(host_id INTEGER NOT NULL, page_id INTEGER NOT NULL,
                                      PRIMARY KEY(host_id, page_id)) WITHOUT ROWID;
     CREATE TABLE IF NOT EXISTS ranks(domain TEXT PRIMARY KEY, rank INTEGER NOT NULL) WITHOUT ROWID;
   )sql");
+  db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
+}
+
+void CheckSchema(Database& db) {
+  Statement version = db.Prepare("PRAGMA user_version");
+  std::int64_t found = version.Step() ? version.Int(0) : 0;
+  Statement tables = db.Prepare("SELECT count(*) FROM sqlite_master");
+  bool empty = tables.Step() && tables.Int(0) == 0;
+  if (!empty && found != kSchemaVersion)
+    throw DbError("the database was made by " + std::string(found < kSchemaVersion ? "an earlier" : "a later") +
+                  " version of quillet-services (schema " + std::to_string(found) + ", this version reads " +
+                  std::to_string(kSchemaVersion) + "); build it again with demo, or import into a new file");
 }
 
 std::string MatchExpression(std::string_view text, bool quoted) {
@@ -64,15 +74,11 @@ std::string MatchExpression(std::string_view text, bool quoted) {
     }
     return out + "\"";
   };
-  bool anyToken = false;
-  for (char c : text) anyToken = anyToken || IsTokenChar(static_cast<unsigned char>(c));
-  if (!anyToken) return {};
+  if (Words(text).empty()) return {};
   if (quoted) return quote(text);
   std::string expression;
   for (const std::string& word : SplitWords(text)) {
-    bool wordHasToken = false;
-    for (char c : word) wordHasToken = wordHasToken || IsTokenChar(static_cast<unsigned char>(c));
-    if (!wordHasToken) continue;
+    if (Words(word).empty()) continue;
     if (!expression.empty()) expression += ' ';
     expression += quote(word);
   }
@@ -127,6 +133,7 @@ SqliteReader::SqliteReader(std::string path) : path_(std::move(path)) {
   lastCheck_ = Deadline::Clock::now();
   Pooled pooled = Borrow();
   // Fails here, at start-up, rather than on the first request when the file is no data set.
+  CheckSchema(*pooled.db);
   pooled.db->Prepare("SELECT count(*) FROM keywords, ranks, pages, links, page_text LIMIT 0");
   Return(std::move(pooled));
 }

@@ -14,8 +14,15 @@
 
 namespace quillet::services {
 
-// Creates the tables when they are missing; leaves existing data alone.
+// Version of the tables below, kept in the file's user_version. 2: page text split into words
+// by the tokenizer "quillet".
+constexpr std::int64_t kSchemaVersion = 2;
+
+// Creates the tables when they are missing; leaves existing data alone. Throws DbError, as
+// CheckSchema, for a file of another schema.
 void CreateSchema(Database& db);
+// Throws DbError, saying what to do, when the file holds tables of another schema version.
+void CheckSchema(Database& db);
 
 // FTS5 expression for an exact phrase, or for all the words when quoted is false. Empty when
 // the text has nothing a page could match.

@@ -2,6 +2,7 @@
 
 #include "services/Limits.h"
 #include "services/Query.h"
+#include "services/Tokens.h"
 
 namespace quillet::services {
 namespace {
@@ -80,17 +81,6 @@ std::string KeyProblem(std::string_view text) {
   return problem;
 }
 
-std::size_t CountWords(std::string_view text) {
-  std::size_t words = 0;
-  bool inWord = false;
-  for (char c : text) {
-    bool word = IsWordByte(static_cast<unsigned char>(c));
-    words += word && !inWord;
-    inWord = word;
-  }
-  return words;
-}
-
 std::optional<std::string> NormalizeTerm(std::string_view text, std::string* why) {
   auto refuse = [why](std::string reason) {
     if (why) *why = std::move(reason);
@@ -114,7 +104,7 @@ std::optional<std::string> NormalizeTerm(std::string_view text, std::string* why
   if (term.empty()) return refuse("empty term");
   if (term.size() > limits::kMaxTermLength)
     return refuse("term longer than " + std::to_string(limits::kMaxTermLength) + " bytes");
-  if (CountWords(term) > limits::kMaxWords)
+  if (Words(term).size() > limits::kMaxWords)
     return refuse("term of more than " + std::to_string(limits::kMaxWords) + " words");
   return term;
 }

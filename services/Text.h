@@ -22,10 +22,6 @@ std::string RepairText(std::string_view text);
 // Empty when it can.
 std::string KeyProblem(std::string_view text);
 
-// Words as the full-text index splits them: runs of ASCII letters and digits or of non-ASCII
-// bytes. Used to bound the cost of a search phrase.
-std::size_t CountWords(std::string_view text);
-
 // A search term as stored: ASCII lower case, blanks collapsed to single spaces, trimmed.
 // Empty optional, with the reason in *why, for a term the suggestion page could not carry
 // ('<', '>', ';'), ill-formed UTF-8, control characters, an empty, over-long term or one of

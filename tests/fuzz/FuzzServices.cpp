@@ -9,6 +9,7 @@
 #include "services/JsonLine.h"
 #include "services/Query.h"
 #include "services/Text.h"
+#include "services/Tokens.h"
 
 namespace {
 
@@ -44,6 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Whatever repair makes of the bytes passes the checks that keys must pass.
   std::string repaired = services::RepairText(bytes);
   if (!services::KeyProblem(repaired).empty()) __builtin_trap();
+  std::size_t last = 0;
+  services::ForEachWord(bytes, [&](std::string_view word, std::size_t begin, std::size_t end) {
+    // Words come in order, each a non-empty stretch of the text.
+    if (word.empty() || begin < last || end <= begin || end > bytes.size()) __builtin_trap();
+    last = end;
+  });
   services::NormalizeTerm(bytes, &error);
   services::ValidHost(bytes);
   ReadAsFile(bytes);
