@@ -12,11 +12,6 @@
 namespace quillet::services {
 namespace {
 
-constexpr size_t kSnippetLength = 160;
-// Like a real engine, a result list shows at most two pages of one site.
-constexpr int kResultsPerHost = 2;
-// How far down the matches a result list looks for pages of sites not yet shown.
-constexpr int kMaxCandidates = 10000;
 // How often a reader looks whether its file was replaced.
 constexpr std::chrono::seconds kIdentityCheck{1};
 // The write-ahead log is cut back to this after an import, whether it committed or not.

@@ -2,6 +2,7 @@
 // What the service reads and the importers write, whatever holds the data. Every store gives
 // the same answers for the same data; the pages rendered from them are the same byte for byte.
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -12,6 +13,12 @@
 #include "services/Pages.h"
 
 namespace quillet::services {
+
+// What every store answers alike: a result shows the first characters of the page text, at
+// most two pages of one site, looking this far down the matches for sites not yet shown.
+constexpr std::size_t kSnippetLength = 160;
+constexpr int kResultsPerHost = 2;
+constexpr int kMaxCandidates = 10000;
 
 // When a request's time in the store is up.
 class Deadline {

@@ -6,9 +6,11 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "services/ClickHouseStore.h"
 #include "services/Demo.h"
 #include "services/HttpServer.h"
 #include "services/Import.h"
@@ -25,15 +27,34 @@ constexpr const char* kUsage =
     "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
     "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
     "  quillet-services import keywords|pages|ranks FILE... [--db FILE]\n"
-    "defaults: --db quillet-services.db, --listen 127.0.0.1:8790, --threads 16\n";
+    "each command takes, instead of --db, a ClickHouse store:\n"
+    "  --clickhouse URL[,URL...] [--clickhouse-cluster NAME] [--clickhouse-db NAME]\n"
+    "defaults: --db quillet-services.db, --listen 127.0.0.1:8790, --threads 16, --clickhouse-db quillet\n";
 
 struct Options {
   std::string db = "quillet-services.db";
   std::string listen = "127.0.0.1:8790";
   int threads = limits::kDefaultWorkers;
   DemoOptions demo;
+  ClickHouseOptions clickhouse;
   std::vector<std::string> positional;
 };
+
+std::unique_ptr<StoreReader> OpenReader(const Options& options) {
+  if (!options.clickhouse.nodes.empty()) return std::make_unique<ClickHouseReader>(options.clickhouse);
+  return std::make_unique<SqliteReader>(options.db);
+}
+
+std::unique_ptr<StoreWriter> OpenWriter(const Options& options) {
+  if (!options.clickhouse.nodes.empty()) return std::make_unique<ClickHouseWriter>(options.clickhouse);
+  return std::make_unique<SqliteWriter>(options.db);
+}
+
+// Where the data goes, for messages.
+std::string StoreName(const Options& options) {
+  if (options.clickhouse.nodes.empty()) return options.db;
+  return "ClickHouse " + options.clickhouse.nodes.front() + " database " + options.clickhouse.database;
+}
 
 bool ParseInt(const std::string& text, int low, int* out) {
   try {
@@ -58,6 +79,13 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     std::string text;
     if (arg == "--db") {
       if (!value(&options->db)) return false;
+    } else if (arg == "--clickhouse") {
+      if (!value(&text)) return false;
+      options->clickhouse.nodes = SplitNodeList(text);
+    } else if (arg == "--clickhouse-cluster") {
+      if (!value(&options->clickhouse.cluster)) return false;
+    } else if (arg == "--clickhouse-db") {
+      if (!value(&options->clickhouse.database)) return false;
     } else if (arg == "--listen") {
       if (!value(&options->listen)) return false;
     } else if (arg == "--threads") {
@@ -101,8 +129,8 @@ int Serve(const Options& options) {
     return 2;
   }
   std::string host = options.listen.substr(0, colon);
-  SqliteReader store(options.db);
-  Service service(store);
+  std::unique_ptr<StoreReader> store = OpenReader(options);
+  Service service(*store);
   HttpServer::Options serverOptions;
   serverOptions.workers = options.threads;
   HttpServer server(service, serverOptions);
@@ -114,7 +142,7 @@ int Serve(const Options& options) {
     std::printf("warning: the service has no access control; anyone who can reach %s can query it "
                 "(see services/README.md, \"Sharing one service\")\n",
                 options.listen.c_str());
-  std::printf("serving %s on http://%s/\n", options.db.c_str(), options.listen.c_str());
+  std::printf("serving %s on http://%s/\n", StoreName(options).c_str(), options.listen.c_str());
   std::fflush(stdout);
   return server.Run() ? 0 : 1;
 }
@@ -123,17 +151,24 @@ int Demo(const Options& options) {
   auto start = std::chrono::steady_clock::now();
   DemoSummary summary;
   try {
-    summary = BuildDemo(options.db, options.demo, [](std::int64_t done, std::int64_t total) {
+    auto progress = [](std::int64_t done, std::int64_t total) {
       std::fprintf(stderr, "\rpages %lld of %lld", static_cast<long long>(done), static_cast<long long>(total));
       if (done == total) std::fputc('\n', stderr);
-    });
+    };
+    if (options.clickhouse.nodes.empty()) {
+      summary = BuildDemo(options.db, options.demo, progress);
+    } else {
+      ClickHouseWriter writer(options.clickhouse);
+      summary = WriteDemo(writer, options.demo, progress);
+      writer.Commit();
+    }
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; any file there is as it was\n",
-                 options.db.c_str(), Explain(error).c_str());
+    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; the data there is as it was\n",
+                 StoreName(options).c_str(), Explain(error).c_str());
     return 1;
   }
   std::printf("%s: %lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s\n",
-              options.db.c_str(), static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
+              StoreName(options).c_str(), static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
               static_cast<long long>(summary.hosts), static_cast<long long>(summary.links),
               static_cast<long long>(summary.ranks), SecondsSince(start));
   return 0;
@@ -164,9 +199,9 @@ int Import(const Options& options) {
       return true;
     };
     try {
-      SqliteWriter writer(options.db);
-      ImportReport report = importer(writer, file, progress);
-      writer.Commit();
+      std::unique_ptr<StoreWriter> writer = OpenWriter(options);
+      ImportReport report = importer(*writer, file, progress);
+      writer->Commit();
       if (shown >= 0) std::fputc('\n', stderr);
       std::printf("%s: %s (%.1f s)\n", file.c_str(), report.Describe().c_str(), SecondsSince(start));
       if (report.NothingStored()) status = 1;
