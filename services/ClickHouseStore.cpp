@@ -11,7 +11,10 @@
 namespace quillet::services {
 namespace {
 
+// An import's rows in the table imports: running (again with each heartbeat), then complete
+// or abandoned; the state only ever grows, so the largest is the last.
 enum ImportState { kRunning = 1, kComplete = 2, kAbandoned = 3 };
+constexpr const char* kOnlyRunning = "max(state) = 1";
 
 // The tables every node (every shard) holds. Rows of one page share a shard; a keyword's
 // rows share a shard, so each shard answers its share of a query without the others.
@@ -223,8 +226,8 @@ class ClickHouseDatabase {
 
   // Imports still running (by their heartbeat), other than owner's.
   std::vector<std::vector<std::string>> Running(std::uint64_t exceptOwner) const {
-    return Rows(Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING argMax(state, at) = " +
-                         std::to_string(kRunning) + " AND owner != " + std::to_string(exceptOwner),
+    return Rows(Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING " + kOnlyRunning +
+                         " AND owner != " + std::to_string(exceptOwner),
                      Deadline::In(limits::kClickHouseWriteTimeout)),
                 2);
   }
@@ -293,8 +296,8 @@ class ClickHouseDatabase {
   }
 
   void CleanUp() const {
-    auto dead = Rows(Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING argMax(state, at) = " +
-                              std::to_string(kRunning) + " AND max(at) < " +
+    auto dead = Rows(Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING " + kOnlyRunning +
+                              " AND max(at) < " +
                               std::to_string(NowMs() - static_cast<std::uint64_t>(options_.staleImport.count())),
                           Deadline::In(limits::kClickHouseWriteTimeout)),
                      2);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -18,7 +19,6 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
-#include "Fixtures.h"
 #include "services/ClickHouseStore.h"
 
 namespace quillet::services::testing {
@@ -34,12 +34,17 @@ class ClickHouseServers {
   static constexpr const char* kCluster = "quillet_test";
 
   explicit ClickHouseServers(int count) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quillet-clickhouse-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder for the servers");
+    dir_ = pattern;
     for (int i = 0; i < count; ++i) servers_.push_back({FreePort(), FreePort(), -1});
     for (int i = 0; i < count; ++i) WriteConfig(i);
     for (int i = 0; i < count; ++i) Start(i);
   }
   ~ClickHouseServers() {
     for (int i = 0; i < static_cast<int>(servers_.size()); ++i) Stop(i);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
   ClickHouseServers(const ClickHouseServers&) = delete;
   ClickHouseServers& operator=(const ClickHouseServers&) = delete;
@@ -102,13 +107,21 @@ class ClickHouseServers {
   void Pause(int i) { kill(servers_[i].pid, SIGSTOP); }
   void Resume(int i) { kill(servers_[i].pid, SIGCONT); }
 
+  // Bytes the servers keep on disk.
+  std::uintmax_t DiskBytes() const {
+    std::uintmax_t total = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_))
+      if (entry.is_regular_file() && entry.path().string().find("/data/") != std::string::npos) total += entry.file_size();
+    return total;
+  }
+
  private:
   struct Server {
     int http, tcp;
     pid_t pid;
   };
 
-  std::string Folder(int i) const { return dir_.File("server" + std::to_string(i)); }
+  std::string Folder(int i) const { return (dir_ / ("server" + std::to_string(i))).string(); }
 
   static std::string ReadAll(const std::string& path) {
     std::ifstream in(path);
@@ -149,7 +162,7 @@ class ClickHouseServers {
 )";
   }
 
-  ScratchDir dir_;
+  std::filesystem::path dir_;
   std::vector<Server> servers_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "Child.h"
 #include "ClickHouseServers.h"
+#include "Fixtures.h"
 #include "Clients.h"
 #include "ProgramRules.h"
 #include "services/Demo.h"
