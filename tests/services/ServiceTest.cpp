@@ -252,7 +252,9 @@ TEST_P(ServiceTest, RandomQueriesAlwaysGetAWholePage) {
                                            std::string(1, '\0'), "\xFF", "\xC3\xA9", "dog", "training", "9", " "};
   std::uint64_t state = 12345;
   int answered = 0;
-  for (int i = 0; i < 3000; ++i) {
+  // A store over the network answers a few times slower: fewer queries, the same kinds.
+  const int queries = GetParam() == "Sqlite" ? 3000 : 600;
+  for (int i = 0; i < queries; ++i) {
     std::string query;
     int length = static_cast<int>((state = state * 6364136223846793005ULL + 1442695040888963407ULL) >> 60);
     for (int k = 0; k < length; ++k) {
@@ -270,7 +272,7 @@ TEST_P(ServiceTest, RandomQueriesAlwaysGetAWholePage) {
     }
   }
   // Enough of them get past the refusals to reach the database.
-  EXPECT_GT(answered, 4000);
+  EXPECT_GT(answered, queries * 4 / 3);
 }
 
 TEST_P(ServiceTest, OverHttp) {
