@@ -163,8 +163,9 @@ int Demo(const Options& options) {
       writer.Commit();
     }
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; the data there is as it was\n",
-                 StoreName(options).c_str(), Explain(error).c_str());
+    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; %s\n", StoreName(options).c_str(),
+                 Explain(error).c_str(),
+                 options.clickhouse.nodes.empty() ? "any file there is as it was" : "nothing of it was stored");
     return 1;
   }
   std::printf("%s: %lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s\n",

@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
   bool hostile = false;
   HostileSizes sizes;
   DemoOptions demo;
-  std::string store = "sqlite";
+  std::string storeKind = "sqlite";
   std::vector<std::int64_t> synthetic;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -336,7 +336,7 @@ int main(int argc, char** argv) {
     else if (arg == "--clients") clients = std::max(1, number());
     else if (arg == "--pages") demo.pages = number();
     else if (arg == "--hostile") hostile = true;
-    else if (arg == "--store" && i + 1 < argc) store = argv[++i];
+    else if (arg == "--store" && i + 1 < argc) storeKind = argv[++i];
     else if (arg == "--synthetic" && i + 1 < argc)
       for (const std::string& size : SplitNodeList(argv[++i])) synthetic.push_back(std::stoll(size));
     else if (arg == "--body-mb") sizes.bodyMb = static_cast<size_t>(std::max(0, number()));
@@ -348,7 +348,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(scratch);
   if (!synthetic.empty()) {
     std::vector<ScaleFigures> figures;
-    for (std::int64_t pages : synthetic) figures.push_back(Scale(store, pages, scratch));
+    for (std::int64_t pages : synthetic) figures.push_back(Scale(storeKind, pages, scratch));
     if (figures.size() > 1)
       std::printf("p95 at %lld pages / p95 at %lld pages: %.2f\n", static_cast<long long>(synthetic.back()),
                   static_cast<long long>(synthetic.front()), figures.back().p95 / figures.front().p95);
