@@ -16,18 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-
+#include "Clients.h"
 #include "services/ClickHouseStore.h"
 
 namespace quillet::services::testing {
-
-inline int FreePort() {
-  boost::asio::io_context io;
-  boost::asio::ip::tcp::acceptor acceptor(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
-  return acceptor.local_endpoint().port();
-}
 
 class ClickHouseServers {
  public:
