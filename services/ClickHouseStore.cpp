@@ -51,21 +51,17 @@ std::uint64_t NowMs() {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
 }
 
-std::uint64_t Number(std::string_view text) {
-  std::uint64_t value = 0;
+// A number of an answer; ClickHouse prints counts and ids unsigned, searches and ranks signed.
+template <typename Integer>
+Integer Parsed(std::string_view text) {
+  Integer value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || end != text.data() + text.size())
     throw ClickHouseError("ClickHouse answered " + std::string(text.substr(0, 40)) + " where a number was due");
   return value;
 }
-
-std::int64_t SignedNumber(std::string_view text) {
-  std::int64_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size())
-    throw ClickHouseError("ClickHouse answered " + std::string(text.substr(0, 40)) + " where a number was due");
-  return value;
-}
+std::uint64_t Number(std::string_view text) { return Parsed<std::uint64_t>(text); }
+std::int64_t SignedNumber(std::string_view text) { return Parsed<std::int64_t>(text); }
 
 std::vector<std::vector<std::string>> Rows(const std::string& body, size_t columns) {
   auto rows = ParseTsv(body);
