@@ -28,12 +28,13 @@ class PaintedChild : public win::PaintedWindow {
 };
 
 // A white panel with a lowered outer bevel; its children take white as their background.
-class WhitePanel : public win::Window {
+class WhitePanel : public win::PaintedWindow {
  public:
   static constexpr const char* kClass = "QuilletWhitePanel";
   void Create(HWND parent, const win::Bounds& b);
 
  protected:
+  void PaintWindow(HDC dc) override;
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 };
 

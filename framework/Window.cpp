@@ -25,21 +25,58 @@ std::string Control::Text() const {
 
 void Control::SetText(const std::string& text) { SetWindowTextA(hwnd_, text.c_str()); }
 
+namespace {
+
+constexpr UINT_PTR kControlSubclass = 1;
+
+std::string MessagePlace(const char* where, HWND hwnd, UINT msg) {
+  char className[64] = {};
+  GetClassNameA(hwnd, className, sizeof className);
+  char number[16];
+  wsprintfA(number, "0x%04X", msg);
+  return std::string(where) + " (" + className + ", message " + number + ")";
+}
+
+}  // namespace
+
 Control* Control::FromHandle(HWND hwnd) {
-  // Only windows we created carry our property; foreign ones (tooltips, headers) do not.
-  if (!hwnd || !GetPropA(hwnd, "QuilletControl")) return nullptr;
-  return reinterpret_cast<Control*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  // Only windows we attached to carry our subclass; foreign ones (tooltips, headers) do not.
+  DWORD_PTR self = 0;
+  if (!hwnd || !GetWindowSubclass(hwnd, &Control::SubclassProc, kControlSubclass, &self)) return nullptr;
+  return reinterpret_cast<Control*>(self);
 }
 
 void Control::CreateChild(HWND parent, const char* className, const std::string& text, DWORD style,
                           DWORD exStyle, const Bounds& b, HFONT font) {
   static int nextId = 100;
-  hwnd_ = CreateWindowExA(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top, b.width,
-                          b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)),
-                          GetModuleHandleA(nullptr), nullptr);
-  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetPropA(hwnd_, "QuilletControl", reinterpret_cast<HANDLE>(1));
+  Detach();
+  hwnd_ = CreateWindowOrReport(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top,
+                               b.width, b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)));
+  if (!hwnd_) return;
+  SetWindowSubclass(hwnd_, &Control::SubclassProc, kControlSubclass, reinterpret_cast<DWORD_PTR>(this));
   if (font) SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+void Control::Detach() {
+  if (hwnd_) RemoveWindowSubclass(hwnd_, &Control::SubclassProc, kControlSubclass);
+  hwnd_ = nullptr;
+}
+
+LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<Control*>(data);
+  LRESULT result = 0;
+  try {
+    result = self->ControlMessage(msg, wp, lp);
+  } catch (...) {
+    // An event handler's failure must not unwind through the system's code.
+    Application::ReportFailure(MessagePlace("Control", hwnd, msg), ExceptionText(std::current_exception()));
+    result = DefSubclassProc(hwnd, msg, wp, lp);
+  }
+  if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, &Control::SubclassProc, kControlSubclass);
+    self->hwnd_ = nullptr;
+  }
+  return result;
 }
 
 Window::~Window() {
@@ -68,8 +105,7 @@ void Window::RegisterClassOnce(const char* name, HBRUSH background, UINT style) 
 
 void Window::CreateWindowOf(const char* className, const std::string& text, DWORD style, DWORD exStyle, int x,
                             int y, int width, int height, HWND parent, HMENU menu) {
-  CreateWindowExA(exStyle, className, text.c_str(), style, x, y, width, height, parent, menu,
-                  GetModuleHandleA(nullptr), this);
+  CreateWindowOrReport(exStyle, className, text.c_str(), style, x, y, width, height, parent, menu, this);
 }
 
 LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd_, msg, wp, lp); }
@@ -116,6 +152,7 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     result = self->HandleMessage(msg, wp, lp);
   } catch (...) {
     // An event handler's failure must not unwind through the system's code.
+    Application::ReportFailure(MessagePlace("Window", hwnd, msg), ExceptionText(std::current_exception()));
     result = DefWindowProcA(hwnd, msg, wp, lp);
   }
   if (msg == WM_NCDESTROY) {

@@ -1,9 +1,15 @@
 #pragma once
-// Windows and controls. A Window owns its HWND; a Control is a child window whose object
-// pointer sits in GWLP_USERDATA, so that the form can hand WM_COMMAND, WM_NOTIFY and
+// Windows and controls. A Window owns its HWND; a Control is a standard child window that
+// its object subclasses (SetWindowSubclass, the object as reference data), so that every
+// message passes the object first and the form can hand WM_COMMAND, WM_NOTIFY and
 // WM_DRAWITEM back to it. Events are std::function members. No exception leaves a window
-// procedure.
+// procedure: a failure is reported through the application object.
+//
+// Lifetime: a Control removes its subclass in its destructor and a Window destroys its
+// window in its destructor, so no message ever reaches a destroyed object, whatever the
+// order in which a form's members go.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
 #include <string>
@@ -24,7 +30,9 @@ FontHandle MakeFont(const char* face, int height, bool bold = false, bool underl
 class Control {
  public:
   Control() = default;
-  virtual ~Control() = default;
+  // Detaches from the window, which lives on with its class's own procedure until its
+  // parent goes.
+  virtual ~Control() { Detach(); }
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
@@ -50,7 +58,15 @@ class Control {
   // Creates the child window and attaches this object to it.
   void CreateChild(HWND parent, const char* className, const std::string& text, DWORD style, DWORD exStyle,
                    const Bounds& b, HFONT font = DefaultFont());
+  // Every message of the window while the object is attached; the default passes it on.
+  virtual LRESULT ControlMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefSubclassProc(hwnd_, msg, wp, lp); }
+  // Removes the subclass. A derived class whose members may still send the window messages
+  // while they are destroyed calls it first in its destructor.
+  void Detach();
   HWND hwnd_ = nullptr;
+
+ private:
+  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 };
 
 // A window of a class of ours: WM_NCCREATE takes `this` from lpCreateParams, stores it in

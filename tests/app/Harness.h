@@ -3,6 +3,7 @@
 // test process, the common controls, and small helpers to read real windows.
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -11,14 +12,37 @@
 
 namespace quillet::test {
 
+// Under the tests every failure the program swallows for the user fails the test.
+inline void FailTheTest(const std::string& place, const std::string& error) {
+  ADD_FAILURE() << "failure reported at " << place << ": " << error;
+}
+
 inline win::Application& TestApp() {
   static win::Application* app = [] {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
-    return new win::Application(GetModuleHandleA(nullptr));
+    auto* created = new win::Application(GetModuleHandleA(nullptr));
+    created->SetFailureReport(FailTheTest);
+    return created;
   }();
   return *app;
 }
+
+// For a test that provokes failures: records the reports ("place: error") instead of
+// failing, while it lives.
+class RecordedReports {
+ public:
+  RecordedReports() {
+    TestApp().SetFailureReport([this](const std::string& place, const std::string& error) {
+      reports.push_back(place + ": " + error);
+    });
+  }
+  ~RecordedReports() { TestApp().SetFailureReport(FailTheTest); }
+  RecordedReports(const RecordedReports&) = delete;
+  RecordedReports& operator=(const RecordedReports&) = delete;
+
+  std::vector<std::string> reports;
+};
 
 inline std::string WindowText(HWND hwnd) {
   char buffer[1024] = {};
