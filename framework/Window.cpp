@@ -266,8 +266,9 @@ void Form::Close() {
 
 void Form::DoClose() {
   if (modal_) {
+    // ShowModal hides the form once the other windows are enabled again, so that the
+    // activation can return to its owner.
     if (modalResult_ == 0) modalResult_ = static_cast<int>(ModalResult::Cancel);
-    ShowWindow(hwnd_, SW_HIDE);
   } else if (Application::Instance().MainWindow() == hwnd_) {
     DestroyWindow(hwnd_);
   } else {
@@ -275,9 +276,35 @@ void Form::DoClose() {
   }
 }
 
+bool Form::RestoreFocus() {
+  HWND target = focused_;
+  if (!target || !IsChild(hwnd_, target) || !IsWindowVisible(target) || !IsWindowEnabled(target)) {
+    target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    if (target && !(GetWindowLongA(target, GWL_STYLE) & WS_TABSTOP)) target = nullptr;
+  }
+  if (!target) return false;
+  ::SetFocus(target);
+  return true;
+}
+
 LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT result = 0;
   switch (msg) {
+    case WM_SHOWWINDOW:
+      // Shown anew, not uncovered along with its owner.
+      if (wp && lp == 0) focused_ = nullptr;
+      break;
+    case WM_ACTIVATE:
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) focused_ = focus;
+      } else if (!HIWORD(wp) && RestoreFocus()) {
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      if (RestoreFocus()) return 0;
+      break;
     case WM_CLOSE:
       Close();
       return 0;

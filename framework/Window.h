@@ -109,6 +109,11 @@ class PaintedWindow : public Window {
 enum class ModalResult { None = 0, Ok = 1, Cancel = 2, Abort = 3 };
 
 // A top-level form: fixed single border, button-face background, standard font, centred.
+//
+// Keyboard focus: a form shown anew gives the focus to the first control of its tab order
+// (none: the form keeps it). When the form is deactivated, for a dialog or another
+// program, it remembers the control that had the focus; activated again, it gives the
+// focus back to that control, so that nothing looks entered afresh.
 class Form : public Window {
  public:
   static constexpr const char* kClass = "QuilletForm";
@@ -138,6 +143,12 @@ class Form : public Window {
 
   bool modal_ = false;
   int modalResult_ = 0;
+
+ private:
+  // Gives the focus to the remembered control, else to the first of the tab order; false
+  // when there is no control to take it.
+  bool RestoreFocus();
+  HWND focused_ = nullptr;
 };
 
 }  // namespace quillet::win
