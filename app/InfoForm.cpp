@@ -137,6 +137,11 @@ void TInfoForm::CreateHints() {
   SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+LRESULT TInfoForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if ((msg == WM_CHAR || msg == WM_SYSCHAR) && widgets::DispatchDialogChar(hwnd_, static_cast<char>(wp))) return 0;
+  return Form::HandleMessage(msg, wp, lp);
+}
+
 void TInfoForm::BitBtn3Click() { SetModalResult(3); }
 
 void TInfoForm::OvalButton1Click() {

@@ -69,6 +69,11 @@ class TInfoForm : public win::Form {
   widgets::TURLLabel URLLabel2;
   PaintedChild Image1;
 
+ protected:
+  // Typed characters go to the oval buttons as dialog characters: an "&" in a caption
+  // makes its letter the button's accelerator.
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
  private:
   void CreateControls();
   void CreateHints();

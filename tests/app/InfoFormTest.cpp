@@ -174,6 +174,60 @@ TEST_F(InfoFormTest, CloseEndsTheModalLoopAndTheBoxOpensAgain) {
   EXPECT_TRUE(shell.empty());
 }
 
+void CALLBACK CloseLater(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  KillTimer(hwnd, id);
+  PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+// A caption with "&" makes its letter an accelerator of the box, typed on the real keyboard
+// with or without Alt; like a click, it closes the box only with the pointer over the oval.
+// Whatever is still open after half a second is closed by its close box (Cancel).
+TEST_F(InfoFormTest, AcceleratorOfACaptionClicksTheButton) {
+  TInfoForm form;
+  form.BitBtn3.SetCaption("&Close");
+  const struct {
+    const char* name;
+    std::vector<WORD> keys;
+    bool pointerOverClose;
+    int result;
+  } cases[] = {
+      {"C over Close", {'C'}, true, 3},
+      {"Alt+C over Close", {VK_MENU, 'C'}, true, 3},
+      {"C with the pointer elsewhere", {'C'}, false, static_cast<int>(win::ModalResult::Cancel)},
+      {"S, no accelerator", {'S'}, true, static_cast<int>(win::ModalResult::Cancel)},
+  };
+  for (const auto& c : cases) {
+    const int result = WhileShown(
+        form.Handle(),
+        [&] {
+          POINT p{form.BitBtn3.Width() / 2, form.BitBtn3.Height() / 2};
+          ClientToScreen(form.BitBtn3.Handle(), &p);
+          if (!c.pointerOverClose) p.y -= 100;
+          SetCursorPos(p.x, p.y);
+          INPUT move{};
+          move.type = INPUT_MOUSE;
+          move.mi.dwFlags = MOUSEEVENTF_MOVE;  // where the pointer is now, as a move
+          SendInput(1, &move, sizeof move);
+          // The user types once the button has seen where the pointer is.
+          PumpUntil([&] { return form.BitBtn3.MouseInside() == c.pointerOverClose; }, 3000);
+          std::vector<INPUT> in(c.keys.size() * 2);
+          for (size_t i = 0; i < c.keys.size(); ++i) {
+            INPUT& down = in[i];
+            INPUT& up = in[in.size() - 1 - i];
+            down.type = up.type = INPUT_KEYBOARD;
+            down.ki.wVk = up.ki.wVk = c.keys[i];
+            up.ki.dwFlags = KEYEVENTF_KEYUP;
+          }
+          SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+          SetTimer(form.Handle(), 3, 500, &CloseLater);
+        },
+        [&] { return form.ShowModal(); });
+    KillTimer(form.Handle(), 3);
+    EXPECT_EQ(result, c.result) << c.name;
+  }
+  SetCursorPos(0, 0);
+}
+
 TEST_F(InfoFormTest, MailLinkOpensTheMailProgram) {
   TInfoForm form;
   SendMessageA(form.URLLabel2.Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
