@@ -360,10 +360,14 @@ LRESULT TSpinEdit::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (!Editable()) return 0;
       break;
     case WM_GETDLGCODE: {
-      // A one-line field for the dialog manager: Tab and Enter navigate, the arrows step.
+      // A one-line field for the dialog manager: Tab navigates, the arrows step, and Enter
+      // comes here, where the character filter refuses it with a beep.
       LRESULT code = DefSubclassProc(hwnd_, msg, wp, lp);
       code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
       code |= DLGC_WANTARROWS;
+      const auto* keyMsg = reinterpret_cast<const MSG*>(lp);
+      if (keyMsg && keyMsg->wParam == VK_RETURN && (keyMsg->message == WM_KEYDOWN || keyMsg->message == WM_CHAR))
+        code |= DLGC_WANTMESSAGE;
       if (!AutoSelect) code &= ~DLGC_HASSETSEL;
       return code;
     }
