@@ -29,12 +29,21 @@ namespace {
 
 constexpr UINT_PTR kControlSubclass = 1;
 
-std::string MessagePlace(const char* where, HWND hwnd, UINT msg) {
-  char className[64] = {};
-  GetClassNameA(hwnd, className, sizeof className);
-  char number[16];
-  wsprintfA(number, "0x%04X", msg);
-  return std::string(where) + " (" + className + ", message " + number + ")";
+// Runs a window procedure of ours: an event handler's failure must not unwind through the
+// system's code, so it is reported and the message gets its default handling.
+template <typename Handle, typename Default>
+LRESULT Guarded(const char* where, HWND hwnd, UINT msg, Handle handle, Default fallback) {
+  try {
+    return handle();
+  } catch (...) {
+    char className[64] = {};
+    GetClassNameA(hwnd, className, sizeof className);
+    char number[16];
+    wsprintfA(number, "0x%04X", msg);
+    Application::ReportFailure(std::string(where) + " (" + className + ", message " + number + ")",
+                               ExceptionText(std::current_exception()));
+    return fallback();
+  }
 }
 
 }  // namespace
@@ -64,14 +73,9 @@ void Control::Detach() {
 
 LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
   auto* self = reinterpret_cast<Control*>(data);
-  LRESULT result = 0;
-  try {
-    result = self->ControlMessage(msg, wp, lp);
-  } catch (...) {
-    // An event handler's failure must not unwind through the system's code.
-    Application::ReportFailure(MessagePlace("Control", hwnd, msg), ExceptionText(std::current_exception()));
-    result = DefSubclassProc(hwnd, msg, wp, lp);
-  }
+  const LRESULT result = Guarded(
+      "Control", hwnd, msg, [&] { return self->ControlMessage(msg, wp, lp); },
+      [&] { return DefSubclassProc(hwnd, msg, wp, lp); });
   if (msg == WM_NCDESTROY) {
     RemoveWindowSubclass(hwnd, &Control::SubclassProc, kControlSubclass);
     self->hwnd_ = nullptr;
@@ -147,14 +151,9 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   }
   if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
-  LRESULT result = 0;
-  try {
-    result = self->HandleMessage(msg, wp, lp);
-  } catch (...) {
-    // An event handler's failure must not unwind through the system's code.
-    Application::ReportFailure(MessagePlace("Window", hwnd, msg), ExceptionText(std::current_exception()));
-    result = DefWindowProcA(hwnd, msg, wp, lp);
-  }
+  const LRESULT result = Guarded(
+      "Window", hwnd, msg, [&] { return self->HandleMessage(msg, wp, lp); },
+      [&] { return DefWindowProcA(hwnd, msg, wp, lp); });
   if (msg == WM_NCDESTROY) {
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;

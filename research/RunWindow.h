@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-// Not used here: kept for the files that still take the service types from this header.
+// Not used here: tests/services/Fixtures.h still takes the service types from this header.
 #include "research/Services.h"
 
 namespace quillet {

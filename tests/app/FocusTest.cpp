@@ -28,41 +28,32 @@ class User {
  public:
   explicit User(DWORD windowThread) : windowThread_(windowThread) {}
 
-  void Click(POINT screen) {
-    SetCursorPos(screen.x, screen.y);
-    INPUT in[2]{};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, in, sizeof(INPUT));
-    Sleep(50);
-  }
-  void ClickCentre(HWND hwnd) {
-    RECT r;
-    GetWindowRect(hwnd, &r);
-    Click({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
-  }
-  // Presses the keys in order and releases them in reverse: {VK_MENU, 'H'} is Alt+H.
-  void Keys(std::vector<WORD> chord) {
-    std::vector<INPUT> in(chord.size() * 2);
-    for (size_t i = 0; i < chord.size(); ++i) {
-      in[i].type = in[in.size() - 1 - i].type = INPUT_KEYBOARD;
-      in[i].ki.wVk = in[in.size() - 1 - i].ki.wVk = chord[i];
-      in[in.size() - 1 - i].ki.dwFlags = KEYEVENTF_KEYUP;
-    }
-    SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+  void Keys(const std::vector<WORD>& chord) {
+    test::PressKeys(chord);
     Sleep(50);
   }
   // Waits until what holds, keeping this thread's own windows alive; false (and a note of
-  // what) when it does not within 5 s.
-  bool Sees(const char* what, const std::function<bool()>& holds) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(10)) {
+  // what and of the window in front) when it does not within the time.
+  bool Sees(const char* what, const std::function<bool()>& holds, DWORD ms = 15000) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(10)) {
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
       if (holds()) return true;
     }
-    failures.push_back(std::string("never saw: ") + what);
+    if (ms >= 15000)
+      failures.push_back(std::string("never saw: ") + what + "; in front: \"" +
+                         test::WindowText(GetForegroundWindow()) + "\", focus on a " + test::ClassOf(Focus()));
     return false;
+  }
+  // Clicks at the point until what the click does shows, as a user clicks again when
+  // nothing happened: a click that arrives while the window thread is busy changing the
+  // windows under it can be lost.
+  bool ClickUntil(POINT screen, const char* what, const std::function<bool()>& done) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      test::PointAt(screen, true);
+      if (Sees(what, done, 5000)) return true;
+    }
+    return Sees(what, done, 15000);
   }
   HWND Focus() const {
     GUITHREADINFO info{};
@@ -118,9 +109,15 @@ class FocusTest : public ::testing::Test {
     std::atomic<bool> done{false};
     std::thread thread([&] {
       steps(user);
+      // A user who gave up leaves no modal loop running.
+      for (HWND dialog : {about->Handle(), settings->Handle()})
+        if (IsWindowVisible(dialog)) PostMessageA(dialog, WM_CLOSE, 0, 0);
+      if (HWND box = FindWindowA(nullptr, "Delete all?")) PostMessageA(box, WM_COMMAND, IDNO, 0);
       done = true;
     });
-    const bool finished = test::PumpUntil([&] { return done.load(); }, 60000);
+    // Every step of the user ends within its time, and the user may need this thread to
+    // answer its questions about the windows: pump until it is done.
+    const bool finished = test::PumpUntil([&] { return done.load(); }, 240000);
     thread.join();
     EXPECT_TRUE(finished);
     for (const std::string& f : user.failures) ADD_FAILURE() << f;
@@ -143,22 +140,26 @@ TEST_F(FocusTest, PickedCategorySurvivesADialogOrAnotherWindow) {
        [this](User& u) {
          u.Keys({VK_MENU, 'H'});
          u.Keys({'A'});
-         if (u.Sees("the About box", [&] { return Shows(about->Handle()); })) u.ClickCentre(about->BitBtn3.Handle());
+         if (u.Sees("the About box", [&] { return Shows(about->Handle()); }))
+           u.ClickUntil(test::CentreOf(about->BitBtn3.Handle()), "the About box closed",
+                        [&] { return !IsWindowVisible(about->Handle()); });
        }},
       {"settings dialog",
        [this](User& u) {
          u.Keys({VK_MENU, 'F'});
          u.Keys({VK_RETURN});
-         if (u.Sees("the settings", [&] { return Shows(settings->Handle()); })) u.ClickCentre(settings->BitBtn1.Handle());
+         if (u.Sees("the settings", [&] { return Shows(settings->Handle()); }))
+           u.ClickUntil(test::CentreOf(settings->BitBtn1.Handle()), "the settings closed",
+                        [&] { return !IsWindowVisible(settings->Handle()); });
        }},
       {"another program's window",
        [this](User& u) {
          HWND other = CreateWindowExA(0, "STATIC", "Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 240, 160,
                                       nullptr, nullptr, nullptr, nullptr);
-         u.ClickCentre(other);
-         if (u.Sees("the other window in front", [&] { return GetForegroundWindow() == other; }))
-           u.ClickCentre(form->StatusBar1.Handle());
-         u.Sees("the main window in front", [&] { return GetForegroundWindow() == form->Handle(); });
+         if (u.ClickUntil(test::CentreOf(other), "the other window in front",
+                          [&] { return GetForegroundWindow() == other; }))
+           u.ClickUntil(test::CentreOf(form->StatusBar1.Handle()), "the main window in front",
+                        [&] { return GetForegroundWindow() == form->Handle(); });
          DestroyWindow(other);
        }},
   };
@@ -167,15 +168,18 @@ TEST_F(FocusTest, PickedCategorySurvivesADialogOrAnotherWindow) {
     Open({"cats", "dog training"});
     const size_t before = server.Requests().size();
     Play([&](User& u) {
-      u.Click(TabCentre(form->PageControl1.Handle(), 2));
-      u.ClickCentre(form->cbCategory.Handle());
-      if (!u.Sees("the box filled", [&] { return form->cbCategory.Text() == "cats"; })) return;
+      if (!u.ClickUntil(TabCentre(form->PageControl1.Handle(), 2), "the page",
+                        [&] { return IsWindowVisible(form->TabSheet3.Handle()) != FALSE; }) ||
+          !u.ClickUntil(test::CentreOf(form->cbCategory.Handle()), "the box filled",
+                        [&] { return form->cbCategory.Text() == "cats"; }))
+        return;
       u.Keys({VK_DOWN});
       if (!u.Sees("the second category", [&] { return form->cbCategory.Text() == "dog training"; })) return;
       c.away(u);
-      if (!u.Sees("the focus back in the box", [&] { return IsChild(form->cbCategory.Handle(), u.Focus()); }))
+      if (!u.Sees("the focus back in the box", [&] { return IsChild(form->cbCategory.Handle(), u.Focus()); }) ||
+          !u.ClickUntil(test::CentreOf(form->BitBtn1.Handle()), "the search started",
+                        [&] { return server.Requests().size() > before; }))
         return;
-      u.ClickCentre(form->BitBtn1.Handle());
       u.Sees("the search done", [&] { return form->StatusBar1.SimpleText() == "Done!"; });
     });
     const std::vector<std::string> requests = server.Requests();
@@ -191,11 +195,12 @@ TEST_F(FocusTest, MessageBoxGivesTheFocusBackToClear) {
   Open({"cats", "dog training"});
   const auto box = [] { return FindWindowA(nullptr, "Delete all?"); };
   Play([&](User& u) {
-    u.Click(TabCentre(form->PageControl1.Handle(), 1));
-    u.ClickCentre(form->BitBtn3.Handle());
-    if (!u.Sees("the question", [&] { return box() && Shows(box()); })) return;
-    u.ClickCentre(GetDlgItem(box(), IDNO));
-    if (!u.Sees("the focus back on Clear", [&] { return u.Focus() == form->BitBtn3.Handle(); })) return;
+    if (!u.ClickUntil(TabCentre(form->PageControl1.Handle(), 1), "the page",
+                      [&] { return IsWindowVisible(form->TabSheet2.Handle()) != FALSE; }) ||
+        !u.ClickUntil(test::CentreOf(form->BitBtn3.Handle()), "the question", [&] { return box() && Shows(box()); }) ||
+        !u.ClickUntil(test::CentreOf(GetDlgItem(box(), IDNO)), "the question answered", [&] { return !box(); }) ||
+        !u.Sees("the focus back on Clear", [&] { return u.Focus() == form->BitBtn3.Handle(); }))
+      return;
     u.Keys({VK_SPACE});
     if (!u.Sees("the question again", [&] { return box() && Shows(box()); })) return;
     u.Keys({VK_RETURN});

@@ -84,6 +84,35 @@ inline std::vector<std::vector<std::string>> ShownRows(HWND list, int columns) {
   return rows;
 }
 
+// Real input, through the system's input queue as the mouse and the keyboard deliver it.
+// The pointer moves to a screen point (a move event there) and clicks the left button.
+inline void PointAt(POINT screen, bool click = false) {
+  SetCursorPos(screen.x, screen.y);
+  INPUT in[3]{};
+  for (INPUT& i : in) i.type = INPUT_MOUSE;
+  in[0].mi.dwFlags = MOUSEEVENTF_MOVE;
+  in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(click ? 3 : 1, in, sizeof(INPUT));
+}
+inline POINT CentreOf(HWND hwnd) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+// Presses the keys in order and releases them in reverse: {VK_MENU, 'H'} is Alt+H.
+inline void PressKeys(const std::vector<WORD>& chord) {
+  std::vector<INPUT> in(chord.size() * 2);
+  for (size_t i = 0; i < chord.size(); ++i) {
+    INPUT& down = in[i];
+    INPUT& up = in[in.size() - 1 - i];
+    down.type = up.type = INPUT_KEYBOARD;
+    down.ki.wVk = up.ki.wVk = chord[i];
+    up.ki.dwFlags = KEYEVENTF_KEYUP;
+  }
+  SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+}
+
 // Pumps messages until pred() holds or the time runs out.
 template <typename Pred>
 bool PumpUntil(Pred pred, int timeoutMs = 10000) {

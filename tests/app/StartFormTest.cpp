@@ -240,14 +240,6 @@ TEST_F(StartFormTest, OkHasTheFocusAtEveryOpeningAndEscDoesNothing) {
   EXPECT_EQ(focusAtOpen, std::vector<HWND>(2, form.BitBtn1.Handle()));
 }
 
-void PressKey(WORD vk) {
-  INPUT in[2]{};
-  in[0].type = in[1].type = INPUT_KEYBOARD;
-  in[0].ki.wVk = in[1].ki.wVk = vk;
-  in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, in, sizeof(INPUT));
-}
-
 // On the real keyboard, Enter in a field beeps and changes nothing (the dialog stays open),
 // and Tab still moves the focus on, from the last field round to "OK".
 TEST_F(StartFormTest, EnterInAFieldBeepsAndTabMovesOn) {
@@ -258,10 +250,10 @@ TEST_F(StartFormTest, EnterInAFieldBeepsAndTabMovesOn) {
   EXPECT_NE(ShowModalWith(form,
                           [&] {
                             ::SetFocus(form.MaxResultsSpinEdit.Handle());
-                            PressKey(VK_RETURN);
+                            test::PressKeys({VK_RETURN});
                             beeped = test::PumpUntil([&] { return beeps == 1; }, 2000);
                             openAfterEnter = IsWindowVisible(form.Handle()) != FALSE;
-                            PressKey(VK_TAB);
+                            test::PressKeys({VK_TAB});
                             tabbedToOk = test::PumpUntil([&] { return GetFocus() == form.BitBtn1.Handle(); }, 2000);
                             PostMessageA(form.Handle(), WM_CLOSE, 0, 0);
                           }),
