@@ -31,7 +31,6 @@ using test::TestApp;
 class HostForm : public Form {
  public:
   HostForm() { CreateForm("host", 400, 300, WS_SYSMENU); }
-  using Window::CreateWindowOf;
 };
 
 // Tripwires: after a wrapper is destroyed, one of these is built in its memory. A message
@@ -186,14 +185,6 @@ TEST(FailureReports, SwallowedFailuresReachTheHookWithPlaceAndError) {
   } cases[] = {
       {"a window's handler", [] { SendMessageA(Thrower().Handle(), WM_APP, 0, 0); },
        "Window (QuilletThrower, message 0x8000): handler failed"},
-      {"a control's event, through the form",
-       [&] {
-         Button b;
-         b.Create(host.Handle(), "B", {0, 0, 40, 20});
-         b.onClick = [] { throw std::runtime_error("click failed"); };
-         SendMessageA(b.Handle(), BM_CLICK, 0, 0);
-       },
-       "Window (QuilletForm, message 0x0111): click failed"},
       {"a control's own messages",
        [&] {
          widgets::TSpinEdit spin;
