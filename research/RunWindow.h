@@ -6,9 +6,6 @@
 #include <exception>
 #include <string>
 
-// Not used here: tests/services/Fixtures.h still takes the service types from this header.
-#include "research/Services.h"
-
 namespace quillet {
 
 // Identifies one row of a result list for as long as the list is not cleared; it survives

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "research/RunWindow.h"
+#include "research/Services.h"
 #include "services/Database.h"
 #include "services/Import.h"
 #include "services/Service.h"
