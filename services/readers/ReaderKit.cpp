@@ -47,12 +47,43 @@ ImportLines::ImportLines(const std::string& path, std::size_t maxLine, ImportRep
                          const ImportProgress& progress)
     : input_(path), reader_(input_, maxLine), maxLine_(maxLine), report_(report), progress_(progress) {}
 
+std::optional<ColumnLayout> FindColumns(std::string_view line, std::string_view first, std::string_view second) {
+  char separator = line.find('\t') != std::string_view::npos ? '\t' : ',';
+  auto fields = SplitFields(line, separator);
+  if (!fields) return std::nullopt;
+  std::optional<size_t> a, b;
+  for (size_t f = 0; f < fields->size(); ++f) {
+    if (!a && SameHeading((*fields)[f], first)) a = f;
+    if (!b && SameHeading((*fields)[f], second)) b = f;
+  }
+  if (!a || !b) return std::nullopt;
+  return ColumnLayout{separator, *a, *b};
+}
+
+std::string PageAddressProblem(const std::string& url, std::string* detail) {
+  if (std::string problem = KeyProblem(url); !problem.empty()) return problem + " in url";
+  std::string lowered = Lower(url.substr(0, 8));
+  *detail = Quoted(url);
+  if (lowered.rfind("http://", 0) != 0 && lowered.rfind("https://", 0) != 0) return "url not http:// or https://";
+  if (url.size() > limits::kMaxUrlLength) {
+    *detail = "over " + std::to_string(limits::kMaxUrlLength) + " bytes";
+    return "url too long";
+  }
+  if (ValidHost(url).empty()) return "url has no usable host name";
+  detail->clear();
+  return {};
+}
+
+void ImportLines::ReportProgress() {
+  if (progress_ && ((reader_.Number() + 1) % kProgressLines == 0 || input_.Consumed() - reported_ >= kProgressBytes)) {
+    reported_ = input_.Consumed();
+    if (!progress_(reported_, input_.Size())) throw ImportInterrupted();
+  }
+}
+
 bool ImportLines::Next(std::string_view* line) {
   while (true) {
-    if (progress_ && ((reader_.Number() + 1) % kProgressLines == 0 || input_.Consumed() - reported_ >= kProgressBytes)) {
-      reported_ = input_.Consumed();
-      if (!progress_(reported_, input_.Size())) throw ImportInterrupted();
-    }
+    ReportProgress();
     LineReader::Result result = reader_.Next(line);
     if (result == LineReader::Result::End) return false;
     if (result == LineReader::Result::TooLong) {

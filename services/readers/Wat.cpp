@@ -1,0 +1,145 @@
+// Web-crawl metadata archives (*.warc.wat.gz): "metadata" records whose block is JSON
+// describing another record. Those that describe an HTML response give the page's address,
+// title and anchor links.
+#include "services/JsonLine.h"
+#include "services/Query.h"
+#include "services/Text.h"
+#include "services/readers/Warc.h"
+
+namespace quillet::services {
+namespace {
+
+// The JSON paths read, by their place in kPaths.
+enum Path { kType, kAddress, kHtml, kTitle, kLinkPath, kLinkUrl };
+const std::vector<std::vector<std::string_view>>& Paths() {
+  static const std::vector<std::vector<std::string_view>> kPaths = {
+      {"Envelope", "WARC-Header-Metadata", "WARC-Type"},
+      {"Envelope", "WARC-Header-Metadata", "WARC-Target-URI"},
+      {"Envelope", "Payload-Metadata", "HTTP-Response-Metadata", "HTML-Metadata"},
+      {"Envelope", "Payload-Metadata", "HTTP-Response-Metadata", "HTML-Metadata", "Head", "Title"},
+      {"Envelope", "Payload-Metadata", "HTTP-Response-Metadata", "HTML-Metadata", "Links", "[]", "path"},
+      {"Envelope", "Payload-Metadata", "HTTP-Response-Metadata", "HTML-Metadata", "Links", "[]", "url"},
+  };
+  return kPaths;
+}
+
+// A link as written in the page, made absolute against the page's address. Only the host of
+// a link counts, so a link without one (a path, a query, a fragment) resolves to the page's
+// own host. Empty for links that lead to no web page (mailto:, javascript:, ...).
+std::string ResolveLink(std::string_view page, std::string_view link) {
+  link = Trim(link);
+  std::size_t schemeEnd = page.find("://");
+  std::string_view scheme = page.substr(0, schemeEnd);
+  std::size_t colon = link.find(':');
+  std::size_t special = link.find_first_of("/?#");
+  if (colon != std::string_view::npos && colon > 0 && (special == std::string_view::npos || colon < special)) {
+    std::string lowered = Lower(link.substr(0, colon));
+    return lowered == "http" || lowered == "https" ? std::string(link) : std::string();
+  }
+  if (link.substr(0, 2) == "//") return std::string(scheme) + ":" + std::string(link);
+  std::size_t pathStart = page.find_first_of("/?#", schemeEnd + 3);
+  return std::string(page.substr(0, pathStart)) + "/";
+}
+
+struct Metadata {
+  std::string type, address, title;
+  bool html = false;
+  std::vector<std::string> links;
+  std::int64_t anchors = 0;  // anchor links found, stored or not
+  std::int64_t unusable = 0;
+};
+
+}  // namespace
+
+ImportReport ImportWat(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
+  ImportReport report;
+  WarcRecords records(path, limits::kMaxMetadataRecord, report, progress);
+  WarcRecord record;
+  Metadata meta;
+  PageInput page;
+  while (records.Next(&record)) {
+    if (record.type != "metadata") {
+      ++report.leftOut[WarcTypeOf(record.type) + " records"];
+      continue;
+    }
+    if (record.length > static_cast<std::int64_t>(limits::kMaxMetadataRecord)) {
+      ++report.lines;
+      report.Skip(record.number, "metadata record too long",
+                  "over " + std::to_string(limits::kMaxMetadataRecord) + " bytes");
+      continue;
+    }
+    meta = Metadata();
+    // A link is complete when its array element is left: path and url may come in any order.
+    std::size_t element = SIZE_MAX;
+    std::string linkPath, linkUrl;
+    auto endLink = [&] {
+      if (element != SIZE_MAX && linkPath == "A@/href" && !linkUrl.empty()) {
+        ++meta.anchors;
+        if (meta.links.size() <= limits::kMaxLinksPerPage) meta.links.push_back(std::move(linkUrl));
+      }
+      linkPath.clear();
+      linkUrl.clear();
+    };
+    std::string error;
+    bool wellFormed = PickJson(
+        record.block, Paths(),
+        [&](std::size_t path, std::size_t index, const std::string* value) {
+          if (path == kHtml) meta.html = true;
+          if (!value) return;
+          if (path == kLinkPath || path == kLinkUrl) {
+            if (index != element) endLink();
+            element = index;
+            (path == kLinkPath ? linkPath : linkUrl) = *value;
+          } else if (path == kType) {
+            meta.type = *value;
+          } else if (path == kAddress) {
+            meta.address = *value;
+          } else if (path == kTitle) {
+            meta.title = *value;
+          }
+        },
+        &error);
+    endLink();
+    if (!wellFormed) {
+      ++report.lines;
+      report.Skip(record.number, "not well-formed JSON", error);
+      continue;
+    }
+    // Requests, crawl notes and non-HTML responses (images, redirects) describe no page.
+    if (meta.type != "response" || !meta.html) {
+      ++report.leftOut[meta.type == "response" ? "responses without HTML" : "metadata of " + WarcTypeOf(meta.type) + " records"];
+      continue;
+    }
+    ++report.lines;
+    if (meta.address.empty()) {
+      report.Skip(record.number, "no page address (WARC-Target-URI)");
+      continue;
+    }
+    std::string detail;
+    if (std::string problem = PageAddressProblem(meta.address, &detail); !problem.empty()) {
+      report.Skip(record.number, problem, detail);
+      continue;
+    }
+    if (meta.anchors > static_cast<std::int64_t>(limits::kMaxLinksPerPage)) {
+      report.Skip(record.number, "too many links", "over " + std::to_string(limits::kMaxLinksPerPage));
+      continue;
+    }
+    page.url = std::move(meta.address);
+    page.title = RepairText(meta.title.substr(0, limits::kMaxTitleLength));
+    page.links.clear();
+    for (const std::string& link : meta.links) {
+      std::string absolute = ResolveLink(page.url, link);
+      if (ValidHost(absolute).empty()) ++report.linksDropped;
+      else page.links.push_back(std::move(absolute));
+    }
+    switch (store.MergePage(page)) {
+      case StoreWriter::Merge::Added: ++report.added; break;
+      case StoreWriter::Merge::Updated: ++report.updated; break;
+      case StoreWriter::Merge::Unchanged: report.Skip(record.number, "address already stored", Quoted(page.url)); break;
+    }
+  }
+  records.Finish();
+  return report;
+}
+
+}  // namespace quillet::services
