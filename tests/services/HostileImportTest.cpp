@@ -1,7 +1,6 @@
 // Import files as they come from the wild, and worse: every bad line is skipped and counted
 // by reason, every good line around it is stored, memory stays bounded whatever the file.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <map>
@@ -15,22 +14,9 @@ namespace quillet::services {
 namespace {
 
 using testing::Child;
+using testing::Gzip;
 using testing::ImportFile;
 using testing::ScratchDir;
-
-std::string Gzip(const std::string& bytes) {
-  std::string out(compressBound(static_cast<uLong>(bytes.size())) + 64, '\0');
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 std::string Utf16Le(const std::u16string& text) {
   std::string out = "\xFF\xFE";
