@@ -28,7 +28,7 @@ bool ImportReport::NothingStored() const {
 
 std::string ImportReport::Describe() const {
   std::string out = WithThousands(lines) + " " + unit + "s: ";
-  if (summed > 0) {
+  if (sums) {
     out += WithThousands(summed) + " summed";
   } else {
     out += WithThousands(added + replaced + updated) + " imported (" + WithThousands(added) + " added, ";

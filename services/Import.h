@@ -23,6 +23,7 @@ struct ImportReport {
   std::int64_t added = 0;     // new records
   std::int64_t replaced = 0;  // records that replaced an earlier one with the same key
   std::int64_t updated = 0;   // records that added to a stored page (StoreWriter::MergePage)
+  bool sums = false;          // the reader adds counts to the run's totals instead of storing
   std::int64_t summed = 0;    // records whose counts went into the run's totals (TallyKeyword)
   std::int64_t linksDropped = 0;  // links to addresses without a usable host, left out
   std::map<std::string, std::int64_t> skipped;  // by reason

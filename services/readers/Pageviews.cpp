@@ -23,6 +23,7 @@ std::string MobileCode(const std::string& project) {
 ImportReport ImportPageviews(StoreWriter& store, const std::string& path, const std::string& project,
                              const ImportProgress& progress) {
   ImportReport report;
+  report.sums = true;
   ImportLines lines(path, limits::kMaxTableLine, report, progress);
   const std::string mobile = MobileCode(project);
   std::string_view line;

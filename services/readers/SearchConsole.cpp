@@ -9,6 +9,7 @@ namespace quillet::services {
 
 ImportReport ImportSearchConsole(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
   ImportReport report;
+  report.sums = true;
   ImportLines lines(path, limits::kMaxTableLine, report, progress);
   std::string_view line;
   std::optional<ColumnLayout> layout;

@@ -6,6 +6,7 @@
 
 #include "Fixtures.h"
 #include "services/JsonLine.h"
+#include "services/PhraseFilter.h"
 #include "services/Text.h"
 #include "services/Tokens.h"
 
@@ -132,6 +133,18 @@ TEST(KnownPhrases, ATermLearnedAfterItsPagesInOneImportIsCountedOnce) {
   writer.Commit();
   ExpectExactCounts(db, terms);
   EXPECT_EQ(SqliteReader(db).CountMatches({"dog training at home", true}, Deadline::None()), 31);
+}
+
+TEST(KnownPhrases, TheFilterStaysWithinItsCap) {
+  EXPECT_EQ(PhraseFilter(std::size_t{1} << 40).Bytes(), limits::kMaxPhraseFilterBytes);
+  EXPECT_LE(PhraseFilter(0).Bytes(), 8192u);
+  // Past its size it lets more through, but never holds a known phrase back.
+  PhraseFilter small(0);
+  for (int i = 0; i < 50000; ++i) small.Add("term " + std::to_string(i));
+  std::unordered_set<std::string_view> found;
+  FoldedWords words("A TERM 49999 and term 7 and Term-123");
+  small.Candidates(words, &found);
+  for (const char* phrase : {"term 49999", "term 7", "term 123"}) EXPECT_TRUE(found.count(phrase)) << phrase;
 }
 
 TEST(PickJson, ValuesByKeyPathInBoundedDepth) {
