@@ -46,8 +46,13 @@ class Reader {
       }
       if (c < 0x20) return Fail("control character in string");
       if (c != '\\') {
-        *out += static_cast<char>(c);
-        ++pos_;
+        // A run of plain bytes in one go.
+        size_t end = pos_ + 1;
+        while (end < text_.size() && text_[end] != '"' && text_[end] != '\\' &&
+               static_cast<unsigned char>(text_[end]) >= 0x20)
+          ++end;
+        out->append(text_.data() + pos_, end - pos_);
+        pos_ = end;
         continue;
       }
       ++pos_;

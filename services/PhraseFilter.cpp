@@ -23,9 +23,10 @@ std::uint64_t WordHash(std::string_view word) {
 // The hash of a run of words, one word at a time.
 std::uint64_t Step(std::uint64_t run, std::uint64_t word) { return Mix(run * 0x9E3779B97F4A7C15ull + word); }
 constexpr std::uint64_t kRunStart = 0x2545F4914F6CDD1Dull;
-// A run is held twice: as the leading part of some phrase, and as a whole phrase.
+// A run is held twice, as the leading part of some phrase and as a whole phrase, by two sets
+// of bits in the same block: looking at both costs one memory access.
 std::uint64_t LeadKey(std::uint64_t run) { return run; }
-std::uint64_t WholeKey(std::uint64_t run) { return Mix(run ^ 0xA0761D6478BD642Full); }
+std::uint64_t WholeKey(std::uint64_t run) { return (run & 0xFFFFFFFFull) | (Mix(run) & ~0xFFFFFFFFull); }
 
 }  // namespace
 
@@ -58,6 +59,7 @@ PhraseFilter::PhraseFilter(std::size_t expectedPhrases) {
 namespace {
 
 std::uint64_t Bits(std::uint64_t key) {
+  // The block comes from the low bits (at most 2^22 blocks), the four bits from the high.
   std::uint64_t bits = 0;
   for (int i = 0; i < 4; ++i) bits |= std::uint64_t{1} << ((key >> (40 + 6 * i)) & 63);
   return bits;
@@ -82,11 +84,21 @@ void PhraseFilter::Add(std::string_view phrase) {
     start = blank + 1;
   }
   Set(WholeKey(run));
+  ++phrases_;
 }
 
 void PhraseFilter::Candidates(const FoldedWords& words, std::unordered_set<std::string_view>* found) const {
   const std::size_t n = words.Size();
+  // Each word is looked up in a large table at a random place: asking for the place a few
+  // words ahead keeps the lookups from waiting on memory one after the other.
+  constexpr std::size_t kAhead = 8;
   for (std::size_t first = 0; first < n; ++first) {
+    if (first + kAhead + 1 < n) {
+      // Most words start some phrase: the run of two is asked for as well.
+      std::uint64_t one = Step(kRunStart, words.Hash(first + kAhead));
+      __builtin_prefetch(&blocks_[LeadKey(one) & mask_]);
+      __builtin_prefetch(&blocks_[LeadKey(Step(one, words.Hash(first + kAhead + 1))) & mask_]);
+    }
     std::uint64_t run = kRunStart;
     std::size_t end = std::min(n, first + limits::kMaxWords);
     for (std::size_t last = first; last < end; ++last) {

@@ -43,6 +43,7 @@ class PhraseFilter {
   // known phrase. The views point into words.
   void Candidates(const FoldedWords& words, std::unordered_set<std::string_view>* found) const;
   std::size_t Bytes() const { return blocks_.size() * sizeof(std::uint64_t); }
+  std::size_t Phrases() const { return phrases_; }
 
  private:
   bool Has(std::uint64_t key) const;
@@ -50,6 +51,7 @@ class PhraseFilter {
 
   std::vector<std::uint64_t> blocks_;
   std::uint64_t mask_ = 0;
+  std::size_t phrases_ = 0;
 };
 
 }  // namespace quillet::services

@@ -24,6 +24,12 @@ constexpr std::chrono::seconds kIdentityCheck{1};
 // Tally totals stop at limits::kMaxDemandTotal (2^40); with multipliers up to this, their
 // products stay far inside 64 bits.
 constexpr std::int64_t kMaxTallyMultiplier = std::int64_t{1} << 20;
+// Page cache of an import (KiB, negative as SQLite takes it): large imports touch their
+// indexes all over; the default 2 MB makes them read the same pages again and again.
+constexpr const char* kImportCache = "-32768";
+// Words the full-text index gathers in memory before it writes them out (bytes): fewer,
+// larger segments to merge later. A setting of the index, kept in the file.
+constexpr int kIndexBatch = 16 * 1024 * 1024;
 // The write-ahead log is cut back to this after an import, whether it committed or not.
 constexpr const char* kJournalLimit = "67108864";
 
@@ -33,7 +39,7 @@ Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
     db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;");
   } else {
     db.Exec(std::string("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = ") +
-            kJournalLimit + ";");
+            kJournalLimit + "; PRAGMA cache_size = " + kImportCache + ";");
   }
   CreateSchema(db);
   return db;
@@ -56,6 +62,9 @@ void CreateSchema(Database& db) {
     CREATE TABLE IF NOT EXISTS ranks(domain TEXT PRIMARY KEY, rank INTEGER NOT NULL) WITHOUT ROWID;
     CREATE TABLE IF NOT EXISTS phrase_counts(phrase TEXT PRIMARY KEY, pages INTEGER NOT NULL) WITHOUT ROWID;
   )sql");
+  Statement batch = db.Prepare("SELECT 1 FROM page_text_config WHERE k = 'hashsize'");
+  if (!batch.Step())
+    db.Exec("INSERT INTO page_text(page_text, rank) VALUES('hashsize', " + std::to_string(kIndexBatch) + ")");
   db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
 }
 
@@ -360,6 +369,7 @@ void SqliteWriter::PagePhrases(std::string_view title, std::string_view text, in
     Statement all = db_.Prepare("SELECT phrase FROM phrase_counts");
     while (all.Step()) phraseFilter_->Add(all.Text(0));
   }
+  if (phraseFilter_->Phrases() == 0) return;
   FoldedWords& titleWords = words_[2 * scratch];
   FoldedWords& textWords = words_[2 * scratch + 1];
   titleWords.Assign(title);

@@ -23,22 +23,19 @@ const std::vector<std::vector<std::string_view>>& Paths() {
   return kPaths;
 }
 
-// A link as written in the page, made absolute against the page's address. Only the host of
-// a link counts, so a link without one (a path, a query, a fragment) resolves to the page's
-// own host. Empty for links that lead to no web page (mailto:, javascript:, ...).
-std::string ResolveLink(std::string_view page, std::string_view link) {
+// A link as written in the page, made absolute against the page's address: empty when it
+// names no host of its own (a path, a query, a fragment: it leads to the page's own host,
+// so it never counts) and when it leads to no web page (mailto:, javascript:, ...).
+std::string AbsoluteLink(std::string_view page, std::string_view link, bool* unusable) {
   link = Trim(link);
-  std::size_t schemeEnd = page.find("://");
-  std::string_view scheme = page.substr(0, schemeEnd);
+  *unusable = false;
+  if (link.substr(0, 2) == "//") return std::string(page.substr(0, page.find(':') + 1)) + std::string(link);
   std::size_t colon = link.find(':');
-  std::size_t special = link.find_first_of("/?#");
-  if (colon != std::string_view::npos && colon > 0 && (special == std::string_view::npos || colon < special)) {
-    std::string lowered = Lower(link.substr(0, colon));
-    return lowered == "http" || lowered == "https" ? std::string(link) : std::string();
-  }
-  if (link.substr(0, 2) == "//") return std::string(scheme) + ":" + std::string(link);
-  std::size_t pathStart = page.find_first_of("/?#", schemeEnd + 3);
-  return std::string(page.substr(0, pathStart)) + "/";
+  if (colon == std::string_view::npos || colon == 0 || link.find_first_of("/?#") < colon) return {};
+  std::string scheme = Lower(link.substr(0, colon));
+  if (scheme == "http" || scheme == "https") return std::string(link);
+  *unusable = true;
+  return {};
 }
 
 struct Metadata {
@@ -128,7 +125,9 @@ ImportReport ImportWat(StoreWriter& store, const std::string& path, const Import
     page.title = RepairText(meta.title.substr(0, limits::kMaxTitleLength));
     page.links.clear();
     for (const std::string& link : meta.links) {
-      std::string absolute = ResolveLink(page.url, link);
+      bool unusable = false;
+      std::string absolute = AbsoluteLink(page.url, link, &unusable);
+      if (absolute.empty() && !unusable) continue;
       if (ValidHost(absolute).empty()) ++report.linksDropped;
       else page.links.push_back(std::move(absolute));
     }
