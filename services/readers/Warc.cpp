@@ -1,12 +1,18 @@
 #include "services/readers/Warc.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "services/Query.h"
 
 namespace quillet::services {
 namespace {
 
 constexpr std::string_view kStart = "WARC/1.";
-constexpr std::int64_t kMaxBlock = std::int64_t{1} << 50;
+// A stated length past this is no length a record could have (and would not fit the sizes
+// of a 32-bit build).
+constexpr std::int64_t kMaxBlock =
+    std::min<std::uint64_t>(std::uint64_t{1} << 50, std::numeric_limits<std::size_t>::max());
 
 bool IsStart(std::string_view line) { return line.substr(0, kStart.size()) == kStart; }
 
