@@ -36,22 +36,17 @@ std::string ImportReport::Describe() const {
     out += WithThousands(replaced) + " replaced)";
   }
   out += ", " + WithThousands(Skipped()) + " skipped";
-  if (!skipped.empty()) {
-    out += "\n  skipped:";
+  auto counts = [&](const char* heading, const std::map<std::string, std::int64_t>& byKind) {
+    if (byKind.empty()) return;
+    out += std::string("\n  ") + heading + ":";
     const char* separator = " ";
-    for (const auto& [reason, count] : skipped) {
-      out += separator + WithThousands(count) + " " + reason;
-      separator = ", ";
-    }
-  }
-  if (!leftOut.empty()) {
-    out += "\n  left out:";
-    const char* separator = " ";
-    for (const auto& [kind, count] : leftOut) {
+    for (const auto& [kind, count] : byKind) {
       out += separator + WithThousands(count) + " " + kind;
       separator = ", ";
     }
-  }
+  };
+  counts("skipped", skipped);
+  counts("left out", leftOut);
   for (const std::string& example : examples) out += "\n  " + example;
   if (Skipped() > static_cast<std::int64_t>(examples.size()))
     out += "\n  ... and " + WithThousands(Skipped() - static_cast<std::int64_t>(examples.size())) + " more";

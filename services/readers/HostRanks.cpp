@@ -53,19 +53,9 @@ ImportReport ImportHostRanks(StoreWriter& store, const std::string& path, RankBy
       report.Skip(number, fields ? "too few fields" : "too many fields");
       continue;
     }
-    std::optional<std::int64_t> rank = ParseCount((*fields)[rankColumn]);
-    if (!rank || *rank == 0) {
-      report.Skip(number, "rank not a whole number from 1 to 2147483647", Quoted(Trim((*fields)[rankColumn])));
-      continue;
-    }
     std::string_view reversed = Trim((*fields)[hostColumn]);
-    std::string host = ValidHost(Unreversed(reversed));
-    if (host.empty()) {
-      report.Skip(number, "not a host name", Quoted(reversed));
-      continue;
-    }
-    if (store.PutRank(host, *rank) == StoreWriter::Put::Added) ++report.added;
-    else ++report.replaced;
+    PutRankFields(store, number, (*fields)[rankColumn], ValidHost(Unreversed(reversed)), reversed, "not a host name",
+                  report);
   }
   lines.Finish();
   return report;

@@ -53,14 +53,7 @@ ImportReport ImportPageviews(StoreWriter& store, const std::string& path, const 
     }
     std::string title = DecodeQueryValue(fields[1], false);
     std::replace(title.begin(), title.end(), '_', ' ');
-    std::string why;
-    std::optional<std::string> term = NormalizeTerm(title, &why);
-    if (!term) {
-      report.Skip(number, why, Quoted(fields[1]));
-      continue;
-    }
-    store.TallyKeyword(*term, *views);
-    ++report.summed;
+    TallyTerm(store, number, title, *views, report);
   }
   lines.Finish();
   return report;

@@ -60,6 +60,31 @@ std::optional<ColumnLayout> FindColumns(std::string_view line, std::string_view 
   return ColumnLayout{separator, *a, *b};
 }
 
+void PutRankFields(StoreWriter& store, std::int64_t number, std::string_view rankText, const std::string& host,
+                   std::string_view hostText, const char* hostReason, ImportReport& report) {
+  std::optional<std::int64_t> rank = ParseCount(rankText);
+  if (!rank || *rank == 0) {
+    report.Skip(number, "rank not a whole number from 1 to 2147483647", Quoted(Trim(rankText)));
+  } else if (host.empty()) {
+    report.Skip(number, hostReason, Quoted(hostText));
+  } else if (store.PutRank(host, *rank) == StoreWriter::Put::Added) {
+    ++report.added;
+  } else {
+    ++report.replaced;
+  }
+}
+
+void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count, ImportReport& report) {
+  std::string why;
+  std::optional<std::string> term = NormalizeTerm(text, &why);
+  if (!term) {
+    report.Skip(number, why, Quoted(text));
+    return;
+  }
+  store.TallyKeyword(*term, count);
+  ++report.summed;
+}
+
 std::string PageAddressProblem(const std::string& url, std::string* detail) {
   if (std::string problem = KeyProblem(url); !problem.empty()) return problem + " in url";
   std::string lowered = Lower(url.substr(0, 8));

@@ -32,6 +32,15 @@ struct ColumnLayout {
 // The layout of a header line naming both columns (headings in lower case), or none.
 std::optional<ColumnLayout> FindColumns(std::string_view line, std::string_view first, std::string_view second);
 
+// Stores the traffic rank a line gives: rankText must be a whole number from 1, host a valid
+// host (empty when hostText names none: the line is skipped with hostReason). Counted in
+// the report.
+void PutRankFields(StoreWriter& store, std::int64_t number, std::string_view rankText, const std::string& host,
+                   std::string_view hostText, const char* hostReason, ImportReport& report);
+// Adds count to the run's total for the term the text names (StoreWriter::TallyKeyword), or
+// skips the line with the reason it cannot be a term. Counted in the report.
+void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count, ImportReport& report);
+
 // Why an address cannot be a stored page's (ill-formed, not http:// or https://, too long,
 // no usable host), with what to quote in *detail; empty when it can.
 std::string PageAddressProblem(const std::string& url, std::string* detail);

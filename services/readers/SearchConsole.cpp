@@ -43,19 +43,12 @@ ImportReport ImportSearchConsole(StoreWriter& store, const std::string& path, co
       report.Skip(number, "too few columns");
       continue;
     }
-    std::string why;
-    std::optional<std::string> term = NormalizeTerm((*fields)[layout->first], &why);
-    if (!term) {
-      report.Skip(number, why);
-      continue;
-    }
     std::optional<std::int64_t> impressions = ParseCount((*fields)[layout->second]);
     if (!impressions) {
       report.Skip(number, "impressions not a whole number from 0 to 2147483647", Quoted(Trim((*fields)[layout->second])));
       continue;
     }
-    store.TallyKeyword(*term, *impressions);
-    ++report.summed;
+    TallyTerm(store, number, (*fields)[layout->first], *impressions, report);
   }
   lines.Finish();
   return report;

@@ -37,9 +37,17 @@ std::string WarcTypeOf(std::string_view type) {
   return "other";
 }
 
-WarcRecords::WarcRecords(const std::string& path, std::size_t keep, ImportReport& report,
+void MergeArchivePage(StoreWriter& store, const PageInput& page, std::int64_t record, ImportReport& report) {
+  switch (store.MergePage(page)) {
+    case StoreWriter::Merge::Added: ++report.added; break;
+    case StoreWriter::Merge::Updated: ++report.updated; break;
+    case StoreWriter::Merge::Unchanged: report.Skip(record, "address already stored", Quoted(page.url)); break;
+  }
+}
+
+WarcRecords::WarcRecords(const std::string& path, std::string_view wanted, std::size_t keep, ImportReport& report,
                          const ImportProgress& progress)
-    : report_(report), lines_(path, limits::kMaxTableLine, report, progress), keep_(keep) {
+    : report_(report), lines_(path, limits::kMaxTableLine, report, progress), wanted_(wanted), keep_(keep) {
   report_.unit = "record";
 }
 
@@ -157,7 +165,8 @@ bool WarcRecords::Next(WarcRecord* record) {
       Skip("Content-Length falls short of the end of the record");
       continue;
     }
-    return true;
+    if (record->type == wanted_) return true;
+    ++report_.leftOut[WarcTypeOf(record->type) + " records"];
   }
 }
 

@@ -25,12 +25,18 @@ struct WarcRecord {
 // make a report list types without end).
 std::string WarcTypeOf(std::string_view type);
 
+// Hands a page of a crawl archive to the store (StoreWriter::MergePage) and counts in the
+// report what became of it.
+void MergeArchivePage(StoreWriter& store, const PageInput& page, std::int64_t record, ImportReport& report);
+
 class WarcRecords {
  public:
   // Throws InputError when the file cannot be opened. Reports count records ("record 12").
-  WarcRecords(const std::string& path, std::size_t keep, ImportReport& report, const ImportProgress& progress);
+  // Records of another type than wanted are left out (counted by type in the report).
+  WarcRecords(const std::string& path, std::string_view wanted, std::size_t keep, ImportReport& report,
+              const ImportProgress& progress);
 
-  // The next whole record; false at the end of the file.
+  // The next whole record of the wanted type; false at the end of the file.
   bool Next(WarcRecord* record);
   // At the end: notes damage of the input, reports the last progress.
   void Finish() { lines_.Finish(); }
@@ -44,6 +50,7 @@ class WarcRecords {
 
   ImportReport& report_;
   ImportLines lines_;
+  std::string wanted_;
   std::size_t keep_;
   std::int64_t number_ = 0;
   bool atStart_ = false;   // the next record's first line has been read already

@@ -43,22 +43,17 @@ struct Metadata {
   bool html = false;
   std::vector<std::string> links;
   std::int64_t anchors = 0;  // anchor links found, stored or not
-  std::int64_t unusable = 0;
 };
 
 }  // namespace
 
 ImportReport ImportWat(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
   ImportReport report;
-  WarcRecords records(path, limits::kMaxMetadataRecord, report, progress);
+  WarcRecords records(path, "metadata", limits::kMaxMetadataRecord, report, progress);
   WarcRecord record;
   Metadata meta;
   PageInput page;
   while (records.Next(&record)) {
-    if (record.type != "metadata") {
-      ++report.leftOut[WarcTypeOf(record.type) + " records"];
-      continue;
-    }
     if (record.length > static_cast<std::int64_t>(limits::kMaxMetadataRecord)) {
       ++report.lines;
       report.Skip(record.number, "metadata record too long",
@@ -131,11 +126,7 @@ ImportReport ImportWat(StoreWriter& store, const std::string& path, const Import
       if (ValidHost(absolute).empty()) ++report.linksDropped;
       else page.links.push_back(std::move(absolute));
     }
-    switch (store.MergePage(page)) {
-      case StoreWriter::Merge::Added: ++report.added; break;
-      case StoreWriter::Merge::Updated: ++report.updated; break;
-      case StoreWriter::Merge::Unchanged: report.Skip(record.number, "address already stored", Quoted(page.url)); break;
-    }
+    MergeArchivePage(store, page, record.number, report);
   }
   records.Finish();
   return report;

@@ -21,14 +21,10 @@ void DropCutCharacter(std::string* text) {
 
 ImportReport ImportWet(StoreWriter& store, const std::string& path, const ImportProgress& progress) {
   ImportReport report;
-  WarcRecords records(path, limits::kMaxPageText, report, progress);
+  WarcRecords records(path, "conversion", limits::kMaxPageText, report, progress);
   WarcRecord record;
   PageInput page;
   while (records.Next(&record)) {
-    if (record.type != "conversion") {
-      ++report.leftOut[WarcTypeOf(record.type) + " records"];
-      continue;
-    }
     ++report.lines;
     std::string detail;
     if (std::string problem = PageAddressProblem(record.target, &detail); !problem.empty()) {
@@ -38,11 +34,7 @@ ImportReport ImportWet(StoreWriter& store, const std::string& path, const Import
     if (record.length > static_cast<std::int64_t>(record.block.size())) DropCutCharacter(&record.block);
     page.url = record.target;
     page.text = RepairText(record.block);
-    switch (store.MergePage(page)) {
-      case StoreWriter::Merge::Added: ++report.added; break;
-      case StoreWriter::Merge::Updated: ++report.updated; break;
-      case StoreWriter::Merge::Unchanged: report.Skip(record.number, "address already stored", Quoted(page.url)); break;
-    }
+    MergeArchivePage(store, page, record.number, report);
   }
   records.Finish();
   return report;
