@@ -42,6 +42,8 @@ Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
             kJournalLimit + "; PRAGMA cache_size = " + kImportCache + ";");
   }
   CreateSchema(db);
+  // The sums of one run, per connection: nothing of them outlives the import.
+  db.Exec("CREATE TEMP TABLE IF NOT EXISTS tally(term TEXT PRIMARY KEY, total INTEGER NOT NULL) WITHOUT ROWID");
   return db;
 }
 
@@ -319,9 +321,8 @@ SqliteWriter::SqliteWriter(const std::string& path, Mode mode)
       putPhrase_(db_.Prepare("INSERT INTO phrase_counts(phrase, pages) VALUES(?1, ?2)")),
       countPhrase_(db_.Prepare("SELECT count(*) FROM page_text WHERE page_text MATCH ?1")),
       changePhrase_(db_.Prepare("UPDATE phrase_counts SET pages = pages + ?2 WHERE phrase = ?1")),
-      tally_((db_.Exec("CREATE TEMP TABLE IF NOT EXISTS tally(term TEXT PRIMARY KEY, total INTEGER NOT NULL) WITHOUT ROWID"),
-              db_.Prepare("INSERT INTO temp.tally(term, total) VALUES(?1, min(?2, ?3)) "
-                          "ON CONFLICT(term) DO UPDATE SET total = min(total + excluded.total, ?3)"))) {}
+      tally_(db_.Prepare("INSERT INTO temp.tally(term, total) VALUES(?1, min(?2, ?3)) "
+                         "ON CONFLICT(term) DO UPDATE SET total = min(total + excluded.total, ?3)")) {}
 
 SqliteWriter::~SqliteWriter() {
   transaction_.Rollback();
