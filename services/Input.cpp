@@ -255,10 +255,35 @@ LineReader::Result LineReader::Next(std::string_view* line) {
   return Result::Line;
 }
 
-std::size_t LineReader::ReadBlock(std::size_t n, std::string* out, std::size_t keep) {
+bool LineReader::Fill(std::size_t want) {
+  if (end_ - begin_ >= want) return true;
+  std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  while (end_ < want) {
+    std::size_t got = input_.Read(buffer_.data() + end_, buffer_.size() - end_);
+    if (got == 0) return false;
+    end_ += got;
+  }
+  return true;
+}
+
+std::size_t LineReader::ReadBlock(std::size_t n, std::string* out, std::size_t keep, std::string_view stopAt) {
   std::size_t done = 0;
-  while (done < n && Refill()) {
+  bool lineStart = true;
+  while (done < n) {
+    if (lineStart && !stopAt.empty() && Fill(stopAt.size()) &&
+        std::memcmp(buffer_.data() + begin_, stopAt.data(), stopAt.size()) == 0)
+      break;
+    if (!Refill()) break;
     std::size_t take = std::min(n - done, end_ - begin_);
+    if (!stopAt.empty()) {
+      // Line by line, so that each line start can be looked at.
+      const char* from = buffer_.data() + begin_;
+      const char* newline = static_cast<const char*>(std::memchr(from, '\n', take));
+      lineStart = newline != nullptr;
+      if (newline) take = static_cast<std::size_t>(newline - from) + 1;
+    }
     if (out->size() < keep) out->append(buffer_.data() + begin_, std::min(take, keep - out->size()));
     begin_ += take;
     done += take;
