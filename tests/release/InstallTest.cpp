@@ -157,6 +157,28 @@ TEST_F(Installed, InstalledProgramResearchesTheDemoData) {
   EXPECT_EQ(quillet.CloseAndWait(), 0u);
 }
 
+FILETIME LastWrite(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+TEST_F(Installed, InstallingAgainClosesQuilletRestartsTheServiceAndKeepsTheData) {
+  const FILETIME before = LastWrite(kDataDir + L"\\research.db");
+  Driver quillet;
+  ASSERT_TRUE(quillet.Launch(Utf8Text(kInstallDir + L"\\quillet.exe"), {}));
+  ASSERT_TRUE(quillet.WaitForMainWindow());
+  ASSERT_TRUE(ServiceAnswers(0));
+
+  // Both programs hold files that the installer replaces.
+  Finished again = RunToEnd(Quoted(gSetup) + L" /S /D=" + kInstallDir, 600000);
+  EXPECT_EQ(again.exitCode, 0u) << again.output;
+  EXPECT_EQ(WaitForSingleObject(quillet.Process(), 0), WAIT_OBJECT_0) << "Quillet was not closed";
+  EXPECT_TRUE(ServiceAnswers(30000));
+  const FILETIME after = LastWrite(kDataDir + L"\\research.db");
+  EXPECT_EQ(CompareFileTime(&before, &after), 0) << "the research database was built again";
+}
+
 TEST_F(Installed, SilentUninstallRemovesWhatItInstalledAndNothingElse) {
   // An idea list saved where the file dialog opens: the program folder.
   const std::wstring ideas = kInstallDir + L"\\my ideas.qlc";
