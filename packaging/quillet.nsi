@@ -27,6 +27,7 @@ Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Quillet"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -46,6 +47,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright Orvane"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
+!define MUI_COMPONENTSPAGE_NODESC
 !define MUI_COMPONENTSPAGE_TEXT_TOP "Your research database (the demo data and whatever you imported) is kept unless you tick it below."
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -107,6 +109,8 @@ FunctionEnd
 
 Section "Quillet"
   SetShellVarContext current
+  ; The demo database, built into the data folder.
+  AddSize 180000
   Call CloseRunning
   SetOutPath "$INSTDIR"
   CreateDirectory "$INSTDIR\licenses"
