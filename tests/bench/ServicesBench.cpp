@@ -90,18 +90,6 @@ bool Check(const char* what, double value, double limit, const char* unit) {
   return ok;
 }
 
-int FreePort() {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 struct HostileSizes {
   size_t bodyMb = 1024, headerMb = 50, lineMb = 500, importMb = 1024;
 };
@@ -154,7 +142,7 @@ bool CrowdedAndCostly(const Endpoint& mixed, int port, int requests, int clients
 // The real program's memory while huge requests arrive and while it imports huge files.
 bool Memory(const std::string& db, const std::filesystem::path& scratch, const HostileSizes& sizes) {
   bool ok = true;
-  int port = FreePort();
+  int port = testing::FreePort();
   testing::Child serve({"serve", "--db", db, "--listen", "127.0.0.1:" + std::to_string(port)},
                        {0, (scratch / "serve.out").string()});
   for (int i = 0; i < 200 && testing::StatusOf(testing::Exchange(port, testing::ProgramRequest("/"))) == 0; ++i)

@@ -99,6 +99,19 @@ class RawClient {
   bool connected_ = false;
 };
 
+// A loopback port that was free a moment ago, for a server in another process.
+inline int FreePort() {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
 inline std::string ProgramRequest(const std::string& target) {
   return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n"
          "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";

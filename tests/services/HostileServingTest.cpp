@@ -169,19 +169,7 @@ TEST_F(HostileServing, OversizedRequestsAndBodiesAreRefusedWithoutReadingThem) {
 }
 
 TEST_F(HostileServing, TheServersMemoryStaysFlatUnderHugeRequests) {
-  int port;
-  {
-    RawClient probe(0);  // any free port: bind one and let it go
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    close(fd);
-  }
+  int port = testing::FreePort();
   Child serve({"serve", "--db", dir_->File("s.db"), "--listen", "127.0.0.1:" + std::to_string(port)},
               {0, dir_->File("serve.out")});
   auto started = testing::Clock::now();
