@@ -17,13 +17,6 @@ namespace quillet::services::platform {
 
 namespace {
 
-struct HandleCloser {
-  void operator()(HANDLE h) const {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
 // Waited for by `stop` before it ends a server the hard way.
 constexpr DWORD kStopWaitMs = 10000;
 
@@ -47,6 +40,10 @@ std::wstring ProgramFile(HANDLE process) {
 }
 
 }  // namespace
+
+void HandleCloser::operator()(void* handle) const {
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+}
 
 std::wstring Wide(const std::string& utf8) {
   int size = static_cast<int>(utf8.size());

@@ -16,6 +16,13 @@ std::vector<std::string> Arguments(int argc, char** argv);
 #ifdef _WIN32
 // UTF-8 to the UTF-16 that Windows' file functions take; empty for text that is not UTF-8.
 std::wstring Wide(const std::string& utf8);
+
+// Owns a Windows HANDLE (a void*), closed when it goes; null and INVALID_HANDLE_VALUE are
+// both "none".
+struct HandleCloser {
+  void operator()(void* handle) const;
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
 #endif
 
 // Once at start: a write past a file size limit fails instead of killing the process

@@ -7,21 +7,14 @@
 
 #include <cstdio>
 #include <ctime>
-#include <memory>
 #include <string>
 
 #include "services/Platform.h"
 
 namespace {
 
+using quillet::services::platform::Handle;
 using quillet::services::platform::Wide;
-
-struct HandleCloser {
-  void operator()(HANDLE h) const {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
 
 // A log that outgrows this is started afresh: the service writes little, so only a service
 // that fails at every log-on gets there.
