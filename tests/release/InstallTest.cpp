@@ -77,6 +77,18 @@ std::wstring ShortcutTarget(const std::wstring& link) {
   return target;
 }
 
+// The FileVersion text of a program's version resource.
+std::string FileVersion(const std::wstring& program) {
+  DWORD ignored = 0;
+  std::vector<char> data(GetFileVersionInfoSizeW(program.c_str(), &ignored));
+  wchar_t* text = nullptr;
+  UINT length = 0;
+  if (data.empty() || !GetFileVersionInfoW(program.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) ||
+      !VerQueryValueW(data.data(), L"\\StringFileInfo\\040904E4\\FileVersion", reinterpret_cast<void**>(&text), &length))
+    return {};
+  return Utf8Text(std::wstring(text, length > 0 ? length - 1 : 0));
+}
+
 // Whether the data service answers a traffic-rank request on its port.
 bool ServiceAnswers(DWORD timeoutMs) {
   return FetchWhenUp(kServicePort, "/data/details/?url=www.example.com", timeoutMs).find("Site details") !=
@@ -109,6 +121,8 @@ TEST_F(Installed, PutsTheFilesShortcutsAndEntriesInPlace) {
   ASSERT_EQ(installed_.exitCode, 0u) << installed_.output;
   for (const std::wstring& file : kInstalledFiles) EXPECT_TRUE(Exists(kInstallDir + L"\\" + file)) << Utf8Text(file);
   EXPECT_TRUE(Exists(kDataDir + L"\\research.db"));
+  EXPECT_EQ(FileVersion(kInstallDir + L"\\quillet.exe"), gVersion);
+  EXPECT_EQ(FileVersion(kInstallDir + L"\\quillet-services.exe"), gVersion);
 
   EXPECT_EQ(ShortcutTarget(kMenuDir + L"\\Quillet.lnk"), kInstallDir + L"\\quillet.exe");
   EXPECT_TRUE(Exists(kMenuDir + L"\\Quillet data folder.lnk"));
