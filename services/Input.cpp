@@ -5,9 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "services/Platform.h"
 
 namespace quillet::services {
 namespace {
@@ -37,15 +35,8 @@ void AppendUtf8(std::uint32_t code, std::string* out) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
 #ifdef _WIN32
-  auto wide = [](const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, out.data(), n);
-    if (!out.empty()) out.pop_back();
-    return out;
-  };
-  std::wstring name = wide(path);
-  return name.empty() ? nullptr : _wfopen(name.c_str(), wide(mode).c_str());
+  std::wstring name = platform::Wide(path);
+  return name.empty() ? nullptr : _wfopen(name.c_str(), platform::Wide(mode).c_str());
 #else
   return std::fopen(path.c_str(), mode);
 #endif

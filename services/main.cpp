@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -15,6 +14,7 @@
 #include "services/Import.h"
 #include "services/Input.h"
 #include "services/Pages.h"
+#include "services/Platform.h"
 #include "services/Service.h"
 #include "services/SqliteStore.h"
 
@@ -22,18 +22,22 @@ namespace {
 
 using namespace quillet::services;
 
-constexpr const char* kUsage =
-    "usage:\n"
-    "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
-    "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
-    "  quillet-services import KIND FILE... [--db FILE]\n"
-    "    KIND: keywords, pages, ranks, wet, wat,\n"
-    "          hostranks [--by harmonic|pagerank], pageviews [--project CODE] [--hours N], gsc\n"
-    "defaults: --db quillet-services.db, --listen 127.0.0.1:8790, --threads 16,\n"
-    "          --by harmonic, --project en, --hours: one per file\n";
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage:\n"
+               "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
+               "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
+               "  quillet-services import KIND FILE... [--db FILE]\n"
+               "    KIND: keywords, pages, ranks, wet, wat,\n"
+               "          hostranks [--by harmonic|pagerank], pageviews [--project CODE] [--hours N], gsc\n"
+               "  quillet-services stop   (Windows: ends the servers started from this program file)\n"
+               "defaults: --db %s, --listen 127.0.0.1:8790, --threads 16,\n"
+               "          --by harmonic, --project en, --hours: one per file\n",
+               platform::DefaultDatabase().c_str());
+}
 
 struct Options {
-  std::string db = "quillet-services.db";
+  std::string db = platform::DefaultDatabase();
   std::string listen = "127.0.0.1:8790";
   int threads = limits::kDefaultWorkers;
   DemoOptions demo;
@@ -55,12 +59,12 @@ bool ParseInt(const std::string& text, int low, int* out) {
   }
 }
 
-bool ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 2; i < argc; ++i) {
-    std::string arg = argv[i];
+bool ParseOptions(const std::vector<std::string>& args, Options* options) {
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     auto value = [&](std::string* out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
       return true;
     };
     std::string text;
@@ -121,6 +125,7 @@ int Serve(const Options& options) {
   HttpServer::Options serverOptions;
   serverOptions.workers = options.threads;
   HttpServer server(service, serverOptions);
+  platform::StopRequests stopRequests([&server] { server.Stop(); });
   if (server.Bind(host, port) < 0) {
     std::fprintf(stderr, "cannot listen on %s\n", options.listen.c_str());
     return 1;
@@ -135,6 +140,11 @@ int Serve(const Options& options) {
 }
 
 int Demo(const Options& options) {
+  if (platform::FileInUse(options.db)) {
+    std::fprintf(stderr, "%s is open in another program, most likely the running data service, and cannot be "
+                 "replaced: stop the service first (quillet-services stop)\n", options.db.c_str());
+    return 1;
+  }
   auto start = std::chrono::steady_clock::now();
   DemoSummary summary;
   try {
@@ -267,7 +277,7 @@ int ImportSummed(const Options& options, const Importer& importer) {
 
 int Import(const Options& options) {
   if (options.positional.size() < 2) {
-    std::fputs(kUsage, stderr);
+    PrintUsage();
     return 2;
   }
   Importer importer;
@@ -280,27 +290,36 @@ int Import(const Options& options) {
   return summed ? ImportSummed(options, importer) : ImportEach(options, importer);
 }
 
+int Stop() {
+  int stopped = platform::StopServers();
+  if (stopped < 0) {
+    std::fputs("stop is for Windows; here, end serve with Ctrl-C or a signal\n", stderr);
+    return 2;
+  }
+  std::printf("%d data service%s stopped\n", stopped, stopped == 1 ? "" : "s");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef SIGXFSZ
-  // Past a file size limit a write should fail (and the import roll back), not kill us.
-  std::signal(SIGXFSZ, SIG_IGN);
-#endif
+  platform::PrepareProcess();
+  std::vector<std::string> args = platform::Arguments(argc, argv);
   Options options;
-  if (argc < 2 || !ParseOptions(argc, argv, &options)) {
-    std::fputs(kUsage, stderr);
+  if (args.size() < 2 || !ParseOptions(args, &options)) {
+    PrintUsage();
     return 2;
   }
-  std::string command = argv[1];
+  const std::string& command = args[1];
   try {
     if (command == "serve" && options.positional.empty()) return Serve(options);
     if (command == "demo" && options.positional.empty()) return Demo(options);
     if (command == "import") return Import(options);
+    if (command == "stop" && options.positional.empty()) return Stop();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quillet-services %s: %s\n", command.c_str(), error.what());
     return 1;
   }
-  std::fputs(kUsage, stderr);
+  PrintUsage();
   return 2;
 }
