@@ -2,7 +2,7 @@
 // Addresses the program reaches outside itself, in one place.
 #include <string>
 
-#include "research/RunWindow.h"
+#include "research/Services.h"
 
 namespace quillet {
 

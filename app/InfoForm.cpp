@@ -57,30 +57,21 @@ void PaintedChild::PaintWindow(HDC dc) {
 }
 
 void WhitePanel::Create(HWND parent, const win::Bounds& b) {
-  RegisterClassOnce(kClass, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)), 0);
+  RegisterClassOnce(kClass, nullptr, 0);
   CreateWindowOf(kClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, b.left, b.top, b.width,
                  b.height, parent);
 }
 
+void WhitePanel::PaintWindow(HDC dc) {
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
+}
+
 LRESULT WhitePanel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_PAINT:
-    case WM_PRINTCLIENT: {
-      const bool printing = msg == WM_PRINTCLIENT;
-      PAINTSTRUCT ps{};
-      HDC dc = printing ? reinterpret_cast<HDC>(wp) : BeginPaint(hwnd_, &ps);
-      RECT client;
-      GetClientRect(hwnd_, &client);
-      if (printing) FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-      DrawEdge(dc, &client, BDR_SUNKENOUTER, BF_RECT);
-      if (!printing) EndPaint(hwnd_, &ps);
-      return 0;
-    }
-    case WM_CTLCOLORSTATIC:
-      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
-    default:
-      return Window::HandleMessage(msg, wp, lp);
-  }
+  if (msg == WM_CTLCOLORSTATIC) return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+  return PaintedWindow::HandleMessage(msg, wp, lp);
 }
 
 TInfoForm::TInfoForm() {
@@ -132,9 +123,9 @@ void TInfoForm::CreateControls() {
 }
 
 void TInfoForm::CreateHints() {
-  tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                             win::Application::Instance().Module(), nullptr);
+  tooltip_ = win::CreateWindowOrReport(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                                       WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr);
   if (!tooltip_) return;
   // Only Support shows a hint; Close has none.
   TTTOOLINFOA tool{};
@@ -144,6 +135,11 @@ void TInfoForm::CreateHints() {
   tool.uId = reinterpret_cast<UINT_PTR>(OvalButton1.Handle());
   tool.lpszText = const_cast<char*>(kSupportHint);
   SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+LRESULT TInfoForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if ((msg == WM_CHAR || msg == WM_SYSCHAR) && widgets::DispatchDialogChar(hwnd_, static_cast<char>(wp))) return 0;
+  return Form::HandleMessage(msg, wp, lp);
 }
 
 void TInfoForm::BitBtn3Click() { SetModalResult(3); }

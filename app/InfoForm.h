@@ -28,12 +28,13 @@ class PaintedChild : public win::PaintedWindow {
 };
 
 // A white panel with a lowered outer bevel; its children take white as their background.
-class WhitePanel : public win::Window {
+class WhitePanel : public win::PaintedWindow {
  public:
   static constexpr const char* kClass = "QuilletWhitePanel";
   void Create(HWND parent, const win::Bounds& b);
 
  protected:
+  void PaintWindow(HDC dc) override;
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 };
 
@@ -67,6 +68,11 @@ class TInfoForm : public win::Form {
   PaintedChild Label7;
   widgets::TURLLabel URLLabel2;
   PaintedChild Image1;
+
+ protected:
+  // Typed characters go to the oval buttons as dialog characters: an "&" in a caption
+  // makes its letter the button's accelerator.
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
   void CreateControls();

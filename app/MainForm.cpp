@@ -4,6 +4,7 @@
 #include <commdlg.h>
 
 #include "app/Config.h"
+#include "app/ListViewRows.h"
 #include "app/StartForm.h"
 #include "app/resource.h"
 #include "net/FetchPage.h"
@@ -203,17 +204,23 @@ void TForm1::BitBtn2Click() {
         {
           win::BusyCursor busy;
           try {
-            CategoryResearch research(*this, ListView1, [](const std::string& url) { return FetchPage(url); },
-                                      hosts_, StopFlag, win::LocaleDecimalSeparator());
+            ListViewRows rows(ListView1);
+            CategoryResearch research(*this, rows, [](const std::string& url) { return FetchPage(url); }, hosts_,
+                                      StopFlag, win::LocaleDecimalSeparator());
             research.ResearchCategory(leCategory.Text());
           } catch (...) {
             // A failed run still ends with "Done!".
+            ReportFailure("TForm1::BitBtn2Click", std::current_exception());
           }
         }
         SetStatus("Done!");
         ProcessMessages();
       });
   FinishPendingClose();
+}
+
+void TForm1::ReportFailure(const char* place, std::exception_ptr error) {
+  Application::ReportFailure(place, win::ExceptionText(error));
 }
 
 void TForm1::OnMenuCommand(int id) {

@@ -11,6 +11,7 @@
 #include "framework/Window.h"
 #include "research/RunSequencer.h"
 #include "research/RunWindow.h"
+#include "research/Services.h"
 
 namespace quillet {
 
@@ -85,6 +86,7 @@ class TForm1 : public win::Form, public RunWindow {
   void SetStatus(const std::string& text) override { StatusBar1.SetSimpleText(text); }
   void ProcessMessages() override { win::Application::Instance().ProcessMessages(); }
   bool EscapeHeld() override { return win::Application::EscapeHeld(); }
+  void ReportFailure(const char* place, std::exception_ptr error) override;
 
   // Components.
   win::ImageList ImageList1;

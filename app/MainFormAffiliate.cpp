@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <unordered_set>
 
+#include "app/ListViewRows.h"
 #include "app/MainForm.h"
 #include "app/StartForm.h"
 #include "net/FetchPage.h"
@@ -71,13 +72,15 @@ void TForm1::BitBtn1Click() {
               startForm_ ? startForm_->MaxResultsSpinEdit.Value() : kDefaultResults;
           // Superseded by a newer Search or by closing the window while the results page
           // was fetched: the list is not touched.
-          AffiliateSearch search(*this, ListView3, [](const std::string& url) { return FetchPage(url); },
-                                 hosts_, Stop2Flag,
+          ListViewRows rows(ListView3);
+          AffiliateSearch search(*this, rows, [](const std::string& url) { return FetchPage(url); }, hosts_,
+                                 Stop2Flag,
                                  [this, request] { return searchRequests_ != request || closePending_; });
           search.SearchAffiliatePrograms(category, results, skip);
         }
       } catch (...) {
         // A failed run still ends with "Done!".
+        ReportFailure("TForm1::BitBtn1Click", std::current_exception());
       }
     }
     SetStatus("Done!");

@@ -116,7 +116,8 @@ void TForm1::LoadIdeaList(const std::string& fileName) {
                  file.ReadString(section, "profit", "", kValueBuffer));
     }
   } catch (...) {
-    // Loading reports nothing; the entries read so far stay.
+    // Loading shows nothing; the entries read so far stay.
+    win::Application::ReportFailure("TForm1::LoadIdeaList", win::ExceptionText(std::current_exception()));
   }
   ListView2Change();
 }
@@ -139,6 +140,7 @@ bool TForm1::WriteIdeaList(const std::string& fileName) const {
     }
     return win::ReplaceFileContents(fileName, IdeaListText(entries));
   } catch (...) {
+    win::Application::ReportFailure("TForm1::WriteIdeaList", win::ExceptionText(std::current_exception()));
     return false;
   }
 }

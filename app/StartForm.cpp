@@ -74,24 +74,10 @@ void TStartForm::FormCloseQuery(bool& canClose) {
 }
 
 LRESULT TStartForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_SHOWWINDOW:
-      if (wp) lastFocus_ = BitBtn1.Handle();
-      break;
-    case WM_ACTIVATE:
-      if (LOWORD(wp) == WA_INACTIVE) {
-        HWND focus = GetFocus();
-        if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
-      } else {
-        ::SetFocus(lastFocus_ && IsChild(hwnd_, lastFocus_) ? lastFocus_ : BitBtn1.Handle());
-      }
-      return 0;
-    case WM_CTLCOLORSTATIC:
-      // Labels on the button face, not on the window colour.
-      SetBkColor(reinterpret_cast<HDC>(wp), GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-    default:
-      break;
+  if (msg == WM_CTLCOLORSTATIC) {
+    // Labels on the button face, not on the window colour.
+    SetBkColor(reinterpret_cast<HDC>(wp), GetSysColor(COLOR_BTNFACE));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
   }
   return Form::HandleMessage(msg, wp, lp);
 }

@@ -36,10 +36,6 @@ class TStartForm : public win::Form {
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
-
- private:
-  // Gets the focus back when the dialog is activated; "OK" whenever it is shown anew.
-  HWND lastFocus_ = nullptr;
 };
 
 }  // namespace quillet

@@ -12,7 +12,37 @@ void RealShell(const ShellRequest& r) {
                 r.directory.empty() ? nullptr : r.directory.c_str(), r.show);
 }
 
+void DebugOutput(const std::string& place, const std::string& error) {
+  OutputDebugStringA(("Quillet: " + place + ": " + error + "\n").c_str());
+}
+
 }  // namespace
+
+std::string ExceptionText(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+  }
+  return "unknown exception";
+}
+
+HWND CreateWindowOrReport(DWORD exStyle, const char* className, const char* text, DWORD style, int x, int y,
+                          int width, int height, HWND parent, HMENU menu, void* param) {
+  HWND hwnd = CreateWindowExA(exStyle, className, text, style, x, y, width, height, parent, menu,
+                              GetModuleHandleA(nullptr), param);
+  if (!hwnd) {
+    const DWORD code = GetLastError();
+    char message[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, message,
+                   sizeof message, nullptr);
+    std::string error = "error " + std::to_string(code) + " " + message;
+    while (!error.empty() && (error.back() == '\n' || error.back() == '\r' || error.back() == ' ')) error.pop_back();
+    Application::ReportFailure(std::string("CreateWindowExA ") + className, error);
+  }
+  return hwnd;
+}
 
 char LocaleDecimalSeparator() {
   char buffer[8] = {};
@@ -31,8 +61,8 @@ Application::Application(HINSTANCE instance) : instance_(instance), shell_(RealS
   RegisterClassExA(&wc);
   // Hidden, but a real top-level window with a caption: it carries the title that the
   // single-instance test looks for.
-  handle_ = CreateWindowExA(0, kWindowClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0,
-                            0, nullptr, nullptr, instance, nullptr);
+  handle_ = CreateWindowOrReport(0, kWindowClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0,
+                                 0, nullptr, nullptr);
 }
 
 Application::~Application() {
@@ -49,6 +79,19 @@ std::string Application::Title() const {
 }
 
 void Application::SetTitle(const std::string& title) { SetWindowTextA(handle_, title.c_str()); }
+
+void Application::ReportFailure(const std::string& place, const std::string& error) noexcept {
+  try {
+    if (gInstance && gInstance->failureReport_)
+      gInstance->failureReport_(place, error);
+    else
+      DebugOutput(place, error);
+  } catch (...) {
+    // Reporting must not become a failure of its own.
+  }
+}
+
+void Application::SetFailureReport(FailureReport report) { failureReport_ = std::move(report); }
 
 void Application::Dispatch(MSG& msg) {
   HWND active = GetActiveWindow();
@@ -100,6 +143,7 @@ BOOL CALLBACK CollectEnabledWindow(HWND w, LPARAM p) {
     if (IsWindowVisible(w) && IsWindowEnabled(w)) reinterpret_cast<std::vector<HWND>*>(p)->push_back(w);
     return TRUE;
   } catch (...) {
+    Application::ReportFailure("TaskWindowsDisabled", ExceptionText(std::current_exception()));
     return FALSE;  // out of memory: the windows collected so far are disabled
   }
 }

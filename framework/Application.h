@@ -1,9 +1,11 @@
 #pragma once
 // The application object: a hidden top-level application window (the task-bar entry, whose
 // text is the application title), the message loop and its one-pass pump, the busy cursor,
-// and the collaborators that leave the process (the shell), injectable for tests.
+// the collaborators that leave the process (the shell), injectable for tests, and the one
+// place where failures that the user is never shown are reported.
 #include <windows.h>
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,6 +24,18 @@ struct ShellRequest {
   bool operator==(const ShellRequest&) const = default;
 };
 using ShellFunction = std::function<void(const ShellRequest&)>;
+
+// A failure swallowed for the user: where it happened ("TForm1::BitBtn2Click") and what the
+// exception or the system said. The product writes it with OutputDebugStringA; the tests
+// make every report fail the test.
+using FailureReport = std::function<void(const std::string& place, const std::string& error)>;
+
+// What an exception says; "unknown exception" for one that is no std::exception.
+std::string ExceptionText(std::exception_ptr error);
+
+// CreateWindowExA; a failure is reported with the class name and the system's error.
+HWND CreateWindowOrReport(DWORD exStyle, const char* className, const char* text, DWORD style, int x, int y,
+                          int width, int height, HWND parent, HMENU menu, void* param = nullptr);
 
 // The decimal separator of the user's locale, read afresh on each call.
 char LocaleDecimalSeparator();
@@ -72,6 +86,12 @@ class Application {
   void Shell(const ShellRequest& request) const { shell_(request); }
   void SetShell(ShellFunction shell) { shell_ = std::move(shell); }
 
+  // Hands a failure to the hook of the application object, or to OutputDebugStringA while
+  // there is none. Never throws.
+  static void ReportFailure(const std::string& place, const std::string& error) noexcept;
+  // An empty hook restores the default, OutputDebugStringA.
+  void SetFailureReport(FailureReport report);
+
  private:
   static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
 
@@ -80,6 +100,7 @@ class Application {
   HWND mainWindow_ = nullptr;
   HCURSOR overrideCursor_ = nullptr;
   ShellFunction shell_;
+  FailureReport failureReport_;
 };
 
 // Disables every enabled visible top-level window of this thread for its lifetime.

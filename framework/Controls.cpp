@@ -201,10 +201,15 @@ LRESULT TabSheet::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return SendMessageA(form, msg, wp, lp);
     }
     case kRecheckFocus: {
+      // No focus in this thread, or focus in another top-level window: the window was left.
       HWND focus = GetFocus();
-      focusInside_ = focus && (focus == hwnd_ || IsChild(hwnd_, focus));
+      if (focus && GetAncestor(focus, GA_ROOT) == form) focusInside_ = focus == hwnd_ || IsChild(hwnd_, focus);
       return 0;
     }
+    case WM_SHOWWINDOW:
+      // A hidden page cannot hold the focus.
+      if (!wp) focusInside_ = false;
+      return Window::HandleMessage(msg, wp, lp);
     case WM_DRAWITEM:
     case WM_CONTEXTMENU:
     case WM_CTLCOLORSTATIC:

@@ -87,7 +87,9 @@ class TabControl : public Control {
 };
 
 // The client area of one tab page; hands its children's notifications to the form and
-// reports when the keyboard focus moves into it from outside (the page's Enter event).
+// reports when the keyboard focus moves into it from a control of the same window outside
+// it (the page's Enter event). Focus that leaves the window, for a dialog or another
+// program, and comes back to the page does not enter it again.
 class TabSheet : public Window {
  public:
   static constexpr const char* kClass = "QuilletTabSheet";

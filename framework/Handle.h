@@ -2,6 +2,7 @@
 // One move-only owner for every kind of Win32 handle, and the GDI guards that put back
 // what they changed.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <utility>
 
@@ -57,6 +58,10 @@ struct MenuTraits {
   static HMENU Invalid() { return nullptr; }
   static void Close(HMENU h) { DestroyMenu(h); }
 };
+struct ImageListTraits {
+  static HIMAGELIST Invalid() { return nullptr; }
+  static void Close(HIMAGELIST h) { ImageList_Destroy(h); }
+};
 
 using KeyHandle = Handle<HKEY, KeyTraits>;
 using FontHandle = Handle<HFONT, GdiObjTraits<HFONT>>;
@@ -68,6 +73,7 @@ using MemoryDcHandle = Handle<HDC, DcTraits>;
 using IconHandle = Handle<HICON, IconTraits>;
 using MenuHandle = Handle<HMENU, MenuTraits>;
 using FileHandle = Handle<HANDLE, FileTraits>;
+using ImageListHandle = Handle<HIMAGELIST, ImageListTraits>;
 
 // A 32-bit top-down DIB section of w x h pixels; bits (optional) receives its pixels.
 inline BitmapHandle CreateDib32(int w, int h, void** bits = nullptr) {

@@ -25,11 +25,10 @@ void ListView::Create(HWND parent, const Bounds& b, const std::vector<Column>& c
     col.iSubItem = static_cast<int>(i);
     SendMessageA(hwnd_, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&col));
   }
-  baseProc_ = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ListView::SubclassProc)));
   if (!options.tooltip.empty()) {
-    HWND tip = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
-                               hwnd_, nullptr, Application::Instance().Module(), nullptr);
+    // Owned by the list, destroyed with it.
+    HWND tip = CreateWindowOrReport(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
+                                    hwnd_, nullptr);
     TOOLINFOA info{};
     info.cbSize = TTTOOLINFOA_V1_SIZE;
     info.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
@@ -46,9 +45,9 @@ void ListView::Clear() {
   lastIndex_ = 0;
 }
 
-RowHandle ListView::AddRow() { return AddRow(RowTexts{std::string()}); }
+ListView::RowHandle ListView::AddRow() { return AddRow(RowTexts{std::string()}); }
 
-RowHandle ListView::AddRow(const RowTexts& texts) {
+ListView::RowHandle ListView::AddRow(const RowTexts& texts) {
   const RowHandle handle = nextHandle_++;
   const int index = Insert(handle, texts);
   lastIndex_ = index < 0 ? 0 : index;
@@ -111,7 +110,7 @@ void ListView::SetChecked(RowHandle row, bool checked) {
 
 int ListView::Count() const { return static_cast<int>(SendMessageA(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
 
-RowHandle ListView::HandleAt(int index) const {
+ListView::RowHandle ListView::HandleAt(int index) const {
   LVITEMA item{};
   item.mask = LVIF_PARAM;
   item.iItem = index;
@@ -194,39 +193,37 @@ bool ListView::OnNotify(NMHDR* header, LRESULT& result) {
   }
 }
 
-LRESULT CALLBACK ListView::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* self = static_cast<ListView*>(Control::FromHandle(hwnd));
-  if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
+LRESULT ListView::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_NOTIFY: {
       // Header notifications come here, not to the form: keep columns at their minimum width.
       auto* nm = reinterpret_cast<NMHEADERA*>(lp);
       if ((nm->hdr.code == HDN_ITEMCHANGINGA || nm->hdr.code == HDN_ITEMCHANGINGW) && nm->pitem &&
           (nm->pitem->mask & HDI_WIDTH) && nm->iItem >= 0 &&
-          static_cast<size_t>(nm->iItem) < self->columns_.size()) {
-        const int minWidth = self->columns_[static_cast<size_t>(nm->iItem)].minWidth;
+          static_cast<size_t>(nm->iItem) < columns_.size()) {
+        const int minWidth = columns_[static_cast<size_t>(nm->iItem)].minWidth;
         if (nm->pitem->cxy < minWidth) {
-          SendMessageA(hwnd, LVM_SETCOLUMNWIDTH, nm->iItem, minWidth);
+          SendMessageA(hwnd_, LVM_SETCOLUMNWIDTH, nm->iItem, minWidth);
           return TRUE;
         }
       }
       break;
     }
     case WM_CONTEXTMENU:
-      if (self->popup_) {
+      if (popup_) {
         POINT p{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
         if (lp == -1) {
           RECT r;
-          GetWindowRect(hwnd, &r);
+          GetWindowRect(hwnd_, &r);
           p = {r.left + 8, r.top + 8};
         }
-        TrackPopupMenu(self->popup_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, p.x, p.y, 0, GetAncestor(hwnd, GA_ROOT),
+        TrackPopupMenu(popup_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, p.x, p.y, 0, GetAncestor(hwnd_, GA_ROOT),
                        nullptr);
         return 0;
       }
       break;
     case WM_SETCURSOR:
-      if (LOWORD(lp) == HTCLIENT && !Application::Instance().OverrideCursor() && self->handCursor_) {
+      if (LOWORD(lp) == HTCLIENT && !Application::Instance().OverrideCursor() && handCursor_) {
         SetCursor(LoadCursor(nullptr, IDC_HAND));
         return TRUE;
       }
@@ -238,7 +235,7 @@ LRESULT CALLBACK ListView::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
     default:
       break;
   }
-  return CallWindowProcA(self->baseProc_, hwnd, msg, wp, lp);
+  return Control::ControlMessage(msg, wp, lp);
 }
 
 }  // namespace quillet::win

@@ -4,13 +4,13 @@
 // traffic. All text writes go through this class, so the copy never goes stale.
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "framework/Window.h"
-#include "research/RunWindow.h"
 
 namespace quillet::win {
 
@@ -28,8 +28,10 @@ struct ListViewOptions {
   std::string tooltip;  // shown over the whole list when not empty
 };
 
-class ListView : public Control, public ResultList {
+class ListView : public Control {
  public:
+  // Identifies a row until the list is cleared; it survives sorting. 0 is never a row.
+  using RowHandle = std::uint32_t;
   // caption, then sub-items in column order.
   using RowTexts = std::vector<std::string>;
   using Compare = std::function<int(const RowTexts& a, const RowTexts& b)>;
@@ -41,14 +43,17 @@ class ListView : public Control, public ResultList {
   void Create(HWND parent, const Bounds& b, const std::vector<Column>& columns, const ListViewOptions& options);
   void SetPopupMenu(HMENU menu) { popup_ = menu; }
 
-  // ResultList: rows by handle.
-  void Clear() override;
-  RowHandle AddRow() override;
+  // Rows by handle. Clear invalidates every handle; the setters ignore a handle that is no
+  // longer valid.
+  void Clear();
+  // Appends an empty, unticked row.
+  RowHandle AddRow();
   // Appends a whole row at once (caption, then sub-items): the quick way for many rows.
   RowHandle AddRow(const RowTexts& texts);
-  void SetCaption(RowHandle row, const std::string& text) override;
-  void SetSubItem(RowHandle row, int index, const std::string& text) override;
-  void SetChecked(RowHandle row, bool checked) override;
+  void SetCaption(RowHandle row, const std::string& text);
+  // index counts from 1; missing sub-items before it are created empty.
+  void SetSubItem(RowHandle row, int index, const std::string& text);
+  void SetChecked(RowHandle row, bool checked);
 
   // Rows by display position.
   int Count() const;
@@ -70,8 +75,10 @@ class ListView : public Control, public ResultList {
 
   bool OnNotify(NMHDR* header, LRESULT& result) override;
 
+ protected:
+  LRESULT ControlMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
  private:
-  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM);
   static int CALLBACK CompareThunk(LPARAM a, LPARAM b, LPARAM self);
   void SetText(RowHandle row, int column, const std::string& text);
   // Inserts a row with its texts at the end; returns its index.
@@ -83,7 +90,6 @@ class ListView : public Control, public ResultList {
   mutable int lastIndex_ = 0;
   HMENU popup_ = nullptr;
   bool handCursor_ = false;
-  WNDPROC baseProc_ = nullptr;
   const Compare* compare_ = nullptr;
 };
 

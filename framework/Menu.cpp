@@ -22,16 +22,15 @@ void Menu::Fill(HMENU menu, const std::vector<MenuItem>& items, HIMAGELIST image
     if (item.isDefault) SetMenuDefaultItem(menu, static_cast<UINT>(item.id), FALSE);
     if (item.image < 0 || !images) continue;
     // The image drawn onto the menu's own background colour.
-    HDC screen = GetDC(nullptr);
-    BitmapHandle bitmap(CreateCompatibleBitmap(screen, 16, 16));
+    WindowDc screen(nullptr);
+    BitmapHandle bitmap(CreateCompatibleBitmap(screen.get(), 16, 16));
     {
-      MemoryDcHandle dc(CreateCompatibleDC(screen));
+      MemoryDcHandle dc(CreateCompatibleDC(screen.get()));
       SelectGuard select(dc.get(), bitmap.get());
       RECT r{0, 0, 16, 16};
       FillRect(dc.get(), &r, GetSysColorBrush(COLOR_MENU));
       ImageList_Draw(images, item.image, dc.get(), 0, 0, ILD_TRANSPARENT);
     }
-    ReleaseDC(nullptr, screen);
     MENUITEMINFOA info{};
     info.cbSize = sizeof info;
     info.fMask = MIIM_BITMAP;
@@ -47,8 +46,8 @@ void ImageList::Load(HINSTANCE module, const char* resource, COLORREF mask) {
   BitmapHandle owned(strip);
   BITMAP info{};
   GetObjectA(strip, sizeof info, &info);
-  list_ = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, info.bmWidth / 16, 0);
-  ImageList_AddMasked(list_, strip, mask);
+  list_.reset(ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, info.bmWidth / 16, 0));
+  if (list_) ImageList_AddMasked(list_.get(), strip, mask);
 }
 
 }  // namespace quillet::win

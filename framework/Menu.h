@@ -42,18 +42,12 @@ class Menu {
 // Image list made from a strip bitmap resource of 16x16 cells; `mask` is the background.
 class ImageList {
  public:
-  ImageList() = default;
-  ~ImageList() {
-    if (list_) ImageList_Destroy(list_);
-  }
-  ImageList(const ImageList&) = delete;
-  ImageList& operator=(const ImageList&) = delete;
   void Load(HINSTANCE module, const char* resource, COLORREF mask);
-  HIMAGELIST Handle() const { return list_; }
-  int Count() const { return list_ ? ImageList_GetImageCount(list_) : 0; }
+  HIMAGELIST Handle() const { return list_.get(); }
+  int Count() const { return list_ ? ImageList_GetImageCount(list_.get()) : 0; }
 
  private:
-  HIMAGELIST list_ = nullptr;
+  ImageListHandle list_;
 };
 
 }  // namespace quillet::win

@@ -20,10 +20,11 @@ class RegistryKey {
   RegistryKey& operator=(RegistryKey&&) noexcept = default;
 
   // Paths are relative to root; a leading backslash is allowed and changes nothing.
-  // Opens an existing key; a closed object when it is missing or cannot be opened.
-  static RegistryKey Open(HKEY root, const std::string& path, REGSAM access = KEY_ALL_ACCESS);
-  // Opens the key, creating it and any missing key above it; closed on failure.
-  static RegistryKey Create(HKEY root, const std::string& path, REGSAM access = KEY_ALL_ACCESS);
+  // Opens an existing key for reading; a closed object when it is missing or cannot be
+  // opened.
+  static RegistryKey Open(HKEY root, const std::string& path, REGSAM access = KEY_READ);
+  // Opens the key for writing, creating it and any missing key above it; closed on failure.
+  static RegistryKey Create(HKEY root, const std::string& path, REGSAM access = KEY_WRITE);
 
   bool IsOpen() const { return static_cast<bool>(key_); }
   HKEY get() const { return key_.get(); }

@@ -25,21 +25,62 @@ std::string Control::Text() const {
 
 void Control::SetText(const std::string& text) { SetWindowTextA(hwnd_, text.c_str()); }
 
+namespace {
+
+constexpr UINT_PTR kControlSubclass = 1;
+
+// Runs a window procedure of ours: an event handler's failure must not unwind through the
+// system's code, so it is reported and the message gets its default handling.
+template <typename Handle, typename Default>
+LRESULT Guarded(const char* where, HWND hwnd, UINT msg, Handle handle, Default fallback) {
+  try {
+    return handle();
+  } catch (...) {
+    char className[64] = {};
+    GetClassNameA(hwnd, className, sizeof className);
+    char number[16];
+    wsprintfA(number, "0x%04X", msg);
+    Application::ReportFailure(std::string(where) + " (" + className + ", message " + number + ")",
+                               ExceptionText(std::current_exception()));
+    return fallback();
+  }
+}
+
+}  // namespace
+
 Control* Control::FromHandle(HWND hwnd) {
-  // Only windows we created carry our property; foreign ones (tooltips, headers) do not.
-  if (!hwnd || !GetPropA(hwnd, "QuilletControl")) return nullptr;
-  return reinterpret_cast<Control*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  // Only windows we attached to carry our subclass; foreign ones (tooltips, headers) do not.
+  DWORD_PTR self = 0;
+  if (!hwnd || !GetWindowSubclass(hwnd, &Control::SubclassProc, kControlSubclass, &self)) return nullptr;
+  return reinterpret_cast<Control*>(self);
 }
 
 void Control::CreateChild(HWND parent, const char* className, const std::string& text, DWORD style,
                           DWORD exStyle, const Bounds& b, HFONT font) {
   static int nextId = 100;
-  hwnd_ = CreateWindowExA(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top, b.width,
-                          b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)),
-                          GetModuleHandleA(nullptr), nullptr);
-  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  SetPropA(hwnd_, "QuilletControl", reinterpret_cast<HANDLE>(1));
+  Detach();
+  hwnd_ = CreateWindowOrReport(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top,
+                               b.width, b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)));
+  if (!hwnd_) return;
+  SetWindowSubclass(hwnd_, &Control::SubclassProc, kControlSubclass, reinterpret_cast<DWORD_PTR>(this));
   if (font) SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+void Control::Detach() {
+  if (hwnd_) RemoveWindowSubclass(hwnd_, &Control::SubclassProc, kControlSubclass);
+  hwnd_ = nullptr;
+}
+
+LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  auto* self = reinterpret_cast<Control*>(data);
+  const LRESULT result = Guarded(
+      "Control", hwnd, msg, [&] { return self->ControlMessage(msg, wp, lp); },
+      [&] { return DefSubclassProc(hwnd, msg, wp, lp); });
+  if (msg == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, &Control::SubclassProc, kControlSubclass);
+    self->hwnd_ = nullptr;
+  }
+  return result;
 }
 
 Window::~Window() {
@@ -68,8 +109,7 @@ void Window::RegisterClassOnce(const char* name, HBRUSH background, UINT style) 
 
 void Window::CreateWindowOf(const char* className, const std::string& text, DWORD style, DWORD exStyle, int x,
                             int y, int width, int height, HWND parent, HMENU menu) {
-  CreateWindowExA(exStyle, className, text.c_str(), style, x, y, width, height, parent, menu,
-                  GetModuleHandleA(nullptr), this);
+  CreateWindowOrReport(exStyle, className, text.c_str(), style, x, y, width, height, parent, menu, this);
 }
 
 LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd_, msg, wp, lp); }
@@ -111,13 +151,9 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   }
   if (!self) return DefWindowProcA(hwnd, msg, wp, lp);
-  LRESULT result = 0;
-  try {
-    result = self->HandleMessage(msg, wp, lp);
-  } catch (...) {
-    // An event handler's failure must not unwind through the system's code.
-    result = DefWindowProcA(hwnd, msg, wp, lp);
-  }
+  const LRESULT result = Guarded(
+      "Window", hwnd, msg, [&] { return self->HandleMessage(msg, wp, lp); },
+      [&] { return DefWindowProcA(hwnd, msg, wp, lp); });
   if (msg == WM_NCDESTROY) {
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;
@@ -229,8 +265,9 @@ void Form::Close() {
 
 void Form::DoClose() {
   if (modal_) {
+    // ShowModal hides the form once the other windows are enabled again, so that the
+    // activation can return to its owner.
     if (modalResult_ == 0) modalResult_ = static_cast<int>(ModalResult::Cancel);
-    ShowWindow(hwnd_, SW_HIDE);
   } else if (Application::Instance().MainWindow() == hwnd_) {
     DestroyWindow(hwnd_);
   } else {
@@ -238,9 +275,35 @@ void Form::DoClose() {
   }
 }
 
+bool Form::RestoreFocus() {
+  HWND target = focused_;
+  if (!target || !IsChild(hwnd_, target) || !IsWindowVisible(target) || !IsWindowEnabled(target)) {
+    target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    if (target && !(GetWindowLongA(target, GWL_STYLE) & WS_TABSTOP)) target = nullptr;
+  }
+  if (!target) return false;
+  ::SetFocus(target);
+  return true;
+}
+
 LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   LRESULT result = 0;
   switch (msg) {
+    case WM_SHOWWINDOW:
+      // Shown anew, not uncovered along with its owner.
+      if (wp && lp == 0) focused_ = nullptr;
+      break;
+    case WM_ACTIVATE:
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) focused_ = focus;
+      } else if (!HIWORD(wp) && RestoreFocus()) {
+        return 0;
+      }
+      break;
+    case WM_SETFOCUS:
+      if (RestoreFocus()) return 0;
+      break;
     case WM_CLOSE:
       Close();
       return 0;

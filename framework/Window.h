@@ -1,9 +1,15 @@
 #pragma once
-// Windows and controls. A Window owns its HWND; a Control is a child window whose object
-// pointer sits in GWLP_USERDATA, so that the form can hand WM_COMMAND, WM_NOTIFY and
+// Windows and controls. A Window owns its HWND; a Control is a standard child window that
+// its object subclasses (SetWindowSubclass, the object as reference data), so that every
+// message passes the object first and the form can hand WM_COMMAND, WM_NOTIFY and
 // WM_DRAWITEM back to it. Events are std::function members. No exception leaves a window
-// procedure.
+// procedure: a failure is reported through the application object.
+//
+// Lifetime: a Control removes its subclass in its destructor and a Window destroys its
+// window in its destructor, so no message ever reaches a destroyed object, whatever the
+// order in which a form's members go.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
 #include <string>
@@ -24,7 +30,9 @@ FontHandle MakeFont(const char* face, int height, bool bold = false, bool underl
 class Control {
  public:
   Control() = default;
-  virtual ~Control() = default;
+  // Detaches from the window, which lives on with its class's own procedure until its
+  // parent goes.
+  virtual ~Control() { Detach(); }
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
@@ -50,7 +58,15 @@ class Control {
   // Creates the child window and attaches this object to it.
   void CreateChild(HWND parent, const char* className, const std::string& text, DWORD style, DWORD exStyle,
                    const Bounds& b, HFONT font = DefaultFont());
+  // Every message of the window while the object is attached; the default passes it on.
+  virtual LRESULT ControlMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefSubclassProc(hwnd_, msg, wp, lp); }
+  // Removes the subclass. A derived class whose members may still send the window messages
+  // while they are destroyed calls it first in its destructor.
+  void Detach();
   HWND hwnd_ = nullptr;
+
+ private:
+  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
 };
 
 // A window of a class of ours: WM_NCCREATE takes `this` from lpCreateParams, stores it in
@@ -93,6 +109,11 @@ class PaintedWindow : public Window {
 enum class ModalResult { None = 0, Ok = 1, Cancel = 2, Abort = 3 };
 
 // A top-level form: fixed single border, button-face background, standard font, centred.
+//
+// Keyboard focus: a form shown anew gives the focus to the first control of its tab order
+// (none: the form keeps it). When the form is deactivated, for a dialog or another
+// program, it remembers the control that had the focus; activated again, it gives the
+// focus back to that control, so that nothing looks entered afresh.
 class Form : public Window {
  public:
   static constexpr const char* kClass = "QuilletForm";
@@ -122,6 +143,12 @@ class Form : public Window {
 
   bool modal_ = false;
   int modalResult_ = 0;
+
+ private:
+  // Gives the focus to the remembered control, else to the first of the tab order; false
+  // when there is no control to take it.
+  bool RestoreFocus();
+  HWND focused_ = nullptr;
 };
 
 }  // namespace quillet::win

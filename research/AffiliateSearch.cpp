@@ -122,6 +122,7 @@ void AffiliateSearch::ReadSearchResults(const std::string& rawPage, std::int32_t
       more = rest.HasItem();
       window_.ProcessMessages();
     } catch (...) {
+      window_.ReportFailure("AffiliateSearch::ReadSearchResults", std::current_exception());
       // Complete the row as far as anything is known, then end the run quietly.
       try {
         if (!row) row = rows_.AddRow();
@@ -129,6 +130,7 @@ void AffiliateSearch::ReadSearchResults(const std::string& rawPage, std::int32_t
         if (!countSet) rows_.SetSubItem(row, 2, std::string());
         if (!trafficSet) rows_.SetSubItem(row, 3, kNoTrafficRank);
       } catch (...) {
+        window_.ReportFailure("AffiliateSearch::ReadSearchResults, completing the row", std::current_exception());
       }
       return;
     }
@@ -156,6 +158,7 @@ std::string AffiliateSearch::EstimateAffiliates(const std::string& site) {
     window_.ProcessMessages();
     result = StripSeparators(count);
   } catch (...) {
+    window_.ReportFailure("AffiliateSearch::EstimateAffiliates", std::current_exception());
     result.clear();
   }
   return result;
@@ -172,6 +175,7 @@ std::string AffiliateSearch::LookupTrafficRank(const std::string& site) {
     for (std::size_t i = 1; i < stretch.size(); ++i)
       if (IsDigit(stretch[i]) && stretch[i - 1] == '>') rank.push_back(stretch[i]);
   } catch (...) {
+    window_.ReportFailure("AffiliateSearch::LookupTrafficRank", std::current_exception());
     rank.clear();
   }
   if (rank.empty()) rank = kNoTrafficRank;

@@ -9,6 +9,7 @@
 
 #include "research/Cutting.h"
 #include "research/RunWindow.h"
+#include "research/Services.h"
 
 namespace quillet {
 

@@ -125,6 +125,7 @@ void CategoryResearch::ParseSuggestionPage(const std::string& rawPage) {
       window_.ProcessMessages();
       window_.ProcessMessages();
     } catch (...) {
+      window_.ReportFailure("CategoryResearch::ParseSuggestionPage", std::current_exception());
       // Complete the row from the values at hand, then end the run quietly.
       if (row) {
         if (!supplySet) rows_.SetSubItem(row, 2, supply);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "research/RunWindow.h"
+#include "research/Services.h"
 
 namespace quillet {
 

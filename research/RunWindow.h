@@ -3,7 +3,7 @@
 // tests implement them with scripted fakes, so that a Stop, an Esc, a sort or a new Start
 // arriving at a given pump can be played exactly.
 #include <cstdint>
-#include <functional>
+#include <exception>
 #include <string>
 
 namespace quillet {
@@ -36,16 +36,10 @@ class RunWindow {
   virtual void ProcessMessages() = 0;
   // Whether Esc is held down (keyboard state as of the last input message handled).
   virtual bool EscapeHeld() = 0;
-};
-
-// Fetches one page; FetchPage in the product, a recorder in tests.
-using PageFetcher = std::function<std::string(const std::string& url)>;
-
-// Base addresses ("http://host[:port]") of the three outside services.
-struct ServiceHosts {
-  std::string suggestion;
-  std::string search;
-  std::string traffic;
+  // A failure the run swallows for the user (it ends the row or the lookup quietly) is
+  // handed here for the developer: where, and the exception. Must not throw. A window that
+  // does not listen drops it.
+  virtual void ReportFailure(const char* /*place*/, std::exception_ptr /*error*/) {}
 };
 
 }  // namespace quillet

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "services/SqliteStore.h"
@@ -413,18 +414,20 @@ DemoSummary WriteDemo(StoreWriter& writer, const DemoOptions& options, const Dem
 
 DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress) {
   namespace fs = std::filesystem;
-  fs::path target(path);
+  // Names are UTF-8, as SQLite takes them: a path made from a plain std::string would be read
+  // in the ANSI code page on Windows.
+  fs::path target(std::u8string(path.begin(), path.end()));
+  auto suffixed = [](fs::path p, const char* suffix) { return p += suffix; };
   if (target.has_parent_path()) fs::create_directories(target.parent_path());
-  fs::path temporary = target;
-  temporary += ".building";
+  fs::path temporary = suffixed(target, ".building");
   auto removeTemporary = [&] {
     std::error_code ignored;
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(temporary.string() + suffix, ignored);
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(suffixed(temporary, suffix), ignored);
   };
   removeTemporary();
   DemoSummary summary;
   try {
-    SqliteWriter writer(temporary.string(), SqliteWriter::Mode::Bulk);
+    SqliteWriter writer(path + ".building", SqliteWriter::Mode::Bulk);
     summary = WriteDemo(writer, options, progress);
     writer.Commit();
   } catch (...) {
@@ -434,8 +437,14 @@ DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const
   // A log and index of the file being replaced belong to it alone: left beside the new file,
   // the new file would be read through them.
   std::error_code ignored;
-  for (const char* suffix : {"-wal", "-shm"}) fs::remove(target.string() + suffix, ignored);
-  fs::rename(temporary, target);
+  for (const char* suffix : {"-wal", "-shm"}) fs::remove(suffixed(target, suffix), ignored);
+  std::error_code renamed;
+  fs::rename(temporary, target, renamed);
+  if (renamed) {
+    removeTemporary();
+    throw std::runtime_error("cannot replace " + path + " (" + renamed.message() +
+                             "); is it open in another program, such as a running data service?");
+  }
   return summary;
 }
 

@@ -8,7 +8,7 @@ namespace quillet::services {
 void ImportReport::Skip(std::int64_t line, const std::string& reason, std::string_view detail) {
   ++skipped[reason];
   if (examples.size() < kMaxExamples) {
-    std::string example = "line " + std::to_string(line) + ": " + reason;
+    std::string example = unit + " " + std::to_string(line) + ": " + reason;
     if (!detail.empty()) example += " (" + std::string(detail) + ")";
     examples.push_back(std::move(example));
   }
@@ -23,26 +23,35 @@ std::int64_t ImportReport::Skipped() const {
 bool ImportReport::NothingStored() const {
   auto repeated = skipped.find("address already stored");
   std::int64_t alreadyThere = repeated == skipped.end() ? 0 : repeated->second;
-  return lines > alreadyThere && added + replaced == 0;
+  return lines > alreadyThere && added + replaced + updated + summed == 0;
 }
 
 std::string ImportReport::Describe() const {
-  std::string out = WithThousands(lines) + " lines: " + WithThousands(added + replaced) + " imported (" +
-                    WithThousands(added) + " added, " + WithThousands(replaced) + " replaced), " +
-                    WithThousands(Skipped()) + " skipped";
-  if (!skipped.empty()) {
-    out += "\n  skipped:";
+  std::string out = WithThousands(lines) + " " + unit + "s: ";
+  if (sums) {
+    out += WithThousands(summed) + " summed";
+  } else {
+    out += WithThousands(added + replaced + updated) + " imported (" + WithThousands(added) + " added, ";
+    if (updated > 0) out += WithThousands(updated) + " updated, ";
+    out += WithThousands(replaced) + " replaced)";
+  }
+  out += ", " + WithThousands(Skipped()) + " skipped";
+  auto counts = [&](const char* heading, const std::map<std::string, std::int64_t>& byKind) {
+    if (byKind.empty()) return;
+    out += std::string("\n  ") + heading + ":";
     const char* separator = " ";
-    for (const auto& [reason, count] : skipped) {
-      out += separator + WithThousands(count) + " " + reason;
+    for (const auto& [kind, count] : byKind) {
+      out += separator + WithThousands(count) + " " + kind;
       separator = ", ";
     }
-  }
+  };
+  counts("skipped", skipped);
+  counts("left out", leftOut);
   for (const std::string& example : examples) out += "\n  " + example;
   if (Skipped() > static_cast<std::int64_t>(examples.size()))
     out += "\n  ... and " + WithThousands(Skipped() - static_cast<std::int64_t>(examples.size())) + " more";
   if (linksDropped > 0) out += "\n  " + WithThousands(linksDropped) + " links to unusable addresses left out";
-  if (!damage.empty()) out += "\n  the file ends early: " + damage + "; the lines before it were read";
+  if (!damage.empty()) out += "\n  the file ends early: " + damage + "; the " + unit + "s before it were read";
   return out;
 }
 

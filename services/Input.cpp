@@ -5,9 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "services/Platform.h"
 
 namespace quillet::services {
 namespace {
@@ -37,15 +35,8 @@ void AppendUtf8(std::uint32_t code, std::string* out) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
 #ifdef _WIN32
-  auto wide = [](const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? static_cast<std::size_t>(n) : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.c_str(), -1, out.data(), n);
-    if (!out.empty()) out.pop_back();
-    return out;
-  };
-  std::wstring name = wide(path);
-  return name.empty() ? nullptr : _wfopen(name.c_str(), wide(mode).c_str());
+  std::wstring name = platform::Wide(path);
+  return name.empty() ? nullptr : _wfopen(name.c_str(), platform::Wide(mode).c_str());
 #else
   return std::fopen(path.c_str(), mode);
 #endif
@@ -255,10 +246,35 @@ LineReader::Result LineReader::Next(std::string_view* line) {
   return Result::Line;
 }
 
-std::size_t LineReader::ReadBlock(std::size_t n, std::string* out, std::size_t keep) {
+bool LineReader::Fill(std::size_t want) {
+  if (end_ - begin_ >= want) return true;
+  std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  while (end_ < want) {
+    std::size_t got = input_.Read(buffer_.data() + end_, buffer_.size() - end_);
+    if (got == 0) return false;
+    end_ += got;
+  }
+  return true;
+}
+
+std::size_t LineReader::ReadBlock(std::size_t n, std::string* out, std::size_t keep, std::string_view stopAt) {
   std::size_t done = 0;
-  while (done < n && Refill()) {
+  bool lineStart = true;
+  while (done < n) {
+    if (lineStart && !stopAt.empty() && Fill(stopAt.size()) &&
+        std::memcmp(buffer_.data() + begin_, stopAt.data(), stopAt.size()) == 0)
+      break;
+    if (!Refill()) break;
     std::size_t take = std::min(n - done, end_ - begin_);
+    if (!stopAt.empty()) {
+      // Line by line, so that each line start can be looked at.
+      const char* from = buffer_.data() + begin_;
+      const char* newline = static_cast<const char*>(std::memchr(from, '\n', take));
+      lineStart = newline != nullptr;
+      if (newline) take = static_cast<std::size_t>(newline - from) + 1;
+    }
     if (out->size() < keep) out->append(buffer_.data() + begin_, std::min(take, keep - out->size()));
     begin_ += take;
     done += take;

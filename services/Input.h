@@ -73,11 +73,17 @@ class LineReader {
   std::int64_t Number() const { return number_; }
 
   // Reads the next n bytes of content (for length-delimited records), keeping at most
-  // keep of them in *out. Returns how many there were (fewer at the end of the content).
-  std::size_t ReadBlock(std::size_t n, std::string* out, std::size_t keep);
+  // keep of them in *out. Returns how many there were: fewer at the end of the content, or,
+  // when stopAt is given, when a line that starts with it begins within the n bytes (the
+  // block taken to start a line): the block then ends before that line, which Next reads.
+  // So a record whose stated length runs into the next record does not swallow it.
+  std::size_t ReadBlock(std::size_t n, std::string* out, std::size_t keep, std::string_view stopAt = {});
 
  private:
   bool Refill();
+  // Moves the unread bytes to the front and reads until at least want are there; false when
+  // the content ends first.
+  bool Fill(std::size_t want);
 
   InputFile& input_;
   std::size_t maxLine_;

@@ -5,8 +5,6 @@
 namespace quillet::services {
 namespace {
 
-constexpr int kMaxDepth = 64;
-
 class Reader {
  public:
   explicit Reader(std::string_view text) : text_(text) {}
@@ -48,8 +46,13 @@ class Reader {
       }
       if (c < 0x20) return Fail("control character in string");
       if (c != '\\') {
-        *out += static_cast<char>(c);
-        ++pos_;
+        // A run of plain bytes in one go.
+        size_t end = pos_ + 1;
+        while (end < text_.size() && text_[end] != '"' && text_[end] != '\\' &&
+               static_cast<unsigned char>(text_[end]) >= 0x20)
+          ++end;
+        out->append(text_.data() + pos_, end - pos_);
+        pos_ = end;
         continue;
       }
       ++pos_;
@@ -85,18 +88,64 @@ class Reader {
     }
   }
 
+  // Checks a string without decoding it.
+  bool SkipString() {
+    SkipSpace();
+    if (Peek() != '"') return Fail("expected a string");
+    ++pos_;
+    while (pos_ < text_.size()) {
+      unsigned char c = static_cast<unsigned char>(text_[pos_]);
+      if (c == '"') {
+        ++pos_;
+        return true;
+      }
+      if (c < 0x20) return Fail("control character in string");
+      if (c == '\\') {
+        if (++pos_ >= text_.size()) break;
+        char e = text_[pos_];
+        if (e == 'u') {
+          std::uint32_t code = 0;
+          ++pos_;
+          if (!Hex4(&code)) return false;
+          continue;
+        }
+        if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
+          --pos_;
+          return Fail("bad escape");
+        }
+      }
+      ++pos_;
+    }
+    return Fail("unterminated string");
+  }
+
+  // An object key: a view of its text, decoded into *scratch only when it holds escapes.
+  bool Key(std::string_view* key, std::string* scratch) {
+    SkipSpace();
+    size_t start = pos_;
+    if (!SkipString()) return false;
+    std::string_view raw = text_.substr(start + 1, pos_ - start - 2);
+    if (raw.find('\\') == std::string_view::npos) {
+      *key = raw;
+      return true;
+    }
+    pos_ = start;
+    if (!String(scratch)) return false;
+    *key = *scratch;
+    return true;
+  }
+
   // Skips any JSON value.
   bool Value(int depth) {
-    if (depth > kMaxDepth) return Fail("nesting too deep");
+    if (depth > limits::kMaxJsonDepth) return Fail("nesting too deep");
     SkipSpace();
     char c = Peek();
-    std::string scratch;
-    if (c == '"') return String(&scratch);
+    if (c == '"') return SkipString();
     if (c == '{') {
       ++pos_;
       if (Consume('}')) return true;
       do {
-        if (!String(&scratch)) return false;
+        if (!SkipString()) return false;
         if (!Consume(':')) return Fail("expected ':'");
         if (!Value(depth + 1)) return false;
       } while (Consume(','));
@@ -117,6 +166,59 @@ class Reader {
       }
     }
     return Number();
+  }
+
+  // The value here, reached by depth keys along which the paths in active (a bit each) still
+  // match: hands over what ends here, walks on for what goes deeper, skips the rest.
+  bool Pick(const std::vector<std::vector<std::string_view>>& paths, const JsonFound& found, int depth,
+            std::uint64_t active, std::size_t element) {
+    if (active == 0) return Value(depth);
+    if (depth > limits::kMaxJsonDepth) return Fail("nesting too deep");
+    const size_t level = static_cast<size_t>(depth);
+    std::uint64_t ending = 0, deeper = 0;
+    for (size_t p = 0; p < paths.size(); ++p)
+      if (active >> p & 1) (paths[p].size() == level ? ending : deeper) |= std::uint64_t{1} << p;
+    SkipSpace();
+    char c = Peek();
+    if (ending != 0 && c == '"') {
+      std::string value;
+      if (!String(&value)) return false;
+      for (size_t p = 0; p < paths.size(); ++p)
+        if (ending >> p & 1) found(p, element, &value);
+      return true;
+    }
+    for (size_t p = 0; p < paths.size(); ++p)
+      if (ending >> p & 1) found(p, element, nullptr);
+    if (deeper == 0) return Value(depth);
+    auto matching = [&](std::string_view step) {
+      std::uint64_t next = 0;
+      for (size_t p = 0; p < paths.size(); ++p)
+        if ((deeper >> p & 1) && paths[p][level] == step) next |= std::uint64_t{1} << p;
+      return next;
+    };
+    if (c == '{') {
+      ++pos_;
+      if (Consume('}')) return true;
+      std::string scratch;
+      do {
+        std::string_view key;
+        if (!Key(&key, &scratch)) return false;
+        if (!Consume(':')) return Fail("expected ':'");
+        if (!Pick(paths, found, depth + 1, matching(key), element)) return false;
+      } while (Consume(','));
+      return Consume('}') || Fail("expected ',' or '}'");
+    }
+    if (c == '[') {
+      ++pos_;
+      if (Consume(']')) return true;
+      std::uint64_t next = matching("[]");
+      std::size_t index = 0;
+      do {
+        if (!Pick(paths, found, depth + 1, next, index++)) return false;
+      } while (Consume(','));
+      return Consume(']') || Fail("expected ',' or ']'");
+    }
+    return Value(depth);
   }
 
   bool StringArray(std::vector<std::string>* out, size_t maxItems) {
@@ -221,6 +323,15 @@ bool ParsePageRecord(std::string_view line, PageRecord* record, std::string* err
     if (!reader.Consume('}')) return reader.Fail("expected ',' or '}'");
     return reader.AtEnd() || reader.Fail("text after the object");
   }();
+  if (!ok && error) *error = reader.Error();
+  return ok;
+}
+
+bool PickJson(std::string_view text, const std::vector<std::vector<std::string_view>>& paths, const JsonFound& found,
+              std::string* error) {
+  Reader reader(text);
+  std::uint64_t all = paths.size() >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << paths.size()) - 1;
+  bool ok = reader.Pick(paths, found, 0, all, 0) && (reader.AtEnd() || reader.Fail("text after the value"));
   if (!ok && error) *error = reader.Error();
   return ok;
 }

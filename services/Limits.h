@@ -50,6 +50,25 @@ constexpr std::size_t kMaxTitleLength = 2048;
 constexpr std::size_t kMaxTermLength = 200;
 // Hosts whose store ids an import keeps at hand; past it the cache starts afresh.
 constexpr std::size_t kHostCacheEntries = 200000;
+// Nesting of JSON objects and arrays, in page records and in crawl metadata.
+constexpr int kMaxJsonDepth = 64;
+
+// Web-crawl archives (WARC records): header lines of one record (each at most
+// kMaxTableLine long), the text kept of one page (the rest of a longer record is read past),
+// and the largest metadata record (its JSON is read whole; a longer one is skipped).
+constexpr std::size_t kMaxWarcHeaderLines = 256;
+constexpr std::size_t kMaxPageText = 1024 * 1024;
+constexpr std::size_t kMaxMetadataRecord = 8 * 1024 * 1024;
+
+// Demand summed over the files of one run (pageview hours, search-console exports) is kept
+// in the store, not in memory; a term's total stops growing here.
+constexpr std::int64_t kMaxDemandTotal = std::int64_t{1} << 40;
+
+// Known phrases (the terms' exact-phrase page counts, kept up to date by every import): the
+// filter that tells which words of a page may start a known phrase, and the count changes an
+// import gathers before it writes them.
+constexpr std::size_t kMaxPhraseFilterBytes = 32 * 1024 * 1024;
+constexpr std::size_t kPhraseCountBatch = 100000;
 
 // The ClickHouse store.
 // An answer to a serving read; a larger one is an error, never a shortened answer.

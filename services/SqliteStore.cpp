@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "services/Limits.h"
@@ -14,6 +16,15 @@ namespace {
 
 // How often a reader looks whether its file was replaced.
 constexpr std::chrono::seconds kIdentityCheck{1};
+// Tally totals stop at limits::kMaxDemandTotal (2^40); with multipliers up to this, their
+// products stay far inside 64 bits.
+constexpr std::int64_t kMaxTallyMultiplier = std::int64_t{1} << 20;
+// Page cache of an import (KiB, negative as SQLite takes it): large imports touch their
+// indexes all over; the default 2 MB makes them read the same pages again and again.
+constexpr const char* kImportCache = "-32768";
+// Words the full-text index gathers in memory before it writes them out (bytes): fewer,
+// larger segments to merge later. A setting of the index, kept in the file.
+constexpr int kIndexBatch = 16 * 1024 * 1024;
 // The write-ahead log is cut back to this after an import, whether it committed or not.
 constexpr const char* kJournalLimit = "67108864";
 
@@ -23,9 +34,11 @@ Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
     db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;");
   } else {
     db.Exec(std::string("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = ") +
-            kJournalLimit + ";");
+            kJournalLimit + "; PRAGMA cache_size = " + kImportCache + ";");
   }
   CreateSchema(db);
+  // The sums of one run, per connection: nothing of them outlives the import.
+  db.Exec("CREATE TEMP TABLE IF NOT EXISTS tally(term TEXT PRIMARY KEY, total INTEGER NOT NULL) WITHOUT ROWID");
   return db;
 }
 
@@ -44,7 +57,11 @@ void CreateSchema(Database& db) {
     CREATE TABLE IF NOT EXISTS links(host_id INTEGER NOT NULL, page_id INTEGER NOT NULL,
                                      PRIMARY KEY(host_id, page_id)) WITHOUT ROWID;
     CREATE TABLE IF NOT EXISTS ranks(domain TEXT PRIMARY KEY, rank INTEGER NOT NULL) WITHOUT ROWID;
+    CREATE TABLE IF NOT EXISTS phrase_counts(phrase TEXT PRIMARY KEY, pages INTEGER NOT NULL) WITHOUT ROWID;
   )sql");
+  Statement batch = db.Prepare("SELECT 1 FROM page_text_config WHERE k = 'hashsize'");
+  if (!batch.Step())
+    db.Exec("INSERT INTO page_text(page_text, rank) VALUES('hashsize', " + std::to_string(kIndexBatch) + ")");
   db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
 }
 
@@ -129,7 +146,7 @@ SqliteReader::SqliteReader(std::string path) : path_(std::move(path)) {
   Pooled pooled = Borrow();
   // Fails here, at start-up, rather than on the first request when the file is no data set.
   CheckSchema(*pooled.db);
-  pooled.db->Prepare("SELECT count(*) FROM keywords, ranks, pages, links, page_text LIMIT 0");
+  pooled.db->Prepare("SELECT count(*) FROM keywords, ranks, pages, links, page_text, phrase_counts LIMIT 0");
   Return(std::move(pooled));
 }
 
@@ -201,6 +218,11 @@ std::int64_t SqliteReader::CountMatches(const TextQuery& text, Deadline deadline
   if (expression.empty()) return 0;
   return Budgeted([&] {
     Lease db(*this, deadline);
+    if (text.phrase) {
+      Statement known = (*db).Prepare("SELECT pages FROM phrase_counts WHERE phrase = ?1");
+      known.Bind(1, NormalizedText(text.text));
+      if (known.Step()) return known.Int(0);
+    }
     Statement query = (*db).Prepare("SELECT count(*) FROM page_text WHERE page_text MATCH ?1");
     query.Bind(1, expression);
     return query.Step() ? query.Int(0) : std::int64_t{0};
@@ -282,10 +304,20 @@ SqliteWriter::SqliteWriter(const std::string& path, Mode mode)
       findHost_(db_.Prepare("SELECT id FROM hosts WHERE name = ?1")),
       putHost_(db_.Prepare("INSERT INTO hosts(name) VALUES(?1)")),
       putPage_(db_.Prepare("INSERT OR IGNORE INTO pages(url, host_id, title) VALUES(?1, ?2, ?3)")),
+      findPage_(db_.Prepare("SELECT id FROM pages WHERE url = ?1")),
       putText_(db_.Prepare("INSERT INTO page_text(rowid, title, body) VALUES(?1, ?2, ?3)")),
+      readText_(db_.Prepare("SELECT title, body FROM page_text WHERE rowid = ?1")),
+      setTitle_(db_.Prepare("UPDATE pages SET title = ?2 WHERE id = ?1")),
+      setText_(db_.Prepare("UPDATE page_text SET title = ?2, body = ?3 WHERE rowid = ?1")),
       putLink_(db_.Prepare("INSERT OR IGNORE INTO links(host_id, page_id) VALUES(?1, ?2)")),
       findRank_(db_.Prepare("SELECT 1 FROM ranks WHERE domain = ?1")),
-      putRank_(db_.Prepare("INSERT OR REPLACE INTO ranks(domain, rank) VALUES(?1, ?2)")) {}
+      putRank_(db_.Prepare("INSERT OR REPLACE INTO ranks(domain, rank) VALUES(?1, ?2)")),
+      findPhrase_(db_.Prepare("SELECT 1 FROM phrase_counts WHERE phrase = ?1")),
+      putPhrase_(db_.Prepare("INSERT INTO phrase_counts(phrase, pages) VALUES(?1, ?2)")),
+      countPhrase_(db_.Prepare("SELECT count(*) FROM page_text WHERE page_text MATCH ?1")),
+      changePhrase_(db_.Prepare("UPDATE phrase_counts SET pages = pages + ?2 WHERE phrase = ?1")),
+      tally_(db_.Prepare("INSERT INTO temp.tally(term, total) VALUES(?1, min(?2, ?3)) "
+                         "ON CONFLICT(term) DO UPDATE SET total = min(total + excluded.total, ?3)")) {}
 
 SqliteWriter::~SqliteWriter() {
   transaction_.Rollback();
@@ -300,8 +332,61 @@ StoreWriter::Put SqliteWriter::PutKeyword(const std::string& term, std::int64_t 
   putKeyword_.Bind(1, term).Bind(2, searches).Run();
   if (!existed) {
     for (const std::string& word : SplitWords(term)) putWord_.Bind(1, word).Bind(2, term).Run();
+    AddKnownPhrase(term);
   }
   return existed ? Put::Replaced : Put::Added;
+}
+
+void SqliteWriter::AddKnownPhrase(const std::string& term) {
+  std::string phrase = NormalizedText(term);
+  // Phrases the service would refuse to count are never asked for.
+  std::size_t words = phrase.empty() ? 0 : 1 + static_cast<std::size_t>(std::count(phrase.begin(), phrase.end(), ' '));
+  if (words == 0 || words > limits::kMaxWords) return;
+  findPhrase_.Bind(1, phrase);
+  bool known = findPhrase_.Step();
+  findPhrase_.Reset();
+  if (known) return;  // "Salt & pepper" and "salt pepper" are one phrase
+  countPhrase_.Bind(1, MatchExpression(phrase, true));
+  std::int64_t pages = countPhrase_.Step() ? countPhrase_.Int(0) : 0;
+  countPhrase_.Reset();
+  putPhrase_.Bind(1, phrase).Bind(2, pages).Run();
+  // A change gathered for it while it was no known phrase (the filter lets a few through)
+  // is already in the index's count.
+  auto gathered = phraseChanges_.find(std::string_view(phrase));
+  if (gathered != phraseChanges_.end()) phraseChanges_.erase(gathered);
+  if (phraseFilter_) phraseFilter_->Add(phrase);
+}
+
+void SqliteWriter::PagePhrases(std::string_view title, std::string_view text, int scratch,
+                               std::unordered_set<std::string_view>* found) {
+  if (!phraseFilter_) {
+    Statement count = db_.Prepare("SELECT count(*) FROM phrase_counts");
+    phraseFilter_ = std::make_unique<PhraseFilter>(count.Step() ? static_cast<std::size_t>(count.Int(0)) : 0);
+    Statement all = db_.Prepare("SELECT phrase FROM phrase_counts");
+    while (all.Step()) phraseFilter_->Add(all.Text(0));
+  }
+  if (phraseFilter_->Phrases() == 0) return;
+  FoldedWords& titleWords = words_[2 * scratch];
+  FoldedWords& textWords = words_[2 * scratch + 1];
+  titleWords.Assign(title);
+  textWords.Assign(text);
+  // The index matches a phrase within one column: title and text are looked at apart.
+  phraseFilter_->Candidates(titleWords, found);
+  phraseFilter_->Candidates(textWords, found);
+}
+
+void SqliteWriter::ChangePhraseCount(std::string_view phrase, std::int64_t change) {
+  auto it = phraseChanges_.find(phrase);
+  if (it == phraseChanges_.end()) it = phraseChanges_.emplace(std::string(phrase), 0).first;
+  it->second += change;
+  if (phraseChanges_.size() >= limits::kPhraseCountBatch) WritePhraseCounts();
+}
+
+void SqliteWriter::WritePhraseCounts() {
+  // Candidates that are no known phrase change no row.
+  for (const auto& [phrase, change] : phraseChanges_)
+    if (change != 0) changePhrase_.Bind(1, phrase).Bind(2, change).Run();
+  phraseChanges_.clear();
 }
 
 std::int64_t SqliteWriter::HostId(const std::string& host) {
@@ -323,6 +408,17 @@ std::int64_t SqliteWriter::HostId(const std::string& host) {
   return id;
 }
 
+int SqliteWriter::PutLinks(std::int64_t pageId, const std::string& host, const std::vector<std::string>& links) {
+  int added = 0;
+  for (const std::string& link : links) {
+    std::string target = NormalizeHost(link);
+    if (target.empty() || target == host) continue;
+    putLink_.Bind(1, HostId(target)).Bind(2, pageId).Run();
+    added += db_.Changes();
+  }
+  return added;
+}
+
 bool SqliteWriter::AddPage(const PageInput& page) {
   std::string host = NormalizeHost(page.url);
   std::int64_t hostId = HostId(host);
@@ -330,12 +426,62 @@ bool SqliteWriter::AddPage(const PageInput& page) {
   if (db_.Changes() == 0) return false;
   std::int64_t pageId = db_.LastInsertId();
   putText_.Bind(1, pageId).Bind(2, page.title).Bind(3, page.text).Run();
-  for (const std::string& link : page.links) {
-    std::string target = NormalizeHost(link);
-    if (target.empty() || target == host) continue;
-    putLink_.Bind(1, HostId(target)).Bind(2, pageId).Run();
-  }
+  PutLinks(pageId, host, page.links);
+  std::unordered_set<std::string_view> phrases;
+  PagePhrases(page.title, page.text, 0, &phrases);
+  for (std::string_view phrase : phrases) ChangePhraseCount(phrase, 1);
   return true;
+}
+
+StoreWriter::Merge SqliteWriter::MergePage(const PageInput& page) {
+  findPage_.Bind(1, page.url);
+  bool stored = findPage_.Step();
+  std::int64_t pageId = stored ? findPage_.Int(0) : 0;
+  findPage_.Reset();
+  if (!stored) return AddPage(page) ? Merge::Added : Merge::Unchanged;
+  readText_.Bind(1, pageId);
+  std::string oldTitle, oldText;
+  if (readText_.Step()) {
+    oldTitle = readText_.Text(0);
+    oldText = readText_.Text(1);
+  }
+  readText_.Reset();
+  const std::string& title = page.title.empty() ? oldTitle : page.title;
+  const std::string& text = oldText.empty() ? page.text : oldText;
+  bool changed = title != oldTitle || text != oldText;
+  if (changed) {
+    setTitle_.Bind(1, pageId).Bind(2, title).Run();
+    setText_.Bind(1, pageId).Bind(2, title).Bind(3, text).Run();
+    std::unordered_set<std::string_view> before, after;
+    PagePhrases(oldTitle, oldText, 0, &before);
+    PagePhrases(title, text, 1, &after);
+    for (std::string_view phrase : after)
+      if (!before.count(phrase)) ChangePhraseCount(phrase, 1);
+    for (std::string_view phrase : before)
+      if (!after.count(phrase)) ChangePhraseCount(phrase, -1);
+  }
+  if (PutLinks(pageId, NormalizeHost(page.url), page.links) > 0) changed = true;
+  return changed ? Merge::Updated : Merge::Unchanged;
+}
+
+void SqliteWriter::TallyKeyword(const std::string& term, std::int64_t count) {
+  tally_.Bind(1, term).Bind(2, count).Bind(3, limits::kMaxDemandTotal).Run();
+}
+
+TallyResult SqliteWriter::StoreTally(std::int64_t multiply, std::int64_t divide) {
+  if (divide < 1 || multiply < 0 || multiply > kMaxTallyMultiplier)
+    throw std::invalid_argument("StoreTally: multiplier out of range");
+  TallyResult result;
+  Statement totals = db_.Prepare("SELECT term, total FROM temp.tally ORDER BY term");
+  while (totals.Step()) {
+    // Totals stop at 2^40 and multipliers at 2^20: the product cannot overflow.
+    std::int64_t product = totals.Int(1) * multiply;
+    std::int64_t searches = product / divide + (2 * (product % divide) >= divide ? 1 : 0);
+    if (PutKeyword(totals.Text(0), std::min<std::int64_t>(searches, 2147483647)) == Put::Added) ++result.added;
+    else ++result.replaced;
+  }
+  db_.Exec("DELETE FROM temp.tally");
+  return result;
 }
 
 StoreWriter::Put SqliteWriter::PutRank(const std::string& host, std::int64_t rank) {
@@ -348,6 +494,7 @@ StoreWriter::Put SqliteWriter::PutRank(const std::string& host, std::int64_t ran
 }
 
 void SqliteWriter::Commit() {
+  WritePhraseCounts();
   transaction_.Commit();
   if (mode_ == Mode::Bulk) {
     db_.Exec("INSERT INTO page_text(page_text) VALUES('optimize')");

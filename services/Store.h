@@ -74,11 +74,19 @@ struct PageInput {
   std::vector<std::string> links;
 };
 
+// What StoreTally stored.
+struct TallyResult {
+  std::int64_t added = 0;
+  std::int64_t replaced = 0;
+};
+
 // One import. Nothing of it is visible to readers before Commit, and nothing of it is kept
 // when the writer is destroyed without Commit (an error, an interruption, a killed process).
 class StoreWriter {
  public:
   enum class Put { Added, Replaced };
+  // What MergePage did: stored a new page, added to a stored one, or found nothing to add.
+  enum class Merge { Added, Updated, Unchanged };
   virtual ~StoreWriter() = default;
   // term must already be normalised (NormalizeTerm).
   virtual Put PutKeyword(const std::string& term, std::int64_t searches) = 0;
@@ -87,6 +95,20 @@ class StoreWriter {
   // False, changing nothing, when a page with this address is stored already. Links to the
   // page's own host do not count.
   virtual bool AddPage(const PageInput& page) = 0;
+  // For sources that bring a page in parts (crawl text and crawl metadata, in either order):
+  // a new address is stored as AddPage stores it. For a stored page, a non-empty title
+  // replaces its title, non-empty text becomes its text only when it has none yet (a crawl
+  // that repeats a page changes nothing), and the links are added to its links.
+  virtual Merge MergePage(const PageInput& page) = 0;
+  // Demand summed over the files of one run (hourly pageview files, several exports), kept
+  // in the store so that memory stays bounded however many terms there are. TallyKeyword
+  // adds count to the term's total (term normalised as for PutKeyword; totals stop at
+  // limits::kMaxDemandTotal). StoreTally then puts every tallied term as PutKeyword does,
+  // with searches = total * multiply / divide rounded to the nearest whole number (halves
+  // up) and capped at 2147483647, and empties the tally. Throws std::invalid_argument unless
+  // 1 <= divide and 0 <= multiply <= 2^20.
+  virtual void TallyKeyword(const std::string& term, std::int64_t count) = 0;
+  virtual TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) = 0;
   virtual void Commit() = 0;
 };
 

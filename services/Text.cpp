@@ -61,17 +61,25 @@ bool HasControlBytes(std::string_view text) {
 std::string RepairText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  std::size_t kept = 0;  // text before this is in out; what follows it up to i needs no repair
   for (std::size_t i = 0; i < text.size();) {
-    std::size_t length = 1;
-    if (ReadSequence(text, i, &length) != Sequence::Good) {
-      out += "\xEF\xBF\xBD";
-    } else if (length == 1 && IsControl(static_cast<unsigned char>(text[i]))) {
-      out += ' ';
-    } else {
-      out.append(text, i, length);
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      ++i;
+      continue;
     }
+    std::size_t length = 1;
+    Sequence sequence = ReadSequence(text, i, &length);
+    if (sequence == Sequence::Good && !(length == 1 && IsControl(c))) {
+      i += length;
+      continue;
+    }
+    out.append(text, kept, i - kept);
+    out += sequence == Sequence::Good ? " " : "\xEF\xBF\xBD";
     i += length;
+    kept = i;
   }
+  out.append(text, kept, text.size() - kept);
   return out;
 }
 

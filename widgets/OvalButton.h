@@ -6,10 +6,10 @@
 // itself first, so the corners outside the ellipse (and the face, when Transparent) show
 // the parent. Hover and leave come from TrackMouseEvent.
 //
-// Keyboard accelerators arrive through the dialog-character route: the parent, on WM_CHAR
-// or WM_SYSCHAR, calls DispatchDialogChar, which offers the character to each oval button
-// child in turn (message kDialogCharMessage, answered 1 when it was the button's
-// accelerator). The button never takes the focus itself.
+// Keyboard accelerators arrive through the dialog-character route: the form that holds the
+// buttons (the About box), on WM_CHAR or WM_SYSCHAR, calls DispatchDialogChar, which offers
+// the character to each oval button child in turn (message kDialogCharMessage, answered 1
+// when it was the button's accelerator). The button never takes the focus itself.
 #include <windows.h>
 
 #include <functional>

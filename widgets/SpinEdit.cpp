@@ -10,7 +10,6 @@ namespace quillet::widgets {
 namespace {
 
 constexpr UINT_PTR kUpTimer = 1, kDownTimer = 2;
-constexpr UINT_PTR kSubclassId = 1;
 
 int TextHeight(HDC dc, HGDIOBJ font) {
   win::SelectGuard select(dc, font);
@@ -267,13 +266,11 @@ LRESULT TSpinButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 
 // --- TSpinEdit ---
 
-TSpinEdit::~TSpinEdit() {
-  if (hwnd_ && IsWindow(hwnd_)) RemoveWindowSubclass(hwnd_, &SubclassProc, kSubclassId);
-}
+// The button pair is a child of the field: its destruction notifies the field.
+TSpinEdit::~TSpinEdit() { Detach(); }
 
 void TSpinEdit::Create(HWND parent, const win::Bounds& b) {
   Edit::Create(parent, b, ES_MULTILINE | ES_AUTOHSCROLL | WS_CLIPCHILDREN);
-  SetWindowSubclass(hwnd_, &SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
   Button.Create(hwnd_, 0, 0);
   Button.focusControl = hwnd_;
   Button.onUpClick = [this] { UpClick(); };
@@ -343,16 +340,7 @@ void TSpinEdit::Layout() {
   SendMessageA(hwnd_, EM_SETRECTNP, 0, reinterpret_cast<LPARAM>(&r));
 }
 
-LRESULT CALLBACK TSpinEdit::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
-  try {
-    return reinterpret_cast<TSpinEdit*>(data)->FieldMessage(msg, wp, lp);
-  } catch (...) {
-    // An event handler's failure must not unwind through the system's code.
-    return DefSubclassProc(hwnd, msg, wp, lp);
-  }
-}
-
-LRESULT TSpinEdit::FieldMessage(UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT TSpinEdit::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CHAR:
       if (!SpinCharAllowed(static_cast<unsigned char>(wp), win::LocaleDecimalSeparator(), EditorEnabled)) {
@@ -372,10 +360,14 @@ LRESULT TSpinEdit::FieldMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (!Editable()) return 0;
       break;
     case WM_GETDLGCODE: {
-      // A one-line field for the dialog manager: Tab and Enter navigate, the arrows step.
+      // A one-line field for the dialog manager: Tab navigates, the arrows step, and Enter
+      // comes here, where the character filter refuses it with a beep.
       LRESULT code = DefSubclassProc(hwnd_, msg, wp, lp);
       code &= ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
       code |= DLGC_WANTARROWS;
+      const auto* keyMsg = reinterpret_cast<const MSG*>(lp);
+      if (keyMsg && keyMsg->wParam == VK_RETURN && (keyMsg->message == WM_KEYDOWN || keyMsg->message == WM_CHAR))
+        code |= DLGC_WANTMESSAGE;
       if (!AutoSelect) code &= ~DLGC_HASSETSEL;
       return code;
     }

@@ -3,7 +3,7 @@
 // right edge that repeat while held.
 //
 // TSpinEdit is an edit control (multi-line, so that its formatting rectangle can keep the
-// text clear of the buttons) whose messages pass through a subclass procedure first.
+// text clear of the buttons) whose messages pass through the framework's control subclass.
 // TSpinButton is a child window of the field's; its two TTimerSpeedButton halves are
 // drawn and hit-tested by it and have no windows of their own. All of it runs on the
 // window thread; the repeat timer is a window timer of the pair.
@@ -162,9 +162,10 @@ class TSpinEdit : public win::Edit {
 
   int MinHeight() const;
 
+ protected:
+  LRESULT ControlMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
  private:
-  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-  LRESULT FieldMessage(UINT msg, WPARAM wp, LPARAM lp);
   SpinRange Range() const { return {MinValue, MaxValue}; }
   bool Editable() const { return EditorEnabled && !ReadOnly(); }
   void Layout();

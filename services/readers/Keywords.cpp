@@ -9,28 +9,7 @@
 namespace quillet::services {
 namespace {
 
-constexpr size_t kHeaderSearchLines = 10;
-
-struct KeywordLayout {
-  char separator = ',';
-  size_t termColumn = 0;
-  size_t countColumn = 1;
-};
-
-std::optional<KeywordLayout> HeaderLayout(std::string_view line) {
-  char separator = line.find('\t') != std::string_view::npos ? '\t' : ',';
-  auto fields = SplitFields(line, separator);
-  if (!fields) return std::nullopt;
-  std::optional<size_t> term, count;
-  for (size_t f = 0; f < fields->size(); ++f) {
-    if (!term && SameHeading((*fields)[f], "keyword")) term = f;
-    if (!count && SameHeading((*fields)[f], "avg. monthly searches")) count = f;
-  }
-  if (!term || !count) return std::nullopt;
-  return KeywordLayout{separator, *term, *count};
-}
-
-void ImportKeywordLine(StoreWriter& store, const KeywordLayout& layout, std::int64_t number, std::string_view line,
+void ImportKeywordLine(StoreWriter& store, const ColumnLayout& layout, std::int64_t number, std::string_view line,
                        ImportReport& report) {
   ++report.lines;
   auto fields = SplitFields(line, layout.separator);
@@ -38,17 +17,17 @@ void ImportKeywordLine(StoreWriter& store, const KeywordLayout& layout, std::int
     report.Skip(number, "too many fields", "over " + std::to_string(limits::kMaxFields));
     return;
   }
-  if (fields->size() <= std::max(layout.termColumn, layout.countColumn)) {
+  if (fields->size() <= std::max(layout.first, layout.second)) {
     report.Skip(number, "too few columns");
     return;
   }
   std::string why;
-  std::optional<std::string> term = NormalizeTerm((*fields)[layout.termColumn], &why);
+  std::optional<std::string> term = NormalizeTerm((*fields)[layout.first], &why);
   if (!term) {
     report.Skip(number, why);
     return;
   }
-  const std::string& countText = (*fields)[layout.countColumn];
+  const std::string& countText = (*fields)[layout.second];
   std::optional<std::int64_t> count = ParseCount(countText);
   if (!count) {
     report.Skip(number, "search count not a whole number from 0 to 2147483647", Quoted(Trim(countText)));
@@ -65,16 +44,16 @@ ImportReport ImportKeywords(StoreWriter& store, const std::string& path, const I
   ImportLines lines(path, limits::kMaxTableLine, report, progress);
   // The header, if any, is among the first lines; until it is found they are held back.
   std::vector<std::pair<std::int64_t, std::string>> held;
-  std::optional<KeywordLayout> layout;
+  std::optional<ColumnLayout> layout;
   std::string_view line;
   while (!layout && held.size() < kHeaderSearchLines && lines.Next(&line)) {
-    layout = HeaderLayout(line);
+    layout = FindColumns(line, "keyword", "avg. monthly searches");
     if (!layout) held.emplace_back(lines.Number(), std::string(line));
   }
   if (layout) {
     held.clear();  // title lines above the header
   } else {
-    layout = KeywordLayout();
+    layout = ColumnLayout();
     if (!held.empty() && held.front().second.find('\t') != std::string::npos) layout->separator = '\t';
   }
   for (const auto& [number, text] : held) ImportKeywordLine(store, *layout, number, text, report);

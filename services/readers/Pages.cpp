@@ -1,6 +1,5 @@
 // Pages as JSON Lines: url, title, text, links.
 #include "services/JsonLine.h"
-#include "services/Query.h"
 #include "services/Text.h"
 #include "services/readers/ReaderKit.h"
 
@@ -21,21 +20,9 @@ ImportReport ImportPages(StoreWriter& store, const std::string& path, const Impo
       report.Skip(number, tooMany ? "too many links" : "not a page record", error);
       continue;
     }
-    if (std::string problem = KeyProblem(record.url); !problem.empty()) {
-      report.Skip(number, problem + " in url");
-      continue;
-    }
-    std::string lowered = Lower(record.url.substr(0, 8));
-    if (lowered.rfind("http://", 0) != 0 && lowered.rfind("https://", 0) != 0) {
-      report.Skip(number, "url not http:// or https://", Quoted(record.url));
-      continue;
-    }
-    if (record.url.size() > limits::kMaxUrlLength) {
-      report.Skip(number, "url too long", "over " + std::to_string(limits::kMaxUrlLength) + " bytes");
-      continue;
-    }
-    if (ValidHost(record.url).empty()) {
-      report.Skip(number, "url has no usable host name", Quoted(record.url));
+    std::string detail;
+    if (std::string problem = PageAddressProblem(record.url, &detail); !problem.empty()) {
+      report.Skip(number, problem, detail);
       continue;
     }
     page.url = std::move(record.url);

@@ -21,18 +21,8 @@ ImportReport ImportRanks(StoreWriter& store, const std::string& path, const Impo
       report.Skip(number, "not two fields, rank and domain");
       continue;
     }
-    std::optional<std::int64_t> rank = ParseCount((*fields)[0]);
-    if (!rank || *rank == 0) {
-      report.Skip(number, "rank not a whole number from 1 to 2147483647", Quoted(Trim((*fields)[0])));
-      continue;
-    }
-    std::string domain = ValidHost(Trim((*fields)[1]));
-    if (domain.empty()) {
-      report.Skip(number, "not a domain name", Quoted(Trim((*fields)[1])));
-      continue;
-    }
-    if (store.PutRank(domain, *rank) == StoreWriter::Put::Added) ++report.added;
-    else ++report.replaced;
+    std::string_view domain = Trim((*fields)[1]);
+    PutRankFields(store, number, (*fields)[0], ValidHost(domain), domain, "not a domain name", report);
   }
   lines.Finish();
   return report;

@@ -47,12 +47,68 @@ ImportLines::ImportLines(const std::string& path, std::size_t maxLine, ImportRep
                          const ImportProgress& progress)
     : input_(path), reader_(input_, maxLine), maxLine_(maxLine), report_(report), progress_(progress) {}
 
+std::optional<ColumnLayout> FindColumns(std::string_view line, std::string_view first, std::string_view second) {
+  char separator = line.find('\t') != std::string_view::npos ? '\t' : ',';
+  auto fields = SplitFields(line, separator);
+  if (!fields) return std::nullopt;
+  std::optional<size_t> a, b;
+  for (size_t f = 0; f < fields->size(); ++f) {
+    if (!a && SameHeading((*fields)[f], first)) a = f;
+    if (!b && SameHeading((*fields)[f], second)) b = f;
+  }
+  if (!a || !b) return std::nullopt;
+  return ColumnLayout{separator, *a, *b};
+}
+
+void PutRankFields(StoreWriter& store, std::int64_t number, std::string_view rankText, const std::string& host,
+                   std::string_view hostText, const char* hostReason, ImportReport& report) {
+  std::optional<std::int64_t> rank = ParseCount(rankText);
+  if (!rank || *rank == 0) {
+    report.Skip(number, "rank not a whole number from 1 to 2147483647", Quoted(Trim(rankText)));
+  } else if (host.empty()) {
+    report.Skip(number, hostReason, Quoted(hostText));
+  } else if (store.PutRank(host, *rank) == StoreWriter::Put::Added) {
+    ++report.added;
+  } else {
+    ++report.replaced;
+  }
+}
+
+void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count, ImportReport& report) {
+  std::string why;
+  std::optional<std::string> term = NormalizeTerm(text, &why);
+  if (!term) {
+    report.Skip(number, why, Quoted(text));
+    return;
+  }
+  store.TallyKeyword(*term, count);
+  ++report.summed;
+}
+
+std::string PageAddressProblem(const std::string& url, std::string* detail) {
+  if (std::string problem = KeyProblem(url); !problem.empty()) return problem + " in url";
+  std::string lowered = Lower(url.substr(0, 8));
+  *detail = Quoted(url);
+  if (lowered.rfind("http://", 0) != 0 && lowered.rfind("https://", 0) != 0) return "url not http:// or https://";
+  if (url.size() > limits::kMaxUrlLength) {
+    *detail = "over " + std::to_string(limits::kMaxUrlLength) + " bytes";
+    return "url too long";
+  }
+  if (ValidHost(url).empty()) return "url has no usable host name";
+  detail->clear();
+  return {};
+}
+
+void ImportLines::ReportProgress() {
+  if (progress_ && ((reader_.Number() + 1) % kProgressLines == 0 || input_.Consumed() - reported_ >= kProgressBytes)) {
+    reported_ = input_.Consumed();
+    if (!progress_(reported_, input_.Size())) throw ImportInterrupted();
+  }
+}
+
 bool ImportLines::Next(std::string_view* line) {
   while (true) {
-    if (progress_ && ((reader_.Number() + 1) % kProgressLines == 0 || input_.Consumed() - reported_ >= kProgressBytes)) {
-      reported_ = input_.Consumed();
-      if (!progress_(reported_, input_.Size())) throw ImportInterrupted();
-    }
+    ReportProgress();
     LineReader::Result result = reader_.Next(line);
     if (result == LineReader::Result::End) return false;
     if (result == LineReader::Result::TooLong) {

@@ -20,6 +20,31 @@ bool SameHeading(std::string_view field, std::string_view heading);
 // Text safe to quote in a report line: repaired and shortened.
 std::string Quoted(std::string_view text);
 
+// A header row, when a file has one, is among its first lines (report titles may come first).
+constexpr size_t kHeaderSearchLines = 10;
+
+// Where two wanted columns are in comma- or tab-separated lines.
+struct ColumnLayout {
+  char separator = ',';
+  size_t first = 0;
+  size_t second = 1;
+};
+// The layout of a header line naming both columns (headings in lower case), or none.
+std::optional<ColumnLayout> FindColumns(std::string_view line, std::string_view first, std::string_view second);
+
+// Stores the traffic rank a line gives: rankText must be a whole number from 1, host a valid
+// host (empty when hostText names none: the line is skipped with hostReason). Counted in
+// the report.
+void PutRankFields(StoreWriter& store, std::int64_t number, std::string_view rankText, const std::string& host,
+                   std::string_view hostText, const char* hostReason, ImportReport& report);
+// Adds count to the run's total for the term the text names (StoreWriter::TallyKeyword), or
+// skips the line with the reason it cannot be a term. Counted in the report.
+void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count, ImportReport& report);
+
+// Why an address cannot be a stored page's (ill-formed, not http:// or https://, too long,
+// no usable host), with what to quote in *detail; empty when it can.
+std::string PageAddressProblem(const std::string& url, std::string* detail);
+
 // The lines of one file as a reader wants them: blank lines and overlong lines (skipped and
 // counted in the report) left out, progress reported, interruption honoured.
 class ImportLines {
@@ -32,6 +57,11 @@ class ImportLines {
   std::int64_t Number() const { return reader_.Number(); }
   // At the end: notes damage of the input in the report, reports the last progress.
   void Finish();
+
+  // For readers of records that are more than lines: every line as it comes, blocks, and
+  // progress reported when due (throws ImportInterrupted when it is refused).
+  LineReader& Lines() { return reader_; }
+  void ReportProgress();
 
  private:
   InputFile input_;

@@ -43,6 +43,8 @@ void CALLBACK OnTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   if (id == kWatchdogTimer) {
     ShowWindow(hwnd, SW_HIDE);
     ADD_FAILURE() << "the modal loop did not end";
+  } else if (!IsWindowVisible(hwnd)) {  // a pump before the form shows
+    SetTimer(hwnd, kActionTimer, 20, &OnTimer);
   } else if (gAction) {
     (*gAction)();
   }
@@ -172,6 +174,40 @@ TEST_F(InfoFormTest, CloseEndsTheModalLoopAndTheBoxOpensAgain) {
       WhileShown(form.Handle(), [&] { PostMessageA(form.Handle(), WM_CLOSE, 0, 0); }, [&] { return form.ShowModal(); });
   EXPECT_EQ(closed, static_cast<int>(win::ModalResult::Cancel));
   EXPECT_TRUE(shell.empty());
+}
+
+void CALLBACK CloseLater(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  KillTimer(hwnd, id);
+  PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+// A caption with "&" makes its letter an accelerator of the box, typed on the real keyboard
+// with or without Alt; like a click, it closes the box only with the pointer over the oval.
+// Whatever is still open after half a second is closed by its close box (Cancel).
+TEST_F(InfoFormTest, AcceleratorOfACaptionClicksTheButton) {
+  TInfoForm form;
+  form.BitBtn3.SetCaption("&Close");
+  const struct {
+    std::vector<WORD> keys;
+    bool pointerOverClose;
+    int result;
+  } cases[] = {{{'C'}, true, 3}, {{VK_MENU, 'C'}, true, 3}, {{'C'}, false, static_cast<int>(win::ModalResult::Cancel)}};
+  for (const auto& c : cases) {
+    const int result = WhileShown(
+        form.Handle(),
+        [&] {
+          const POINT over = test::CentreOf(form.BitBtn3.Handle());
+          test::PointAt(c.pointerOverClose ? over : POINT{over.x, over.y - 100});
+          // The user types once the button has seen where the pointer is.
+          PumpUntil([&] { return form.BitBtn3.MouseInside() == c.pointerOverClose; }, 3000);
+          test::PressKeys(c.keys);
+          SetTimer(form.Handle(), 3, 500, &CloseLater);
+        },
+        [&] { return form.ShowModal(); });
+    KillTimer(form.Handle(), 3);
+    EXPECT_EQ(result, c.result) << c.keys.size() << " keys, over Close: " << c.pointerOverClose;
+  }
+  SetCursorPos(0, 0);
 }
 
 TEST_F(InfoFormTest, MailLinkOpensTheMailProgram) {

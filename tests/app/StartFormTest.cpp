@@ -12,6 +12,7 @@
 
 #include "app/MainForm.h"
 #include "framework/Application.h"
+#include "tests/app/Harness.h"
 
 namespace quillet {
 namespace {
@@ -39,12 +40,7 @@ void StoreText(const char* name, const char* s) { Store(name, REG_SZ, s, static_
 class StartFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static win::Application* app = [] {
-      INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES | ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
-      InitCommonControlsEx(&icc);
-      return new win::Application(GetModuleHandleA(nullptr));
-    }();
-    (void)app;
+    test::TestApp();
     RegDeleteTreeA(HKEY_CURRENT_USER, kVendorKey);
   }
   void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kVendorKey); }
@@ -242,6 +238,31 @@ TEST_F(StartFormTest, OkHasTheFocusAtEveryOpeningAndEscDoesNothing) {
                           }),
             kAbort);
   EXPECT_EQ(focusAtOpen, std::vector<HWND>(2, form.BitBtn1.Handle()));
+}
+
+// On the real keyboard, Enter in a field beeps and changes nothing (the dialog stays open),
+// and Tab still moves the focus on, from the last field round to "OK".
+TEST_F(StartFormTest, EnterInAFieldBeepsAndTabMovesOn) {
+  TStartForm form;
+  int beeps = 0;
+  form.MaxResultsSpinEdit.beep = [&] { ++beeps; };
+  bool beeped = false, openAfterEnter = false, tabbedToOk = false;
+  EXPECT_NE(ShowModalWith(form,
+                          [&] {
+                            ::SetFocus(form.MaxResultsSpinEdit.Handle());
+                            test::PressKeys({VK_RETURN});
+                            beeped = test::PumpUntil([&] { return beeps == 1; }, 2000);
+                            openAfterEnter = IsWindowVisible(form.Handle()) != FALSE;
+                            test::PressKeys({VK_TAB});
+                            tabbedToOk = test::PumpUntil([&] { return GetFocus() == form.BitBtn1.Handle(); }, 2000);
+                            PostMessageA(form.Handle(), WM_CLOSE, 0, 0);
+                          }),
+            kAbort);
+  EXPECT_TRUE(beeped);
+  EXPECT_EQ(beeps, 1);
+  EXPECT_TRUE(openAfterEnter);
+  EXPECT_TRUE(tabbedToOk);
+  EXPECT_EQ(form.MaxResultsSpinEdit.Text(), "20");
 }
 
 // Stores "results" from another process, the system's registry tool.

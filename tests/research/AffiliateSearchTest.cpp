@@ -240,9 +240,12 @@ TEST(AffiliateSearch, TrafficRankReading) {
 
 TEST(AffiliateSearch, UnexpectedErrorsInLookups) {
   Session run;
+  run.window.expectReports = true;
   run.web.onFetch = [](const std::string&) { throw std::runtime_error("lost"); };
   EXPECT_EQ(run.search.EstimateAffiliates("dogs.com"), "");
   EXPECT_EQ(run.search.LookupTrafficRank("dogs.com"), "999999999");
+  EXPECT_EQ(run.window.reported,
+            (std::vector<std::string>{"AffiliateSearch::EstimateAffiliates", "AffiliateSearch::LookupTrafficRank"}));
 }
 
 // Five items, so that a stop can be placed in any row.
@@ -297,19 +300,22 @@ TEST(AffiliateSearch, StopAndEscapeEndTheRunAfterTheRowInProgress) {
 }
 
 TEST(AffiliateSearch, AFailingRowIsCompletedAndEndsTheRun) {
+  constexpr const char* kRow = "AffiliateSearch::ReadSearchResults";
   const struct {
     int pump;
     std::size_t rows;
     std::vector<std::string> second;
+    const char* reportedAt;
   } cases[] = {
-      {11, 2, {"b.com", "2", "", "999999999"}},    // right after the second row got its rank
-      {14, 5, {"b.com", "2", "", "5"}},            // inside its link count lookup: that cell only
-      {15, 2, {"b.com", "2", "77", "999999999"}},  // after its link count was set
-      {16, 5, {"b.com", "2", "77", "999999999"}},  // inside its traffic lookup: that cell only
-      {18, 2, {"b.com", "2", "77", "5"}},          // at its last pump
+      {11, 2, {"b.com", "2", "", "999999999"}, kRow},    // right after the second row got its rank
+      {14, 5, {"b.com", "2", "", "5"}, "AffiliateSearch::EstimateAffiliates"},  // inside its link count lookup
+      {15, 2, {"b.com", "2", "77", "999999999"}, kRow},  // after its link count was set
+      {16, 5, {"b.com", "2", "77", "999999999"}, "AffiliateSearch::LookupTrafficRank"},  // inside its traffic lookup
+      {18, 2, {"b.com", "2", "77", "5"}, kRow},          // at its last pump
   };
   for (const auto& c : cases) {
     Session run;
+    run.window.expectReports = true;
     FiveItems(run);
     run.web.pages[LinkUrl("b.com")] = LinkPage("77");
     run.web.pages[TrafficUrl("b.com")] = TrafficPage("b.com", ">5");
@@ -317,6 +323,7 @@ TEST(AffiliateSearch, AFailingRowIsCompletedAndEndsTheRun) {
     run.search.SearchAffiliatePrograms("t", 20, 0);
     ASSERT_EQ(run.list.rows.size(), c.rows) << c.pump;
     EXPECT_EQ(run.list.Table()[1], c.second) << c.pump;
+    EXPECT_EQ(run.window.reported, std::vector<std::string>{c.reportedAt}) << c.pump;
   }
 }
 
@@ -329,6 +336,7 @@ TEST(AffiliateSearch, ARowWhoseCaptionFailsIsCompletedWithoutIt) {
     }
   };
   FakeWindow window;
+  window.expectReports = true;
   BrittleList list;
   FakeWeb web;
   bool stop2Flag = true;
@@ -336,6 +344,7 @@ TEST(AffiliateSearch, ARowWhoseCaptionFailsIsCompletedWithoutIt) {
   AffiliateSearch(window, list, web.Fetcher(), kHosts, stop2Flag).SearchAffiliatePrograms("t", 20, 0);
   EXPECT_EQ(list.Table(), (Table{{"a.com", "1", "0", "999999999"}, {"", "2", "", "999999999"}}));
   EXPECT_EQ(web.requests.size(), 3u);
+  EXPECT_EQ(window.reported, std::vector<std::string>{"AffiliateSearch::ReadSearchResults"});
 }
 
 TEST(AffiliateSearch, RowInProgressIsFilledThroughItsHandleAfterASort) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "net/FetchPage.h"
 #include "net/Text.h"
 #include "research/RunSequencer.h"
@@ -224,6 +226,20 @@ TEST(CategoryResearch, RequestsOfARunOnTheWire) {
 void ThreeRows(Session& run) {
   run.web.pages[SuggestUrl("t")] = SuggestionPage(Pair("1", "a") + Pair("2", "b") + Pair("3", "c"));
   for (const char* term : {"a", "b", "c"}) run.web.pages[SupplyUrl(term)] = CountPage("1");
+}
+
+// A failure inside a row completes the row from what is known, ends the run quietly and is
+// reported for the developer.
+TEST(CategoryResearch, AFailingRowIsCompletedReportedAndEndsTheRun) {
+  Session run;
+  run.window.expectReports = true;
+  ThreeRows(run);
+  run.web.onFetch = [](const std::string& url) {
+    if (url == SupplyUrl("b")) throw std::runtime_error("lost");
+  };
+  run.research.ResearchCategory("t");
+  EXPECT_EQ(run.list.Table(), (Table{{"a", "1", "1", "1"}, {"b", "2", "", "4"}}));
+  EXPECT_EQ(run.window.reported, std::vector<std::string>{"CategoryResearch::ParseSuggestionPage"});
 }
 
 TEST(CategoryResearch, StopAndEscapeEndTheRunAfterTheRowInProgress) {

@@ -1,5 +1,7 @@
 #pragma once
 // Scripted stand-ins for the window side of a research run.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "research/RunWindow.h"
+#include "research/Services.h"
 
 namespace quillet::test {
 
@@ -58,7 +61,8 @@ class FakeList : public ResultList {
   }
 };
 
-// Records status texts; runs a scripted action at chosen pumps (counted from 1).
+// Records status texts and reported failures; runs a scripted action at chosen pumps
+// (counted from 1). A failure report fails the test unless the test expects reports.
 class FakeWindow : public RunWindow {
  public:
   void SetStatus(const std::string& text) override { statuses.push_back(text); }
@@ -67,11 +71,17 @@ class FakeWindow : public RunWindow {
     if (auto it = atPump.find(pumps); it != atPump.end()) it->second();
   }
   bool EscapeHeld() override { return escapeHeld; }
+  void ReportFailure(const char* place, std::exception_ptr) override {
+    reported.push_back(place);
+    if (!expectReports) ADD_FAILURE() << "failure reported at " << place;
+  }
 
   std::vector<std::string> statuses;
   int pumps = 0;
   std::map<int, std::function<void()>> atPump;
   bool escapeHeld = false;
+  bool expectReports = false;
+  std::vector<std::string> reported;
 };
 
 // Serves pages by URL and records every URL asked for, in order.

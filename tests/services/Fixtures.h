@@ -1,6 +1,8 @@
 #pragma once
 // Shared pieces of the service tests: a scratch directory, the program's window seen through
 // fakes, and a fetcher that hands the program's URLs to a Service without a network.
+#include <zlib.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "research/RunWindow.h"
+#include "research/Services.h"
 #include "services/Database.h"
 #include "services/Import.h"
 #include "services/Service.h"
@@ -111,5 +114,20 @@ inline ImportReport ImportFile(Importer importer, const std::string& db, const s
 }
 
 inline ServiceHosts LocalHosts() { return {kServiceBase, kServiceBase, kServiceBase}; }
+
+// The bytes as one gzip member.
+inline std::string Gzip(const std::string& bytes) {
+  std::string out(compressBound(static_cast<uLong>(bytes.size())) + 64, '\0');
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
 
 }  // namespace quillet::services::testing

@@ -1,7 +1,6 @@
 // Import files as they come from the wild, and worse: every bad line is skipped and counted
 // by reason, every good line around it is stored, memory stays bounded whatever the file.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <map>
@@ -15,22 +14,9 @@ namespace quillet::services {
 namespace {
 
 using testing::Child;
+using testing::Gzip;
 using testing::ImportFile;
 using testing::ScratchDir;
-
-std::string Gzip(const std::string& bytes) {
-  std::string out(compressBound(static_cast<uLong>(bytes.size())) + 64, '\0');
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 std::string Utf16Le(const std::u16string& text) {
   std::string out = "\xFF\xFE";
@@ -163,6 +149,60 @@ TEST(HostileImport, HugeFilesImportInBoundedMemory) {
     Child child({"import", "pages", file, "--db", dir.File("x.db")}, {0, dir.File("out")});
     EXPECT_EQ(child.Wait(), 1);
     EXPECT_NE(testing::ReadFile(dir.File("out")).find(message), std::string::npos) << testing::ReadFile(dir.File("out"));
+  }
+}
+
+// Crawl archives and demand files made to exhaust memory or the stack: the real program keeps
+// at most its caps of any record, skips what is past them, and stores the records after.
+TEST(HostileImport, HugeRecordsAndEndlessTermsImportInBoundedMemory) {
+  ScratchDir dir;
+  auto record = [](const std::string& type, const std::string& uri, const std::string& block, const std::string& length) {
+    return "WARC/1.0\r\nWARC-Type: " + type + "\r\nWARC-Target-URI: " + uri + "\r\nContent-Length: " + length +
+           "\r\n\r\n" + block + "\r\n\r\n";
+  };
+  auto page = [&](const std::string& uri, const std::string& text) {
+    return record("conversion", uri, text, std::to_string(text.size()));
+  };
+  auto meta = [&](const std::string& json) { return record("metadata", "http://x.com/", json, std::to_string(json.size())); };
+  const std::string goodMeta =
+      R"({"Envelope":{"WARC-Header-Metadata":{"WARC-Type":"response","WARC-Target-URI":"http://good.com/"},)"
+      R"("Payload-Metadata":{"HTTP-Response-Metadata":{"HTML-Metadata":{"Head":{"Title":"after the flood"}}}}}})";
+  std::string manyHeaders = "WARC/1.0\r\n";
+  for (int i = 0; i < 200000; ++i) manyHeaders += "X-Filler: " + std::to_string(i) + "\r\n";
+  std::string titles;
+  for (int i = 0; i < 100000; ++i) titles += "en Title_number_" + std::to_string(i) + "_of_many 1 0\n";
+  struct Case {
+    const char* name;
+    std::string kind;
+    std::string bytes;
+    std::string shown;  // in the summary
+    double mostMb;
+  };
+  const std::vector<Case> cases = {
+      {"a page of 40 MB", "wet", page("http://big.com/", std::string(40 << 20, 'a') + " tail") + page("http://good.com/", "after the flood"),
+       "2 added", 96},
+      {"a length of a petabyte", "wet", page("http://good.com/", "after the flood") +
+       record("conversion", "http://big.com/", std::string(30 << 20, 'b'), "999999999999999"),
+       "1 record cut short by the end of the file", 96},
+      {"200,000 header lines", "wet", manyHeaders + "\r\n" + page("http://good.com/", "after the flood"),
+       "1 more than 256 header lines", 96},
+      {"metadata of 20 MB", "wat", meta("{\"x\":\"" + std::string(20 << 20, 'c') + "\"}") + meta(goodMeta),
+       "1 metadata record too long", 96},
+      {"JSON nested a million deep", "wat", meta(std::string(1 << 20, '[') + std::string(1 << 20, ']')) + meta(goodMeta),
+       "nesting too deep", 96},
+      {"100,000 distinct titles", "pageviews", Gzip(titles), "100,000 terms stored", 96},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string db = dir.File(std::string(c.name) + ".db");
+    Child child({"import", c.kind, dir.Write("in", c.bytes), "--db", db}, {0, dir.File("out")});
+    EXPECT_EQ(child.WaitMeasuring(), 0) << testing::ReadFile(dir.File("out"));
+    EXPECT_LT(child.PeakMb(), c.mostMb);
+    EXPECT_NE(testing::ReadFile(dir.File("out")).find(c.shown), std::string::npos) << testing::ReadFile(dir.File("out"));
+    if (c.kind != "pageviews") {
+      SqliteReader store(db);
+      EXPECT_EQ(store.CountMatches({"after the flood", true}, Deadline::None()), 1);
+    }
   }
 }
 

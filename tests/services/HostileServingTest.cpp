@@ -251,8 +251,10 @@ TEST(ServingBesideImports, KilledFailedAndFinishedImports) {
     size_t at = page.find("of about <b>");
     return at == std::string::npos ? page : page.substr(at + 12, page.find('<', at + 12) - at - 12);
   };
+  // More pages than an import's page cache holds, so that it writes to the log well before
+  // it commits.
   std::string big;
-  for (int i = 0; i < 60000; ++i)
+  for (int i = 0; i < 400000; ++i)
     big += "{\"url\":\"http://n" + std::to_string(i % 500) + ".com/" + std::to_string(i) +
            "\",\"text\":\"fresh phrase number " + std::to_string(i) + "\"}\n";
   const std::string bigFile = dir.Write("big.jsonl", big);

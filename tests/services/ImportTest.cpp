@@ -154,7 +154,7 @@ TEST(ImportRanks, HeaderBadLinesAndParentDomains) {
 struct Loaded {
   ScratchDir dir;
   std::string db = dir.File("d.db");
-  std::string keywords, pages, ranks;
+  std::string keywords, pages, ranks, wet, wat, hostRanks, pageviews;
   Loaded() {
     ImportFile(ImportKeywords, db, dir.Write("k0", "seed term,5\n"));
     ImportFile(ImportPages, db, dir.Write("p0", "{\"url\":\"http://seed.com/\",\"text\":\"seed\"}\n"));
@@ -169,14 +169,40 @@ struct Loaded {
     keywords = dir.Write("k.csv", k);
     pages = dir.Write("p.jsonl", p);
     ranks = dir.Write("r.csv", r);
+    std::string text, meta, graph, views;
+    auto record = [](const char* type, const std::string& url, const std::string& block) {
+      return std::string("WARC/1.0\r\nWARC-Type: ") + type + "\r\nWARC-Target-URI: " + url +
+             "\r\nContent-Length: " + std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
+    };
+    for (int i = 0; i < 5000; ++i) {
+      std::string url = "http://h" + std::to_string(i % 50) + ".com/" + std::to_string(i);
+      text += record("conversion", url, "page text " + std::to_string(i));
+      meta += record("metadata", url,
+                     R"({"Envelope":{"WARC-Header-Metadata":{"WARC-Type":"response","WARC-Target-URI":")" + url +
+                         R"("},"Payload-Metadata":{"HTTP-Response-Metadata":{"HTML-Metadata":{"Head":{"Title":"T"}}}}}})");
+      graph += std::to_string(i + 1) + "\t1.0\t" + std::to_string(i + 1) + "\t0.1\tcom.h" + std::to_string(i) + "\n";
+      views += "en Term_" + std::to_string(i) + " 5 0\n";
+    }
+    wet = dir.Write("t.warc.wet", text);
+    wat = dir.Write("t.warc.wat", meta);
+    hostRanks = dir.Write("ranks.txt", graph);
+    pageviews = dir.Write("pageviews", views);
   }
 };
 
 TEST(Import, AnInterruptedImportLeavesTheDatabaseAsItWas) {
   Loaded loaded;
   const std::string before = testing::Fingerprint(loaded.db);
+  const testing::Importer hostRanks = [](StoreWriter& store, const std::string& file, const ImportProgress& progress) {
+    return ImportHostRanks(store, file, RankBy::Harmonic, progress);
+  };
+  const testing::Importer pageviews = [](StoreWriter& store, const std::string& file, const ImportProgress& progress) {
+    return ImportPageviews(store, file, "en", progress);
+  };
   const std::vector<std::pair<testing::Importer, std::string>> runs = {
-      {ImportKeywords, loaded.keywords}, {ImportPages, loaded.pages}, {ImportRanks, loaded.ranks}};
+      {ImportKeywords, loaded.keywords}, {ImportPages, loaded.pages}, {ImportRanks, loaded.ranks},
+      {ImportWet, loaded.wet},           {ImportWat, loaded.wat},     {hostRanks, loaded.hostRanks},
+      {pageviews, loaded.pageviews}};
   for (const auto& [importer, file] : runs) {
     SCOPED_TRACE(file);
     SqliteWriter writer(loaded.db);

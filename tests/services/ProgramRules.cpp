@@ -2,6 +2,7 @@
 
 #include "Fixtures.h"
 #include "research/AffiliateSearch.h"
+#include "research/CategoryResearch.h"
 
 namespace quillet::services::testing {
 namespace {
@@ -17,6 +18,20 @@ struct Search {
 };
 
 }  // namespace
+
+std::vector<std::vector<std::string>> ResearchRows(Service& service, const std::string& topic) {
+  QuietWindow window;
+  FakeList list;
+  bool stopFlag = false;
+  CategoryResearch research(window, list, ServiceFetcher(service), LocalHosts(), stopFlag, '.');
+  research.ResearchCategory(topic);
+  std::vector<std::vector<std::string>> rows;
+  for (const FakeRow& row : list.rows) {
+    rows.push_back({row.caption});
+    rows.back().insert(rows.back().end(), row.subItems.begin(), row.subItems.end());
+  }
+  return rows;
+}
 
 std::vector<std::string> ReadResultHosts(const std::string& page) {
   // The lookups of each row get an empty page; only the Website URL column is read here.

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/Harness.h"
+
 namespace quillet::widgets {
 namespace {
 
@@ -153,6 +155,7 @@ using Events = std::vector<std::string>;
 class OvalButtonTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    test::TestApp();  // its failure reports fail the test
     ShowWindow(parent.get(), SW_SHOWNOACTIVATE);
     ASSERT_TRUE(b.Create(parent.get(), 134, 241, 64, 31));
     b.SetColor(kFace);

@@ -10,6 +10,7 @@
 
 #include "framework/Application.h"
 #include "framework/Controls.h"
+#include "tests/app/Harness.h"
 
 namespace quillet::widgets {
 namespace {
@@ -18,12 +19,7 @@ namespace {
 class Host : public win::Form {
  public:
   Host() {
-    static win::Application* app = [] {
-      INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
-      InitCommonControlsEx(&icc);
-      return new win::Application(GetModuleHandleA(nullptr));
-    }();
-    (void)app;
+    test::TestApp();
     CreateForm("spin test", 240, 120, WS_SYSMENU);
     Other.Create(hwnd_, "Other", {120, 10, 80, 25});
     Spin.Create(hwnd_, {10, 10, 51, 22});
@@ -280,6 +276,7 @@ TEST(SpinEdit, NoStepWhileThePointerIsOffTheHeldButton) {
 
 TEST(SpinEdit, AFailingStepStopsTheRepeat) {
   Host h;
+  test::RecordedReports recorded;
   int steps = 0;
   h.Spin.Button.onUpClick = [&] {
     if (++steps == 2) throw std::runtime_error("step failed");
@@ -289,6 +286,7 @@ TEST(SpinEdit, AFailingStepStopsTheRepeat) {
   EXPECT_EQ(steps, 2);
   EXPECT_FALSE(h.Spin.Button.UpButton().TimerRunning());
   SendMessageA(h.Spin.Button.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(7, 3));
+  EXPECT_EQ(recorded.reports, std::vector<std::string>{"Window (QuilletSpinButton, message 0x0113): step failed"});
 }
 
 TEST(SpinButton, KeysAndFocusOfAPairOnItsOwn) {
