@@ -26,16 +26,18 @@ struct Table {
 };
 constexpr Table kTables[] = {
     {"pages",
-     "page UInt64, import_id UInt32, url_hash UInt64, host String, url String, title String, snippet String, "
-     "title_words String, body_words String",
+     "page UInt64, ord UInt64, sign Int8, import_id UInt32, url_hash UInt64, host String, url String, title String, "
+     "snippet String, title_words String, body_words String, link_hosts String",
      "page", "intHash64(page)"},
-    {"grams", "gram String, page UInt64, import_id UInt32", "gram, page", "intHash64(page)"},
-    {"links", "host String, page UInt64, import_id UInt32", "host, page", "intHash64(page)"},
+    {"grams", "gram String, page UInt64, sign Int8, import_id UInt32", "gram, page", "intHash64(page)"},
+    {"links", "host String, page UInt64, sign Int8, import_id UInt32", "host, page", "intHash64(page)"},
     {"keywords", "term String, key UInt64, searches Int64, version UInt64, import_id UInt32", "term",
      "cityHash64(term)"},
     {"keyword_words", "word String, term String, import_id UInt32", "word, term", "cityHash64(term)"},
     {"ranks", "domain String, key UInt64, rank Int64, version UInt64, import_id UInt32", "domain",
      "cityHash64(domain)"},
+    // Demand summed over the files of one run before it becomes keywords.
+    {"tally", "term String, count Int64, round UInt32, import_id UInt32", "term", "cityHash64(term)"},
 };
 // Answers of the loads of stored keys, a few million numbers at a time.
 constexpr std::size_t kMaxKeyAnswer = 64 * 1024 * 1024;
@@ -228,13 +230,14 @@ class ClickHouseDatabase {
                 2);
   }
 
-  // Deletes the rows of the imports from every node listed; a node that cannot be reached
-  // keeps them, unseen.
-  void Delete(const std::string& ids) const {
+  // Deletes the rows of the imports (from one table, or all) from every node listed; a node
+  // that cannot be reached keeps them, unseen.
+  void Delete(const std::string& ids, std::string_view only = {}) const {
     for (const ClickHouseNode& node : nodes_) {
       try {
         for (const Table& table : kTables)
-          Write(node, "ALTER TABLE " + Local(table.name) + " DELETE WHERE import_id IN (" + ids + ")");
+          if (only.empty() || only == table.name)
+            Write(node, "ALTER TABLE " + Local(table.name) + " DELETE WHERE import_id IN (" + ids + ")");
       } catch (const ClickHouseError&) {
       }
     }
@@ -359,12 +362,13 @@ std::int64_t ClickHouseReader::CountMatches(const TextQuery& text, Deadline dead
   GramQuery query = ReadQuery(text);
   if (query.grams.empty()) return 0;
   std::string sql;
-  // Short phrases are counted in the posting table alone: one range of the index.
+  // Short phrases are counted in the posting table alone: one range of the index. A page
+  // retracted by a later import counts +1 - 1: the same conditions hold for both its rows.
   if (query.phrases.empty())
-    sql = "SELECT count() FROM " + db_->Shared("grams") + " WHERE gram = " + SqlString(query.grams[0]) + " AND " +
+    sql = "SELECT sum(sign) FROM " + db_->Shared("grams") + " WHERE gram = " + SqlString(query.grams[0]) + " AND " +
           db_->Visible() + PageConditions(*db_, query, 1);
   else
-    sql = "SELECT count() FROM " + db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0);
+    sql = "SELECT sum(sign) FROM " + db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0);
   return SignedNumber(Rows(Ask(sql, deadline), 1).at(0).at(0));
 }
 
@@ -373,18 +377,19 @@ std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::
   std::vector<ResultItem> items;
   GramQuery query = ReadQuery(text);
   if (query.grams.empty() || limit <= 0) return items;
-  auto chosen = Rows(Ask("SELECT page FROM (SELECT page, host FROM " + db_->Shared("pages") + " WHERE " +
-                             db_->Visible() + PageConditions(*db_, query, 0) + " ORDER BY page LIMIT " +
-                             std::to_string(kMaxCandidates) + ") ORDER BY page LIMIT " +
-                             std::to_string(kResultsPerHost) + " BY host LIMIT " + std::to_string(offset) + ", " +
-                             std::to_string(limit),
+  // Pages in the order of their first import (ord), retracted ones left out.
+  auto chosen = Rows(Ask("SELECT p FROM (SELECT page AS p, any(host) AS h, any(ord) AS o FROM " +
+                             db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
+                             " GROUP BY page HAVING sum(sign) > 0 ORDER BY o LIMIT " + std::to_string(kMaxCandidates) +
+                             ") ORDER BY o LIMIT " + std::to_string(kResultsPerHost) + " BY h LIMIT " +
+                             std::to_string(offset) + ", " + std::to_string(limit),
                          deadline),
                      1);
   if (chosen.empty()) return items;
   std::string ids;
   for (const auto& row : chosen) ids += (ids.empty() ? "" : ", ") + row[0];
   auto pages = Rows(Ask("SELECT page, url, title, snippet FROM " + db_->Shared("pages") + " WHERE page IN (" + ids +
-                            ") ORDER BY page",
+                            ") AND sign = 1 AND " + db_->Visible() + " ORDER BY ord",
                         deadline),
                     4);
   for (auto& row : pages) items.push_back({std::move(row[1]), std::move(row[2]), std::move(row[3])});
@@ -392,7 +397,7 @@ std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::
 }
 
 std::int64_t ClickHouseReader::CountLinks(std::string_view host, Deadline deadline) {
-  std::string sql = "SELECT count() FROM " + db_->Shared("links") + " WHERE host = " + SqlString(NormalizeHost(host)) +
+  std::string sql = "SELECT sum(sign) FROM " + db_->Shared("links") + " WHERE host = " + SqlString(NormalizeHost(host)) +
                     " AND " + db_->Visible();
   return SignedNumber(Rows(Ask(sql, deadline), 1).at(0).at(0));
 }
@@ -420,17 +425,40 @@ std::optional<std::int64_t> ClickHouseReader::FindRank(std::string_view host, De
 
 // Writing.
 
-void KeySet::Load(std::vector<std::uint64_t> keys) {
-  sorted_ = std::move(keys);
+void KeySet::Load(std::vector<Entry> entries) {
+  sorted_ = std::move(entries);
   std::sort(sorted_.begin(), sorted_.end());
   loaded_ = true;
 }
 
-bool KeySet::Insert(std::uint64_t key) {
-  if (std::binary_search(sorted_.begin(), sorted_.end(), key) || !fresh_.insert(key).second) return false;
-  // The hash set costs several times the array per key: merged once it holds an eighth as many.
+namespace {
+template <typename Entries>
+auto LowerKey(Entries& sorted, std::uint64_t key) {
+  return std::lower_bound(sorted.begin(), sorted.end(), key,
+                          [](const KeySet::Entry& entry, std::uint64_t k) { return entry.first < k; });
+}
+}  // namespace
+
+std::optional<std::uint64_t> KeySet::Find(std::uint64_t key) const {
+  auto it = LowerKey(sorted_, key);
+  if (it != sorted_.end() && it->first == key) return it->second;
+  auto fresh = fresh_.find(key);
+  if (fresh != fresh_.end()) return fresh->second;
+  return std::nullopt;
+}
+
+bool KeySet::Insert(std::uint64_t key, std::uint64_t value) {
+  if (Find(key)) return false;
+  fresh_.emplace(key, value);
+  // The hash map costs several times the array per key: merged once it holds an eighth as many.
   if (fresh_.size() > 65536 && fresh_.size() > sorted_.size() / 8) Merge();
   return true;
+}
+
+void KeySet::Update(std::uint64_t key, std::uint64_t value) {
+  auto it = LowerKey(sorted_, key);
+  if (it != sorted_.end() && it->first == key) it->second = value;
+  else fresh_[key] = value;
 }
 
 void KeySet::Merge() {
@@ -493,24 +521,31 @@ void ClickHouseWriter::Flush(Batch& batch) {
   if (batch.rows.empty()) return;
   db_->Write("INSERT INTO " + db_->Shared(batch.table) + " (" + batch.columns + ") FORMAT TabSeparated", batch.rows);
   batch.rows.clear();
+  if (&batch == &pages_) pagesSent_ = sequence_;
   Beat();
 }
 
-void ClickHouseWriter::LoadKeys(KeySet& keys, const char* column, const char* table) {
+void ClickHouseWriter::LoadKeys(KeySet& keys, const char* column, const char* value, const char* table) {
   Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
   std::string from = " FROM " + db_->Shared(table) + " WHERE " + db_->Visible();
   std::int64_t rows = SignedNumber(Rows(db_->Read("SELECT count()" + from, deadline), 1).at(0).at(0));
   std::int64_t parts = rows / limits::kKeysPerLoad + 1;
-  std::vector<std::uint64_t> all;
+  // A value that is a page id is the page's current one: its retracted versions sum to 0.
+  std::string current = std::string(value) == "page" ? " HAVING sum(sign) > 0" : "";
+  std::vector<KeySet::Entry> all;
   all.reserve(static_cast<size_t>(rows));
   for (std::int64_t part = 0; part < parts; ++part) {
-    std::string body = db_->Read("SELECT DISTINCT " + std::string(column) + from + " AND " + column + " % " +
-                                     std::to_string(parts) + " = " + std::to_string(part),
+    std::string body = db_->Read("SELECT " + std::string(column) + ", " + value + from + " AND " + column + " % " +
+                                     std::to_string(parts) + " = " + std::to_string(part) + " GROUP BY " + column +
+                                     ", " + value + current,
                                  deadline, kMaxKeyAnswer);
     for (size_t start = 0; start < body.size();) {
       size_t end = body.find('\n', start);
       if (end == std::string::npos) end = body.size();
-      all.push_back(Number(std::string_view(body).substr(start, end - start)));
+      std::string_view line = std::string_view(body).substr(start, end - start);
+      size_t tab = line.find('\t');
+      if (tab == std::string_view::npos) throw ClickHouseError("ClickHouse answered keys of another shape");
+      all.emplace_back(Number(line.substr(0, tab)), Number(line.substr(tab + 1)));
       start = end + 1;
     }
     Beat();
@@ -519,7 +554,7 @@ void ClickHouseWriter::LoadKeys(KeySet& keys, const char* column, const char* ta
 }
 
 StoreWriter::Put ClickHouseWriter::PutKeyword(const std::string& term, std::int64_t searches) {
-  if (!terms_.Loaded()) LoadKeys(terms_, "key", "keywords");
+  if (!terms_.Loaded()) LoadKeys(terms_, "key", "0", "keywords");
   std::uint64_t key = KeyHash(term);
   bool added = terms_.Insert(key);
   std::string import = std::to_string(importId_);
@@ -530,7 +565,7 @@ StoreWriter::Put ClickHouseWriter::PutKeyword(const std::string& term, std::int6
 }
 
 StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t rank) {
-  if (!domains_.Loaded()) LoadKeys(domains_, "key", "ranks");
+  if (!domains_.Loaded()) LoadKeys(domains_, "key", "0", "ranks");
   std::string domain = NormalizeHost(host);
   std::uint64_t key = KeyHash(domain);
   bool added = domains_.Insert(key);
@@ -539,29 +574,133 @@ StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t
   return added ? Put::Added : Put::Replaced;
 }
 
-bool ClickHouseWriter::AddPage(const PageInput& page) {
-  if (!urls_.Loaded()) LoadKeys(urls_, "url_hash", "pages");
-  std::uint64_t urlHash = KeyHash(page.url);
-  if (!urls_.Insert(urlHash)) return false;
-  std::string id = std::to_string(NextVersion());
-  std::string import = std::to_string(importId_);
-  std::string host = NormalizeHost(page.url);
-  std::string titleWords = NormalizedText(page.title);
-  std::string bodyWords = NormalizedText(page.text);
-  Row(pages_, {id, import, std::to_string(urlHash), host, page.url, page.title, Snippet(page.text),
-               " " + titleWords + " ", " " + bodyWords + " "});
-  ForEachGram(titleWords, bodyWords, [&](std::string_view gram) { Row(grams_, {gram, id, import}); });
-  std::set<std::string> targets;
-  for (const std::string& link : page.links) {
+// A page as the store keeps it: texts normalised (without the blanks around them that the
+// table adds), link targets sorted and distinct.
+struct ClickHouseWriter::StoredPage {
+  std::uint64_t id = 0, ord = 0, urlHash = 0;
+  std::string host, url, title, snippet, titleWords, bodyWords;
+  std::vector<std::string> linkHosts;
+};
+
+void ClickHouseWriter::WritePage(const StoredPage& page, int sign) {
+  std::string id = std::to_string(page.id), signText = std::to_string(sign), import = std::to_string(importId_);
+  std::string links;
+  for (const std::string& host : page.linkHosts) links += (links.empty() ? "" : " ") + host;
+  Row(pages_, {id, std::to_string(page.ord), signText, import, std::to_string(page.urlHash), page.host, page.url,
+               page.title, page.snippet, " " + page.titleWords + " ", " " + page.bodyWords + " ", links});
+  ForEachGram(page.titleWords, page.bodyWords,
+              [&](std::string_view gram) { Row(grams_, {gram, id, signText, import}); });
+  for (const std::string& host : page.linkHosts) Row(links_, {host, id, signText, import});
+}
+
+ClickHouseWriter::StoredPage ClickHouseWriter::ReadPage(std::uint64_t id) {
+  // A page of this import may still wait in the batch.
+  if ((id >> 40) == importId_ && id > pagesSent_) Flush(pages_);
+  auto rows = Rows(db_->Read("SELECT ord, url_hash, host, url, title, snippet, title_words, body_words, link_hosts FROM " +
+                                 db_->Shared("pages") + " WHERE page = " + std::to_string(id) + " AND sign = 1",
+                             Deadline::In(limits::kClickHouseWriteTimeout)),
+                   9);
+  if (rows.size() != 1) throw ClickHouseError("page " + std::to_string(id) + " is not stored once but " +
+                                              std::to_string(rows.size()) + " times");
+  auto& row = rows[0];
+  auto inner = [](const std::string& words) { return words.size() >= 2 ? words.substr(1, words.size() - 2) : words; };
+  StoredPage page{id, Number(row[0]), Number(row[1]), std::move(row[2]), std::move(row[3]), std::move(row[4]),
+                  std::move(row[5]), inner(row[6]), inner(row[7]), {}};
+  for (const std::string& host : SplitWords(row[8])) page.linkHosts.push_back(host);
+  return page;
+}
+
+namespace {
+void AddLinks(std::vector<std::string>& hosts, const std::string& own, const std::vector<std::string>& links) {
+  for (const std::string& link : links) {
     std::string target = NormalizeHost(link);
-    if (!target.empty() && target != host && targets.insert(target).second) Row(links_, {target, id, import});
+    if (!target.empty() && target != own) hosts.push_back(std::move(target));
   }
+  std::sort(hosts.begin(), hosts.end());
+  hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+}
+}  // namespace
+
+bool ClickHouseWriter::AddPage(const PageInput& input) {
+  if (!urls_.Loaded()) LoadKeys(urls_, "url_hash", "page", "pages");
+  StoredPage page;
+  page.urlHash = KeyHash(input.url);
+  if (urls_.Find(page.urlHash)) return false;
+  page.id = page.ord = NextVersion();
+  urls_.Insert(page.urlHash, page.id);
+  page.host = NormalizeHost(input.url);
+  page.url = input.url;
+  page.title = input.title;
+  page.snippet = Snippet(input.text);
+  page.titleWords = NormalizedText(input.title);
+  page.bodyWords = NormalizedText(input.text);
+  AddLinks(page.linkHosts, page.host, input.links);
+  WritePage(page, 1);
   Beat();
   return true;
 }
 
+StoreWriter::Merge ClickHouseWriter::MergePage(const PageInput& input) {
+  if (!urls_.Loaded()) LoadKeys(urls_, "url_hash", "page", "pages");
+  std::optional<std::uint64_t> id = urls_.Find(KeyHash(input.url));
+  if (!id) return AddPage(input) ? Merge::Added : Merge::Unchanged;
+  StoredPage old = ReadPage(*id);
+  StoredPage page = old;
+  if (!input.title.empty()) {
+    page.title = input.title;
+    page.titleWords = NormalizedText(input.title);
+  }
+  // Text only for a page that has none: a repeated crawl changes nothing.
+  if (old.snippet.empty() && !input.text.empty()) {
+    page.snippet = Snippet(input.text);
+    page.bodyWords = NormalizedText(input.text);
+  }
+  AddLinks(page.linkHosts, page.host, input.links);
+  if (page.title == old.title && page.snippet == old.snippet && page.linkHosts == old.linkHosts)
+    return Merge::Unchanged;
+  // Under a new id, so that no posting row of the old version ever stands for the new one.
+  WritePage(old, -1);
+  page.id = NextVersion();
+  WritePage(page, 1);
+  urls_.Update(page.urlHash, page.id);
+  Beat();
+  return Merge::Updated;
+}
+
+void ClickHouseWriter::TallyKeyword(const std::string& term, std::int64_t count) {
+  tallied_ = true;
+  Row(tally_, {term, std::to_string(std::min(count, limits::kMaxDemandTotal)), std::to_string(tallyRound_),
+               std::to_string(importId_)});
+}
+
+TallyResult ClickHouseWriter::StoreTally(std::int64_t multiply, std::int64_t divide) {
+  CheckTallyScale(multiply, divide);
+  Flush(tally_);
+  TallyResult result;
+  Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
+  std::string from = " FROM " + db_->Shared("tally") + " WHERE import_id = " + std::to_string(importId_) +
+                     " AND round = " + std::to_string(tallyRound_++);
+  auto size = Rows(db_->Read("SELECT uniqExact(term), sum(length(term))" + from, deadline), 2).at(0);
+  // Parts whose answers stay well inside the cap on one.
+  std::uint64_t parts = std::max(Number(size[0]) / limits::kKeysPerLoad, Number(size[1]) / (kMaxKeyAnswer / 4)) + 1;
+  for (std::uint64_t part = 0; Number(size[0]) > 0 && part < parts; ++part) {
+    // Summed as floats: exact far past the cap of a total, and no sum can wrap around.
+    auto totals = Rows(db_->Read("SELECT term, toInt64(least(sum(toFloat64(count)), toFloat64(" +
+                                     std::to_string(limits::kMaxDemandTotal) + ")))" + from + " AND cityHash64(term) % " +
+                                     std::to_string(parts) + " = " + std::to_string(part) + " GROUP BY term",
+                                 deadline, kMaxKeyAnswer),
+                       2);
+    for (const auto& row : totals) {
+      if (PutKeyword(row[0], TalliedSearches(SignedNumber(row[1]), multiply, divide)) == Put::Added) ++result.added;
+      else ++result.replaced;
+    }
+    Beat();
+  }
+  return result;
+}
+
 void ClickHouseWriter::Commit() {
-  for (Batch* batch : {&pages_, &grams_, &links_, &keywords_, &keywordWords_, &ranks_}) Flush(*batch);
+  for (Batch* batch : {&pages_, &grams_, &links_, &keywords_, &keywordWords_, &ranks_, &tally_}) Flush(*batch);
   Beat(true);
   // Once taken for dead, an import's rows may be gone whatever it has said since.
   auto abandoned = Rows(db_->Read("SELECT count() FROM " + db_->Local("imports") + " WHERE id = " +
@@ -573,6 +712,8 @@ void ClickHouseWriter::Commit() {
     throw ClickHouseError("the import was taken for dead (its heartbeat stopped) and its rows deleted");
   db_->Mark(importId_, owner_, kComplete);
   committed_ = true;
+  // Sums of a finished run are of no more use.
+  if (tallied_) db_->Delete(std::to_string(importId_), "tally");
 }
 
 }  // namespace quillet::services

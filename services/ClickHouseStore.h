@@ -5,6 +5,10 @@
 // is found through posting tables of the word 1-, 2- and 3-grams of every page; a longer
 // phrase through its 3-grams, checked against the page's normalised text.
 //
+// Rows are never changed in place: a page that a later import completes (crawl metadata for
+// crawl text) is retracted, every row of it again with sign -1, and stored anew under a new
+// id, so that counts are sums of signs and an unfinished import changes nothing.
+//
 // On a cluster every table lives on each shard, behind a Distributed table over all of them.
 // Pages are sharded by page id, and a page's grams and links go with it, so that each shard
 // answers its share of every query on its own; keywords by term, ranks by domain.
@@ -17,7 +21,9 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <optional>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "services/ClickHouseHttp.h"
@@ -27,7 +33,7 @@
 namespace quillet::services {
 
 // Version of the tables below, kept in the table schema of each node.
-constexpr std::int64_t kClickHouseSchemaVersion = 1;
+constexpr std::int64_t kClickHouseSchemaVersion = 2;
 
 struct ClickHouseOptions {
   // Servers by URL. The first takes every query and insert; on a cluster, the schema is also
@@ -68,21 +74,25 @@ class ClickHouseReader : public StoreReader {
   std::unique_ptr<ClickHouseDatabase> db_;
 };
 
-// Keys of one kind that are stored or added by this import: stored ones in a sorted array
-// (8 bytes each), new ones in a hash set merged into it now and then.
+// Keys of one kind that are stored or added by this import, each with a value (a page's
+// current id): stored ones in a sorted array (16 bytes each), new ones in a hash map merged
+// into it now and then.
 class KeySet {
  public:
-  void Load(std::vector<std::uint64_t> keys);
+  using Entry = std::pair<std::uint64_t, std::uint64_t>;
+  void Load(std::vector<Entry> entries);
   bool Loaded() const { return loaded_; }
   // False when the key is there already.
-  bool Insert(std::uint64_t key);
+  bool Insert(std::uint64_t key, std::uint64_t value = 0);
+  std::optional<std::uint64_t> Find(std::uint64_t key) const;
+  void Update(std::uint64_t key, std::uint64_t value);
 
  private:
   void Merge();
 
   bool loaded_ = false;
-  std::vector<std::uint64_t> sorted_;
-  std::unordered_set<std::uint64_t> fresh_;
+  std::vector<Entry> sorted_;
+  std::unordered_map<std::uint64_t, std::uint64_t> fresh_;
 };
 
 // One import. Rows go out in large inserts as they come; readers see them once Commit has
@@ -97,6 +107,9 @@ class ClickHouseWriter : public StoreWriter {
   Put PutKeyword(const std::string& term, std::int64_t searches) override;
   Put PutRank(const std::string& host, std::int64_t rank) override;
   bool AddPage(const PageInput& page) override;
+  Merge MergePage(const PageInput& page) override;
+  void TallyKeyword(const std::string& term, std::int64_t count) override;
+  TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) override;
   void Commit() override;
 
   std::uint32_t ImportId() const { return importId_; }
@@ -110,7 +123,11 @@ class ClickHouseWriter : public StoreWriter {
   void Row(Batch& batch, std::initializer_list<std::string_view> fields);
   void Flush(Batch& batch);
   void Beat(bool force = false);
-  void LoadKeys(KeySet& keys, const char* column, const char* table);
+  void LoadKeys(KeySet& keys, const char* column, const char* value, const char* table);
+  // The rows of a page with the sign given (1 to store it, -1 to retract it).
+  struct StoredPage;
+  void WritePage(const StoredPage& page, int sign);
+  StoredPage ReadPage(std::uint64_t id);
   std::uint64_t NextVersion() { return (static_cast<std::uint64_t>(importId_) << 40) | ++sequence_; }
 
   std::unique_ptr<ClickHouseDatabase> db_;
@@ -119,9 +136,15 @@ class ClickHouseWriter : public StoreWriter {
   std::uint64_t sequence_ = 0;
   bool committed_ = false;
   std::chrono::steady_clock::time_point lastBeat_;
-  Batch pages_{"pages", "page, import_id, url_hash, host, url, title, snippet, title_words, body_words", {}};
-  Batch grams_{"grams", "gram, page, import_id", {}};
-  Batch links_{"links", "host, page, import_id", {}};
+  Batch pages_{"pages", "page, ord, sign, import_id, url_hash, host, url, title, snippet, title_words, body_words, "
+               "link_hosts", {}};
+  Batch grams_{"grams", "gram, page, sign, import_id", {}};
+  Batch links_{"links", "host, page, sign, import_id", {}};
+  Batch tally_{"tally", "term, count, round, import_id", {}};
+  std::uint32_t tallyRound_ = 0;
+  bool tallied_ = false;
+  // Pages of this import with ids up to this one are on the server.
+  std::uint64_t pagesSent_ = 0;
   Batch keywords_{"keywords", "term, key, searches, version, import_id", {}};
   Batch keywordWords_{"keyword_words", "word, term, import_id", {}};
   Batch ranks_{"ranks", "domain, key, rank, version, import_id", {}};

@@ -85,15 +85,25 @@ TEST(ClickHouseWire, UrlsAndBounds) {
 
 TEST(ClickHouseKeys, NewAndStoredKeysAreTold) {
   KeySet keys;
+  std::vector<KeySet::Entry> entries;
   std::vector<std::uint64_t> stored;
   for (std::uint64_t k = 0; k < 1000; ++k) stored.push_back(k * 7919 % 100003);
-  keys.Load(stored);
+  for (std::uint64_t k : stored) entries.emplace_back(k, k + 1);
+  keys.Load(entries);
   EXPECT_FALSE(keys.Insert(stored[500]));
+  // Values follow their keys, in the sorted part and among the new ones.
+  keys.Update(stored[7], 42);
+  EXPECT_EQ(keys.Find(stored[7]), 42u);
+  EXPECT_EQ(keys.Find(stored[8]), stored[8] + 1);
   // Enough new keys to be merged into the sorted ones several times over.
   for (std::uint64_t k = 200000; k < 600000; ++k) ASSERT_TRUE(keys.Insert(k * 2654435761u)) << k;
   for (std::uint64_t k = 200000; k < 600000; k += 997) ASSERT_FALSE(keys.Insert(k * 2654435761u)) << k;
   for (std::uint64_t k : stored) ASSERT_FALSE(keys.Insert(k));
-  EXPECT_TRUE(keys.Insert(100003));
+  EXPECT_TRUE(keys.Insert(100003, 5));
+  keys.Update(100003, 6);
+  EXPECT_EQ(keys.Find(100003), 6u);
+  EXPECT_EQ(keys.Find(std::uint64_t{200000} * 2654435761u), 0u);
+  EXPECT_EQ(keys.Find(99), std::nullopt);
 }
 
 TEST(ClickHouseStore, ForeignSchemasAreRefused) {
@@ -142,6 +152,25 @@ class TeeWriter : public StoreWriter {
     hosts.push_back(NormalizeHost(page.url));
     return added;
   }
+  Merge MergePage(const PageInput& page) override {
+    Merge merge = a_.MergePage(page);
+    EXPECT_EQ(merge, b_.MergePage(page)) << page.url;
+    texts.push_back(page.title);
+    texts.push_back(page.text);
+    hosts.push_back(NormalizeHost(page.url));
+    return merge;
+  }
+  void TallyKeyword(const std::string& term, std::int64_t count) override {
+    a_.TallyKeyword(term, count);
+    b_.TallyKeyword(term, count);
+  }
+  TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) override {
+    TallyResult result = a_.StoreTally(multiply, divide);
+    TallyResult other = b_.StoreTally(multiply, divide);
+    EXPECT_EQ(result.added, other.added);
+    EXPECT_EQ(result.replaced, other.replaced);
+    return result;
+  }
   void Commit() override {
     a_.Commit();
     b_.Commit();
@@ -171,6 +200,36 @@ void AddTrapPages(StoreWriter& writer) {
   writer.AddPage(pages[0]);  // stored already
 }
 
+// A later import that completes and extends stored pages, as crawl metadata does for crawl
+// text, and sums demand over files. Run twice, changing nothing the second time.
+void MergeLater(StoreWriter& writer, const std::vector<std::string>& urls) {
+  using M = StoreWriter::Merge;
+  struct Case {
+    PageInput page;
+    M first, again;
+  };
+  const std::vector<Case> cases = {
+      // A title for a page without one, links to new hosts and to its own.
+      {{urls[3], "Merged title about dog training", "", {"http://fresh.example/", urls[3]}}, M::Updated, M::Unchanged},
+      // A page that has text keeps it: crawls repeat pages.
+      {{"http://trap.example/4", "", "one two three four-five six seven eight", {}}, M::Unchanged, M::Unchanged},
+      {{urls[5], "", "lorem ipsum dolor", {}}, M::Unchanged, M::Unchanged},
+      // Another title replaces the old one: its phrases count no more.
+      {{"http://trap.example/3", "nine ten eleven", "", {}}, M::Updated, M::Unchanged},
+      // Links already there change nothing.
+      {{"http://trap.example/2", "", "", {"http://other.example/x"}}, M::Unchanged, M::Unchanged},
+      // A page stored by metadata alone, then given its text by the crawl text.
+      {{"http://merged.example/only-meta", "Only metadata", "", {"http://trap.example/"}}, M::Added, M::Unchanged},
+      {{"http://merged.example/only-meta", "", "text arriving after the metadata", {}}, M::Updated, M::Unchanged},
+  };
+  for (const Case& c : cases) EXPECT_EQ(writer.MergePage(c.page), c.first) << c.page.url;
+  for (const Case& c : cases) EXPECT_EQ(writer.MergePage(c.page), c.again) << c.page.url;
+  writer.TallyKeyword("dog training", 3);
+  writer.TallyKeyword("merged demand", 1);
+  writer.TallyKeyword("dog training", 4);
+  writer.StoreTally(720, 2);
+}
+
 TEST(ClickHouseStore, SameCountsAndPagesAsSqlite) {
   ScratchDir dir;
   std::string path = dir.File("demo.db");
@@ -178,7 +237,7 @@ TEST(ClickHouseStore, SameCountsAndPagesAsSqlite) {
   DemoOptions demo;
   demo.pages = 3000;
   demo.hosts = 150;
-  std::vector<std::string> texts, hosts;
+  std::vector<std::string> texts, hosts, urls;
   {
     SqliteWriter sqlite(path);
     ClickHouseWriter clickhouse(options);
@@ -188,6 +247,22 @@ TEST(ClickHouseStore, SameCountsAndPagesAsSqlite) {
     tee.Commit();
     texts = std::move(tee.texts);
     hosts = std::move(tee.hosts);
+  }
+  {
+    SqliteReader sqlite(path);
+    for (const ResultItem& item : sqlite.FindPages({"the", true}, 0, 10, Deadline::None())) urls.push_back(item.url);
+    ASSERT_GE(urls.size(), 6u);
+  }
+  for (bool commit : {false, true}) {
+    // Abandoned first: its merges must show nowhere.
+    SqliteWriter sqlite(path);
+    ClickHouseWriter clickhouse(options);
+    TeeWriter tee(sqlite, clickhouse);
+    MergeLater(tee, urls);
+    if (!commit) continue;
+    tee.Commit();
+    texts.insert(texts.end(), tee.texts.begin(), tee.texts.end());
+    hosts.insert(hosts.end(), tee.hosts.begin(), tee.hosts.end());
   }
   SqliteReader sqlite(path);
   ClickHouseReader clickhouse(options);
