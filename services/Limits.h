@@ -70,4 +70,19 @@ constexpr std::int64_t kMaxDemandTotal = std::int64_t{1} << 40;
 constexpr std::size_t kMaxPhraseFilterBytes = 32 * 1024 * 1024;
 constexpr std::size_t kPhraseCountBatch = 100000;
 
+// The ClickHouse store.
+// An answer to a serving read; a larger one is an error, never a shortened answer.
+constexpr std::size_t kMaxClickHouseAnswer = 4 * 1024 * 1024;
+// Rows an import holds per table before sending them in one insert: large blocks, bounded
+// memory (six tables).
+constexpr std::size_t kInsertBatchBytes = 8 * 1024 * 1024;
+// Stored keys (addresses, terms, domains) an import loads per request to tell new from stored.
+constexpr std::int64_t kKeysPerLoad = 2000000;
+// One statement of an import (an insert, a schema change) may take this long.
+constexpr milliseconds kClickHouseWriteTimeout{600000};
+// A running import says it is alive this often; one silent for kStaleImport is taken for
+// killed, and its rows are deleted by the next import or server to start.
+constexpr milliseconds kImportHeartbeat{5000};
+constexpr milliseconds kStaleImport{120000};
+
 }  // namespace quillet::services::limits

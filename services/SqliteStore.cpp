@@ -14,16 +14,8 @@
 namespace quillet::services {
 namespace {
 
-constexpr size_t kSnippetLength = 160;
-// Like a real engine, a result list shows at most two pages of one site.
-constexpr int kResultsPerHost = 2;
-// How far down the matches a result list looks for pages of sites not yet shown.
-constexpr int kMaxCandidates = 10000;
 // How often a reader looks whether its file was replaced.
 constexpr std::chrono::seconds kIdentityCheck{1};
-// Tally totals stop at limits::kMaxDemandTotal (2^40); with multipliers up to this, their
-// products stay far inside 64 bits.
-constexpr std::int64_t kMaxTallyMultiplier = std::int64_t{1} << 20;
 // Page cache of an import (KiB, negative as SQLite takes it): large imports touch their
 // indexes all over; the default 2 MB makes them read the same pages again and again.
 constexpr const char* kImportCache = "-32768";
@@ -474,15 +466,11 @@ void SqliteWriter::TallyKeyword(const std::string& term, std::int64_t count) {
 }
 
 TallyResult SqliteWriter::StoreTally(std::int64_t multiply, std::int64_t divide) {
-  if (divide < 1 || multiply < 0 || multiply > kMaxTallyMultiplier)
-    throw std::invalid_argument("StoreTally: multiplier out of range");
+  CheckTallyScale(multiply, divide);
   TallyResult result;
   Statement totals = db_.Prepare("SELECT term, total FROM temp.tally ORDER BY term");
   while (totals.Step()) {
-    // Totals stop at 2^40 and multipliers at 2^20: the product cannot overflow.
-    std::int64_t product = totals.Int(1) * multiply;
-    std::int64_t searches = product / divide + (2 * (product % divide) >= divide ? 1 : 0);
-    if (PutKeyword(totals.Text(0), std::min<std::int64_t>(searches, 2147483647)) == Put::Added) ++result.added;
+    if (PutKeyword(totals.Text(0), TalliedSearches(totals.Int(1), multiply, divide)) == Put::Added) ++result.added;
     else ++result.replaced;
   }
   db_.Exec("DELETE FROM temp.tally");

@@ -1,7 +1,9 @@
 #pragma once
 // What the service reads and the importers write, whatever holds the data. Every store gives
 // the same answers for the same data; the pages rendered from them are the same byte for byte.
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -9,9 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "services/Limits.h"
 #include "services/Pages.h"
 
 namespace quillet::services {
+
+// What every store answers alike: a result shows the first characters of the page text, at
+// most two pages of one site, looking this far down the matches for sites not yet shown.
+constexpr std::size_t kSnippetLength = 160;
+constexpr int kResultsPerHost = 2;
+constexpr int kMaxCandidates = 10000;
 
 // When a request's time in the store is up.
 class Deadline {
@@ -104,5 +113,17 @@ class StoreWriter {
   virtual TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) = 0;
   virtual void Commit() = 0;
 };
+
+// The searches StoreTally puts for a total; multiply and divide as StoreTally takes them.
+inline void CheckTallyScale(std::int64_t multiply, std::int64_t divide) {
+  if (divide < 1 || multiply < 0 || multiply > (std::int64_t{1} << 20))
+    throw std::invalid_argument("StoreTally: multiplier out of range");
+}
+inline std::int64_t TalliedSearches(std::int64_t total, std::int64_t multiply, std::int64_t divide) {
+  // Totals stop at 2^40 and multipliers at 2^20: the product cannot overflow.
+  std::int64_t product = std::min(total, limits::kMaxDemandTotal) * multiply;
+  std::int64_t searches = product / divide + (2 * (product % divide) >= divide ? 1 : 0);
+  return std::min<std::int64_t>(searches, 2147483647);
+}
 
 }  // namespace quillet::services

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "services/ClickHouseStore.h"
 #include "services/Demo.h"
 #include "services/HttpServer.h"
 #include "services/Import.h"
@@ -31,8 +33,10 @@ void PrintUsage() {
                "    KIND: keywords, pages, ranks, wet, wat,\n"
                "          hostranks [--by harmonic|pagerank], pageviews [--project CODE] [--hours N], gsc\n"
                "  quillet-services stop   (Windows: ends the servers started from this program file)\n"
+               "serve, demo and import take, instead of --db, a ClickHouse store:\n"
+               "  --clickhouse URL[,URL...] [--clickhouse-cluster NAME] [--clickhouse-db NAME]\n"
                "defaults: --db %s, --listen 127.0.0.1:8790, --threads 16,\n"
-               "          --by harmonic, --project en, --hours: one per file\n",
+               "          --by harmonic, --project en, --hours: one per file, --clickhouse-db quillet\n",
                platform::DefaultDatabase().c_str());
 }
 
@@ -41,11 +45,28 @@ struct Options {
   std::string listen = "127.0.0.1:8790";
   int threads = limits::kDefaultWorkers;
   DemoOptions demo;
+  ClickHouseOptions clickhouse;
   RankBy rankBy = RankBy::Harmonic;
   std::string project = "en";
   int hours = 0;  // 0: one per file
   std::vector<std::string> positional;
 };
+
+std::unique_ptr<StoreReader> OpenReader(const Options& options) {
+  if (!options.clickhouse.nodes.empty()) return std::make_unique<ClickHouseReader>(options.clickhouse);
+  return std::make_unique<SqliteReader>(options.db);
+}
+
+std::unique_ptr<StoreWriter> OpenWriter(const Options& options) {
+  if (!options.clickhouse.nodes.empty()) return std::make_unique<ClickHouseWriter>(options.clickhouse);
+  return std::make_unique<SqliteWriter>(options.db);
+}
+
+// Where the data goes, for messages.
+std::string StoreName(const Options& options) {
+  if (options.clickhouse.nodes.empty()) return options.db;
+  return "ClickHouse " + options.clickhouse.nodes.front() + " database " + options.clickhouse.database;
+}
 
 bool ParseInt(const std::string& text, int low, int* out) {
   try {
@@ -70,6 +91,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
     std::string text;
     if (arg == "--db") {
       if (!value(&options->db)) return false;
+    } else if (arg == "--clickhouse") {
+      if (!value(&text)) return false;
+      options->clickhouse.nodes = SplitNodeList(text);
+    } else if (arg == "--clickhouse-cluster") {
+      if (!value(&options->clickhouse.cluster)) return false;
+    } else if (arg == "--clickhouse-db") {
+      if (!value(&options->clickhouse.database)) return false;
     } else if (arg == "--listen") {
       if (!value(&options->listen)) return false;
     } else if (arg == "--threads") {
@@ -120,8 +148,8 @@ int Serve(const Options& options) {
     return 2;
   }
   std::string host = options.listen.substr(0, colon);
-  SqliteReader store(options.db);
-  Service service(store);
+  std::unique_ptr<StoreReader> store = OpenReader(options);
+  Service service(*store);
   HttpServer::Options serverOptions;
   serverOptions.workers = options.threads;
   HttpServer server(service, serverOptions);
@@ -134,13 +162,13 @@ int Serve(const Options& options) {
     std::printf("warning: the service has no access control; anyone who can reach %s can query it "
                 "(see services/README.md, \"Sharing one service\")\n",
                 options.listen.c_str());
-  std::printf("serving %s on http://%s/\n", options.db.c_str(), options.listen.c_str());
+  std::printf("serving %s on http://%s/\n", StoreName(options).c_str(), options.listen.c_str());
   std::fflush(stdout);
   return server.Run() ? 0 : 1;
 }
 
 int Demo(const Options& options) {
-  if (platform::FileInUse(options.db)) {
+  if (options.clickhouse.nodes.empty() && platform::FileInUse(options.db)) {
     std::fprintf(stderr, "%s is open in another program, most likely the running data service, and cannot be "
                  "replaced: stop the service first (quillet-services stop)\n", options.db.c_str());
     return 1;
@@ -148,17 +176,25 @@ int Demo(const Options& options) {
   auto start = std::chrono::steady_clock::now();
   DemoSummary summary;
   try {
-    summary = BuildDemo(options.db, options.demo, [](std::int64_t done, std::int64_t total) {
+    auto progress = [](std::int64_t done, std::int64_t total) {
       std::fprintf(stderr, "\rpages %lld of %lld", static_cast<long long>(done), static_cast<long long>(total));
       if (done == total) std::fputc('\n', stderr);
-    });
+    };
+    if (options.clickhouse.nodes.empty()) {
+      summary = BuildDemo(options.db, options.demo, progress);
+    } else {
+      ClickHouseWriter writer(options.clickhouse);
+      summary = WriteDemo(writer, options.demo, progress);
+      writer.Commit();
+    }
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; any file there is as it was\n",
-                 options.db.c_str(), Explain(error).c_str());
+    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; %s\n", StoreName(options).c_str(),
+                 Explain(error).c_str(),
+                 options.clickhouse.nodes.empty() ? "any file there is as it was" : "nothing of it was stored");
     return 1;
   }
   std::printf("%s: %lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s\n",
-              options.db.c_str(), static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
+              StoreName(options).c_str(), static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
               static_cast<long long>(summary.hosts), static_cast<long long>(summary.links),
               static_cast<long long>(summary.ranks), SecondsSince(start));
   return 0;
@@ -222,9 +258,9 @@ int ImportEach(const Options& options, const Importer& importer) {
     const std::string& file = options.positional[f];
     ProgressLine progress(file);
     try {
-      SqliteWriter writer(options.db);
-      ImportReport report = importer(writer, file, progress.Callback());
-      writer.Commit();
+      std::unique_ptr<StoreWriter> writer = OpenWriter(options);
+      ImportReport report = importer(*writer, file, progress.Callback());
+      writer->Commit();
       progress.End();
       std::printf("%s: %s (%.1f s)\n", file.c_str(), report.Describe().c_str(), progress.Seconds());
       if (report.NothingStored()) status = 1;
@@ -248,20 +284,20 @@ int ImportSummed(const Options& options, const Importer& importer) {
   auto start = std::chrono::steady_clock::now();
   std::string current;
   try {
-    SqliteWriter writer(options.db);
+    std::unique_ptr<StoreWriter> writer = OpenWriter(options);
     int status = 0;
     for (size_t f = 1; f < options.positional.size(); ++f) {
       current = options.positional[f];
       ProgressLine progress(current);
-      ImportReport report = importer(writer, current, progress.Callback());
+      ImportReport report = importer(*writer, current, progress.Callback());
       progress.End();
       std::printf("%s: %s (%.1f s)\n", current.c_str(), report.Describe().c_str(), progress.Seconds());
       if (report.NothingStored()) status = 1;
     }
     current.clear();
     // A month of 30 days: 720 hours.
-    TallyResult stored = hourly ? writer.StoreTally(720, hours) : writer.StoreTally(1, 1);
-    writer.Commit();
+    TallyResult stored = hourly ? writer->StoreTally(720, hours) : writer->StoreTally(1, 1);
+    writer->Commit();
     std::printf("%lld files%s: %s terms stored (%s added, %s replaced) in %.1f s\n", static_cast<long long>(files),
                 hourly ? (" covering " + std::to_string(hours) + " hours, scaled to a month").c_str() : "",
                 WithThousands(stored.added + stored.replaced).c_str(), WithThousands(stored.added).c_str(),

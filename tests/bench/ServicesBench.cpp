@@ -7,6 +7,12 @@
 // the memory of the real program while huge requests arrive, and while it imports huge files
 // (sizes in MB: --body-mb, --header-mb, --line-mb, --import-mb; gigabytes by default, so
 // this mode is run by hand, not in CI, whose tests run the same paths on small sizes).
+//
+// --synthetic N[,N...] --store sqlite|clickhouse|cluster measures a store at scale instead:
+// it writes N synthetic pages (local ClickHouse servers are started in a scratch folder),
+// then prints import throughput, storage per million pages and the p50/p95 of phrase counts
+// for 2- and 3-word phrases of mixed frequency, and the ratio of the largest size's p95 to
+// the smallest's.
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -24,11 +30,14 @@
 
 #include "net/FetchPage.h"
 #include "net/Text.h"
+#include "services/ClickHouseStore.h"
 #include "services/Demo.h"
 #include "services/HttpServer.h"
 #include "services/Service.h"
 #include "services/SqliteStore.h"
+#include "services/Tokens.h"
 #include "tests/services/Child.h"
+#include "tests/services/ClickHouseServers.h"
 #include "tests/services/Clients.h"
 
 namespace {
@@ -190,6 +199,113 @@ bool Memory(const std::string& db, const std::filesystem::path& scratch, const H
   return ok;
 }
 
+// Pages of words drawn from a Zipf-distributed vocabulary, so that phrases range from very
+// common to rare. Page i is the same in every run.
+class SyntheticPages {
+ public:
+  explicit SyntheticPages(std::int64_t pages) : sites_(std::max<std::int64_t>(1, pages / 20)) {
+    double total = 0;
+    for (int rank = 1; rank <= kVocabulary; ++rank) {
+      std::string word;
+      for (int n = rank; n > 0; n /= 26) word += static_cast<char>('a' + n % 26);
+      words_.push_back(word + (rank % 7 == 0 ? "s" : ""));
+      cumulative_.push_back(total += 1.0 / rank);
+    }
+  }
+  PageInput Page(std::int64_t i) const {
+    std::uint64_t state = static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull + 1;
+    auto next = [&] {
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+      return state;
+    };
+    auto text = [&](int count) {
+      std::string out;
+      for (int w = 0; w < count; ++w) {
+        double target = static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0) * cumulative_.back();
+        size_t k = static_cast<size_t>(std::upper_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin());
+        out += (w ? " " : "") + words_[std::min(k, words_.size() - 1)];
+      }
+      return out;
+    };
+    std::string site = "site" + std::to_string(i % sites_) + ".example";
+    return {"http://" + site + "/p" + std::to_string(i), text(6), text(30 + static_cast<int>(next() % 30)),
+            {"http://site" + std::to_string(next() % static_cast<std::uint64_t>(sites_)) + ".example/"}};
+  }
+
+ private:
+  static constexpr int kVocabulary = 50000;
+  std::int64_t sites_;
+  std::vector<std::string> words_;
+  std::vector<double> cumulative_;
+};
+
+struct ScaleFigures {
+  double p95 = 0;
+};
+
+// One store at one size: import, storage, phrase counts.
+ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::filesystem::path& scratch) {
+  std::unique_ptr<testing::ClickHouseServers> servers;
+  ClickHouseOptions options;
+  std::string path = (scratch / ("scale" + std::to_string(pages) + ".db")).string();
+  if (kind != "sqlite") {
+    servers = std::make_unique<testing::ClickHouseServers>(kind == "cluster" ? 2 : 1);
+    options.nodes = {servers->Url(0)};
+    if (kind == "cluster") {
+      options.nodes.push_back(servers->Url(1));
+      options.cluster = testing::ClickHouseServers::kCluster;
+    }
+  }
+  SyntheticPages synthetic(pages);
+  auto begin = Clock::now();
+  {
+    std::unique_ptr<StoreWriter> writer;
+    if (servers) writer = std::make_unique<ClickHouseWriter>(options);
+    else writer = std::make_unique<SqliteWriter>(path, SqliteWriter::Mode::Bulk);
+    for (std::int64_t i = 0; i < pages; ++i) writer->AddPage(synthetic.Page(i));
+    writer->Commit();
+  }
+  double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  double bytes = servers ? static_cast<double>(servers->DiskBytes()) : static_cast<double>(std::filesystem::file_size(path));
+  std::unique_ptr<StoreReader> reader;
+  if (servers) reader = std::make_unique<ClickHouseReader>(options);
+  else reader = std::make_unique<SqliteReader>(path);
+
+  ScaleFigures figures;
+  std::printf("%-10s %10lld pages  import %7.1f s %9.0f pages/s  %8.1f MB per million pages\n", kind.c_str(),
+              static_cast<long long>(pages), seconds, pages / seconds, bytes / 1048576.0 / (pages / 1e6));
+  for (size_t length : {2, 3}) {
+    // Phrases cut from random pages: common words make common phrases, rare ones rare.
+    std::vector<std::string> phrases;
+    for (std::int64_t k = 0; phrases.size() < 300; ++k) {
+      std::vector<std::string> words = Words(synthetic.Page((k * 7919 + static_cast<std::int64_t>(length)) % pages).text);
+      size_t at = static_cast<size_t>(k) % (words.size() - length);
+      std::string phrase;
+      for (size_t w = at; w < at + length; ++w) phrase += (w > at ? " " : "") + words[w];
+      phrases.push_back(phrase);
+    }
+    std::vector<double> latencies;
+    std::int64_t matches = 0;
+    for (int pass = 0; pass < 2; ++pass) {  // the first warms the caches
+      latencies.clear();
+      for (const std::string& phrase : phrases) {
+        auto start = Clock::now();
+        matches += reader->CountMatches({phrase, true}, Deadline::None());
+        latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+      }
+    }
+    std::sort(latencies.begin(), latencies.end());
+    figures.p95 = std::max(figures.p95, latencies[latencies.size() * 95 / 100]);
+    std::printf("           %zu-word phrase counts: p50 %7.2f ms  p95 %7.2f ms  (%.0f pages per phrase on average)\n",
+                length, latencies[latencies.size() / 2], latencies[latencies.size() * 95 / 100],
+                matches / 2.0 / static_cast<double>(phrases.size()));
+  }
+  std::filesystem::remove(path);
+  return figures;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,6 +314,8 @@ int main(int argc, char** argv) {
   bool hostile = false;
   HostileSizes sizes;
   DemoOptions demo;
+  std::string storeKind = "sqlite";
+  std::vector<std::int64_t> synthetic;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto number = [&] { return i + 1 < argc ? std::stoi(argv[++i]) : 0; };
@@ -206,6 +324,9 @@ int main(int argc, char** argv) {
     else if (arg == "--clients") clients = std::max(1, number());
     else if (arg == "--pages") demo.pages = number();
     else if (arg == "--hostile") hostile = true;
+    else if (arg == "--store" && i + 1 < argc) storeKind = argv[++i];
+    else if (arg == "--synthetic" && i + 1 < argc)
+      for (const std::string& size : SplitNodeList(argv[++i])) synthetic.push_back(std::stoll(size));
     else if (arg == "--body-mb") sizes.bodyMb = static_cast<size_t>(std::max(0, number()));
     else if (arg == "--header-mb") sizes.headerMb = static_cast<size_t>(std::max(0, number()));
     else if (arg == "--line-mb") sizes.lineMb = static_cast<size_t>(std::max(0, number()));
@@ -213,6 +334,15 @@ int main(int argc, char** argv) {
   }
   std::filesystem::path scratch = std::filesystem::temp_directory_path() / ("quillet-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(scratch);
+  if (!synthetic.empty()) {
+    std::vector<ScaleFigures> figures;
+    for (std::int64_t pages : synthetic) figures.push_back(Scale(storeKind, pages, scratch));
+    if (figures.size() > 1)
+      std::printf("p95 at %lld pages / p95 at %lld pages: %.2f\n", static_cast<long long>(synthetic.back()),
+                  static_cast<long long>(synthetic.front()), figures.back().p95 / figures.front().p95);
+    std::filesystem::remove_all(scratch);
+    return 0;
+  }
   if (db.empty()) {
     db = (scratch / "demo.db").string();
     auto begin = Clock::now();
