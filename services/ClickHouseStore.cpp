@@ -521,7 +521,7 @@ void ClickHouseWriter::Flush(Batch& batch) {
   if (batch.rows.empty()) return;
   db_->Write("INSERT INTO " + db_->Shared(batch.table) + " (" + batch.columns + ") FORMAT TabSeparated", batch.rows);
   batch.rows.clear();
-  if (&batch == &pages_) pagesSent_ = sequence_;
+  if (&batch == &pages_) pagesSent_ = LastVersion();
   Beat();
 }
 

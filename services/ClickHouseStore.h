@@ -128,7 +128,12 @@ class ClickHouseWriter : public StoreWriter {
   struct StoredPage;
   void WritePage(const StoredPage& page, int sign);
   StoredPage ReadPage(std::uint64_t id);
-  std::uint64_t NextVersion() { return (static_cast<std::uint64_t>(importId_) << 40) | ++sequence_; }
+  // Ids and versions: the import's id above a count of what it wrote.
+  std::uint64_t LastVersion() const { return (static_cast<std::uint64_t>(importId_) << 40) | sequence_; }
+  std::uint64_t NextVersion() {
+    ++sequence_;
+    return LastVersion();
+  }
 
   std::unique_ptr<ClickHouseDatabase> db_;
   std::uint32_t importId_ = 0;

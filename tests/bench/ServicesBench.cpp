@@ -301,6 +301,16 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
     std::printf("           %zu-word phrase counts: p50 %7.2f ms  p95 %7.2f ms  (%.0f pages per phrase on average)\n",
                 length, latencies[latencies.size() / 2], latencies[latencies.size() * 95 / 100],
                 matches / 2.0 / static_cast<double>(phrases.size()));
+    // The result list the program asks for next: a hundred pages, at most two per site.
+    latencies.clear();
+    for (size_t k = 0; k < phrases.size(); k += 3) {
+      auto start = Clock::now();
+      reader->FindPages({phrases[k], true}, 0, 100, Deadline::None());
+      latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("           %zu-word result lists of 100: p50 %7.2f ms  p95 %7.2f ms\n", length,
+                latencies[latencies.size() / 2], latencies[latencies.size() * 95 / 100]);
   }
   std::filesystem::remove(path);
   return figures;

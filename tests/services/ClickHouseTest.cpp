@@ -147,17 +147,13 @@ class TeeWriter : public StoreWriter {
   bool AddPage(const PageInput& page) override {
     bool added = a_.AddPage(page);
     EXPECT_EQ(added, b_.AddPage(page)) << page.url;
-    texts.push_back(page.title);
-    texts.push_back(page.text);
-    hosts.push_back(NormalizeHost(page.url));
+    Keep(page);
     return added;
   }
   Merge MergePage(const PageInput& page) override {
     Merge merge = a_.MergePage(page);
     EXPECT_EQ(merge, b_.MergePage(page)) << page.url;
-    texts.push_back(page.title);
-    texts.push_back(page.text);
-    hosts.push_back(NormalizeHost(page.url));
+    Keep(page);
     return merge;
   }
   void TallyKeyword(const std::string& term, std::int64_t count) override {
@@ -179,6 +175,12 @@ class TeeWriter : public StoreWriter {
   std::vector<std::string> hosts;
 
  private:
+  void Keep(const PageInput& page) {
+    texts.push_back(page.title);
+    texts.push_back(page.text);
+    hosts.push_back(NormalizeHost(page.url));
+  }
+
   StoreWriter& a_;
   StoreWriter& b_;
 };
