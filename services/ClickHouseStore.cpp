@@ -525,19 +525,18 @@ void ClickHouseWriter::Flush(Batch& batch) {
   Beat();
 }
 
-void ClickHouseWriter::LoadKeys(KeySet& keys, const char* column, const char* value, const char* table) {
+void ClickHouseWriter::LoadKeys(KeySet& keys, const char* table, const char* column, const char* value,
+                                const char* having) {
   Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
   std::string from = " FROM " + db_->Shared(table) + " WHERE " + db_->Visible();
   std::int64_t rows = SignedNumber(Rows(db_->Read("SELECT count()" + from, deadline), 1).at(0).at(0));
   std::int64_t parts = rows / limits::kKeysPerLoad + 1;
-  // A value that is a page id is the page's current one: its retracted versions sum to 0.
-  std::string current = std::string(value) == "page" ? " HAVING sum(sign) > 0" : "";
   std::vector<KeySet::Entry> all;
   all.reserve(static_cast<size_t>(rows));
   for (std::int64_t part = 0; part < parts; ++part) {
     std::string body = db_->Read("SELECT " + std::string(column) + ", " + value + from + " AND " + column + " % " +
                                      std::to_string(parts) + " = " + std::to_string(part) + " GROUP BY " + column +
-                                     ", " + value + current,
+                                     ", " + value + having,
                                  deadline, kMaxKeyAnswer);
     for (size_t start = 0; start < body.size();) {
       size_t end = body.find('\n', start);
@@ -554,7 +553,7 @@ void ClickHouseWriter::LoadKeys(KeySet& keys, const char* column, const char* va
 }
 
 StoreWriter::Put ClickHouseWriter::PutKeyword(const std::string& term, std::int64_t searches) {
-  if (!terms_.Loaded()) LoadKeys(terms_, "key", "0", "keywords");
+  if (!terms_.Loaded()) LoadKeys(terms_, "keywords", "key", "0", "");
   std::uint64_t key = KeyHash(term);
   bool added = terms_.Insert(key);
   std::string import = std::to_string(importId_);
@@ -565,7 +564,7 @@ StoreWriter::Put ClickHouseWriter::PutKeyword(const std::string& term, std::int6
 }
 
 StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t rank) {
-  if (!domains_.Loaded()) LoadKeys(domains_, "key", "0", "ranks");
+  if (!domains_.Loaded()) LoadKeys(domains_, "ranks", "key", "0", "");
   std::string domain = NormalizeHost(host);
   std::uint64_t key = KeyHash(domain);
   bool added = domains_.Insert(key);
@@ -576,6 +575,11 @@ StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t
 
 // A page as the store keeps it: texts normalised (without the blanks around them that the
 // table adds), link targets sorted and distinct.
+void ClickHouseWriter::LoadUrls() {
+  // A page's current id: the versions it retracted sum to 0.
+  if (!urls_.Loaded()) LoadKeys(urls_, "pages", "url_hash", "page", " HAVING sum(sign) > 0");
+}
+
 struct ClickHouseWriter::StoredPage {
   std::uint64_t id = 0, ord = 0, urlHash = 0;
   std::string host, url, title, snippet, titleWords, bodyWords;
@@ -622,12 +626,12 @@ void AddLinks(std::vector<std::string>& hosts, const std::string& own, const std
 }  // namespace
 
 bool ClickHouseWriter::AddPage(const PageInput& input) {
-  if (!urls_.Loaded()) LoadKeys(urls_, "url_hash", "page", "pages");
+  LoadUrls();
   StoredPage page;
   page.urlHash = KeyHash(input.url);
-  if (urls_.Find(page.urlHash)) return false;
+  // An id spent on a repeated address leaves a gap, which nothing minds.
   page.id = page.ord = NextVersion();
-  urls_.Insert(page.urlHash, page.id);
+  if (!urls_.Insert(page.urlHash, page.id)) return false;
   page.host = NormalizeHost(input.url);
   page.url = input.url;
   page.title = input.title;
@@ -641,7 +645,7 @@ bool ClickHouseWriter::AddPage(const PageInput& input) {
 }
 
 StoreWriter::Merge ClickHouseWriter::MergePage(const PageInput& input) {
-  if (!urls_.Loaded()) LoadKeys(urls_, "url_hash", "page", "pages");
+  LoadUrls();
   std::optional<std::uint64_t> id = urls_.Find(KeyHash(input.url));
   if (!id) return AddPage(input) ? Merge::Added : Merge::Unchanged;
   StoredPage old = ReadPage(*id);

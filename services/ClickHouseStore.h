@@ -123,7 +123,9 @@ class ClickHouseWriter : public StoreWriter {
   void Row(Batch& batch, std::initializer_list<std::string_view> fields);
   void Flush(Batch& batch);
   void Beat(bool force = false);
-  void LoadKeys(KeySet& keys, const char* column, const char* value, const char* table);
+  // Keys of a table with a value each, from rows of complete imports (grouped, having ...).
+  void LoadKeys(KeySet& keys, const char* table, const char* column, const char* value, const char* having);
+  void LoadUrls();
   // The rows of a page with the sign given (1 to store it, -1 to retract it).
   struct StoredPage;
   void WritePage(const StoredPage& page, int sign);
