@@ -95,8 +95,19 @@ class ClickHouseServers {
     waitpid(pid, nullptr, 0);
     pid = -1;
   }
-  // A server that takes connections but never answers.
-  void Pause(int i) { kill(servers_[i].pid, SIGSTOP); }
+  // A server that takes connections but never answers. The stop reaches each thread of the
+  // server on its own time, so wait until all of them are stopped: a thread still running
+  // could answer the next request.
+  void Pause(int i) {
+    pid_t pid = servers_[i].pid;
+    kill(pid, SIGSTOP);
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!AllStopped(tasks)) {
+      if (std::chrono::steady_clock::now() > until) throw std::runtime_error("clickhouse-server did not stop");
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
   void Resume(int i) { kill(servers_[i].pid, SIGCONT); }
 
   // Bytes the servers keep on disk.
@@ -114,6 +125,16 @@ class ClickHouseServers {
   };
 
   std::string Folder(int i) const { return (dir_ / ("server" + std::to_string(i))).string(); }
+
+  // Every thread of the process in the state "stopped" (T), as /proc/PID/task/TID/stat tells it.
+  static bool AllStopped(const std::string& tasks) {
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+      std::string stat = ReadAll((task.path() / "stat").string());
+      std::size_t name_end = stat.rfind(')');
+      if (name_end == std::string::npos || name_end + 2 >= stat.size() || stat[name_end + 2] != 'T') return false;
+    }
+    return true;
+  }
 
   static std::string ReadAll(const std::string& path) {
     std::ifstream in(path);
