@@ -12,7 +12,8 @@
 // it writes N synthetic pages (local ClickHouse servers are started in a scratch folder),
 // then prints import throughput, storage per million pages and the p50/p95 of phrase counts
 // for 2- and 3-word phrases of mixed frequency, and the ratio of the largest size's p95 to
-// the smallest's.
+// the smallest's. ClickHouse is timed twice: right after the import, and again once no server
+// has a merge running.
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -245,6 +246,26 @@ struct ScaleFigures {
   double p95 = 0;
 };
 
+// Waits until no server merges parts any more (at most an hour); returns the seconds waited
+// and the number of active parts of the posting table on each server.
+std::pair<double, std::string> SettleMerges(const testing::ClickHouseServers& servers, const std::string& database) {
+  auto begin = Clock::now();
+  auto ask = [&](int i, const std::string& sql) {
+    return std::stoll(ClickHouseNode(servers.Url(i)).Run(sql, Deadline::In(std::chrono::seconds(30)), 100));
+  };
+  for (int quiet = 0; quiet < 3 && Clock::now() - begin < std::chrono::hours(1);) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    long long merging = 0;
+    for (int i = 0; i < servers.Count(); ++i) merging += ask(i, "SELECT count() FROM system.merges");
+    quiet = merging == 0 ? quiet + 1 : 0;
+  }
+  std::string parts;
+  for (int i = 0; i < servers.Count(); ++i)
+    parts += (i ? "/" : "") + std::to_string(ask(i, "SELECT count() FROM system.parts WHERE active AND database = " +
+                                                       SqlString(database) + " AND table = 'grams'"));
+  return {std::chrono::duration<double>(Clock::now() - begin).count(), parts};
+}
+
 // One store at one size: import, storage, phrase counts.
 ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::filesystem::path& scratch) {
   std::unique_ptr<testing::ClickHouseServers> servers;
@@ -273,11 +294,10 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
   if (servers) reader = std::make_unique<ClickHouseReader>(options);
   else reader = std::make_unique<SqliteReader>(path);
 
-  ScaleFigures figures;
   std::printf("%-10s %10lld pages  import %7.1f s %9.0f pages/s  %8.1f MB per million pages\n", kind.c_str(),
               static_cast<long long>(pages), seconds, pages / seconds, bytes / 1048576.0 / (pages / 1e6));
-  for (size_t length : {2, 3}) {
-    // Phrases cut from random pages: common words make common phrases, rare ones rare.
+  // Phrases cut from random pages: common words make common phrases, rare ones rare.
+  auto phrasesOf = [&](size_t length) {
     std::vector<std::string> phrases;
     for (std::int64_t k = 0; phrases.size() < 300; ++k) {
       std::vector<std::string> words = Words(synthetic.Page((k * 7919 + static_cast<std::int64_t>(length)) % pages).text);
@@ -286,6 +306,14 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
       for (size_t w = at; w < at + length; ++w) phrase += (w > at ? " " : "") + words[w];
       phrases.push_back(phrase);
     }
+    return phrases;
+  };
+  auto percentile = [](std::vector<double>& latencies, size_t percent) {
+    std::sort(latencies.begin(), latencies.end());
+    return latencies[latencies.size() * percent / 100];
+  };
+  // Prints the p50 and p95 of phrase counts and returns the p95.
+  auto timeCounts = [&](size_t length, const std::vector<std::string>& phrases) {
     std::vector<double> latencies;
     std::int64_t matches = 0;
     for (int pass = 0; pass < 2; ++pass) {  // the first warms the caches
@@ -296,21 +324,34 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
         latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
       }
     }
-    std::sort(latencies.begin(), latencies.end());
-    figures.p95 = std::max(figures.p95, latencies[latencies.size() * 95 / 100]);
+    double p50 = percentile(latencies, 50), p95 = percentile(latencies, 95);
     std::printf("           %zu-word phrase counts: p50 %7.2f ms  p95 %7.2f ms  (%.0f pages per phrase on average)\n",
-                length, latencies[latencies.size() / 2], latencies[latencies.size() * 95 / 100],
-                matches / 2.0 / static_cast<double>(phrases.size()));
+                length, p50, p95, matches / 2.0 / static_cast<double>(phrases.size()));
+    return p95;
+  };
+
+  if (servers) {
+    // Right after a large import the servers are still busy with it for a while (merges, and
+    // writing out what they hold): measured then, and again once they are quiet.
+    std::printf("           right after the import:\n");
+    for (size_t length : {2, 3}) timeCounts(length, phrasesOf(length));
+    auto settled = SettleMerges(*servers, options.database);
+    std::printf("           again, no merge running (waited %.0f s; %s active parts of grams per server):\n", settled.first,
+                settled.second.c_str());
+  }
+  ScaleFigures figures;
+  for (size_t length : {2, 3}) {
+    std::vector<std::string> phrases = phrasesOf(length);
+    figures.p95 = std::max(figures.p95, timeCounts(length, phrases));
     // The result list the program asks for next: a hundred pages, at most two per site.
-    latencies.clear();
+    std::vector<double> latencies;
     for (size_t k = 0; k < phrases.size(); k += 3) {
       auto start = Clock::now();
       reader->FindPages({phrases[k], true}, 0, 100, Deadline::None());
       latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::sort(latencies.begin(), latencies.end());
     std::printf("           %zu-word result lists of 100: p50 %7.2f ms  p95 %7.2f ms\n", length,
-                latencies[latencies.size() / 2], latencies[latencies.size() * 95 / 100]);
+                percentile(latencies, 50), percentile(latencies, 95));
   }
   std::filesystem::remove(path);
   return figures;

@@ -41,6 +41,7 @@ class ClickHouseServers {
   ClickHouseServers(const ClickHouseServers&) = delete;
   ClickHouseServers& operator=(const ClickHouseServers&) = delete;
 
+  int Count() const { return static_cast<int>(servers_.size()); }
   std::string Url(int i) const { return "http://127.0.0.1:" + std::to_string(servers_[i].http); }
 
   void Start(int i) {
