@@ -573,13 +573,13 @@ StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t
   return added ? Put::Added : Put::Replaced;
 }
 
-// A page as the store keeps it: texts normalised (without the blanks around them that the
-// table adds), link targets sorted and distinct.
 void ClickHouseWriter::LoadUrls() {
   // A page's current id: the versions it retracted sum to 0.
   if (!urls_.Loaded()) LoadKeys(urls_, "pages", "url_hash", "page", " HAVING sum(sign) > 0");
 }
 
+// A page as the store keeps it: texts normalised (without the blanks around them that the
+// table adds), link targets sorted and distinct.
 struct ClickHouseWriter::StoredPage {
   std::uint64_t id = 0, ord = 0, urlHash = 0;
   std::string host, url, title, snippet, titleWords, bodyWords;

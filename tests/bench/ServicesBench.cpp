@@ -308,6 +308,7 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
     }
     return phrases;
   };
+  const std::vector<std::string> phrases[] = {{}, {}, phrasesOf(2), phrasesOf(3)};  // by length
   auto percentile = [](std::vector<double>& latencies, size_t percent) {
     std::sort(latencies.begin(), latencies.end());
     return latencies[latencies.size() * percent / 100];
@@ -334,20 +335,19 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
     // Right after a large import the servers are still busy with it for a while (merges, and
     // writing out what they hold): measured then, and again once they are quiet.
     std::printf("           right after the import:\n");
-    for (size_t length : {2, 3}) timeCounts(length, phrasesOf(length));
+    for (size_t length : {2, 3}) timeCounts(length, phrases[length]);
     auto settled = SettleMerges(*servers, options.database);
     std::printf("           again, no merge running (waited %.0f s; %s active parts of grams per server):\n", settled.first,
                 settled.second.c_str());
   }
   ScaleFigures figures;
   for (size_t length : {2, 3}) {
-    std::vector<std::string> phrases = phrasesOf(length);
-    figures.p95 = std::max(figures.p95, timeCounts(length, phrases));
+    figures.p95 = std::max(figures.p95, timeCounts(length, phrases[length]));
     // The result list the program asks for next: a hundred pages, at most two per site.
     std::vector<double> latencies;
-    for (size_t k = 0; k < phrases.size(); k += 3) {
+    for (size_t k = 0; k < phrases[length].size(); k += 3) {
       auto start = Clock::now();
-      reader->FindPages({phrases[k], true}, 0, 100, Deadline::None());
+      reader->FindPages({phrases[length][k], true}, 0, 100, Deadline::None());
       latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
     std::printf("           %zu-word result lists of 100: p50 %7.2f ms  p95 %7.2f ms\n", length,
