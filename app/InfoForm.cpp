@@ -123,9 +123,8 @@ void TInfoForm::CreateControls() {
 }
 
 void TInfoForm::CreateHints() {
-  tooltip_ = win::CreateWindowOrReport(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
-                                       WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                                       CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr);
+  tooltip_ = win::CreateWindowOrReport(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr);
   if (!tooltip_) return;
   // Only Support shows a hint; Close has none.
   TTTOOLINFOA tool{};

@@ -17,9 +17,7 @@ struct ErrorManager {
   std::jmp_buf jump;
 };
 
-[[noreturn]] void ErrorExit(j_common_ptr cinfo) {
-  std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
-}
+[[noreturn]] void ErrorExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1); }
 
 // Level -1 is a warning about damaged data (libjpeg would go on with made-up pixels);
 // higher levels are trace messages.

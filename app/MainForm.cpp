@@ -47,12 +47,10 @@ void TForm1::CreateMenus() {
   HIMAGELIST images = ImageList1.Handle();
   MainMenu1.CreateBar();
   MainMenu1.AddSubMenu("&File", {{kSettings1, "Settings...", 7}, {}, {kExit1, "E&xit", 0}}, images);
-  MainMenu1.AddSubMenu("&Help",
-                       {{kContents1, "&Contents", 1},
-                        {kHomepage1, "The Quillet Homepage...", 2},
-                        {},
-                        {kAbout1, "&About...", 6}},
-                       images);
+  MainMenu1.AddSubMenu(
+      "&Help",
+      {{kContents1, "&Contents", 1}, {kHomepage1, "The Quillet Homepage...", 2}, {}, {kAbout1, "&About...", 6}},
+      images);
   PopupMenu1.CreatePopup();
   PopupMenu1.AddItems({{kSelectAll1, "Select All"},
                        {kSelectNone1, "Select None"},
@@ -205,8 +203,9 @@ void TForm1::BitBtn2Click() {
           win::BusyCursor busy;
           try {
             ListViewRows rows(ListView1);
-            CategoryResearch research(*this, rows, [](const std::string& url) { return FetchPage(url); }, hosts_,
-                                      StopFlag, win::LocaleDecimalSeparator());
+            CategoryResearch research(
+                *this, rows, [](const std::string& url) { return FetchPage(url); }, hosts_, StopFlag,
+                win::LocaleDecimalSeparator());
             research.ResearchCategory(leCategory.Text());
           } catch (...) {
             // A failed run still ends with "Done!".

@@ -68,14 +68,13 @@ void TForm1::BitBtn1Click() {
         const std::string category = cbCategory.Text();
         if (!category.empty()) {
           const std::int32_t skip = startForm_ ? startForm_->SkipSpinEdit.Value() : kDefaultSkip;
-          const std::int32_t results =
-              startForm_ ? startForm_->MaxResultsSpinEdit.Value() : kDefaultResults;
+          const std::int32_t results = startForm_ ? startForm_->MaxResultsSpinEdit.Value() : kDefaultResults;
           // Superseded by a newer Search or by closing the window while the results page
           // was fetched: the list is not touched.
           ListViewRows rows(ListView3);
-          AffiliateSearch search(*this, rows, [](const std::string& url) { return FetchPage(url); }, hosts_,
-                                 Stop2Flag,
-                                 [this, request] { return searchRequests_ != request || closePending_; });
+          AffiliateSearch search(
+              *this, rows, [](const std::string& url) { return FetchPage(url); }, hosts_, Stop2Flag,
+              [this, request] { return searchRequests_ != request || closePending_; });
           search.SearchAffiliatePrograms(category, results, skip);
         }
       } catch (...) {

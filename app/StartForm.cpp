@@ -18,8 +18,7 @@ win::Bounds InGroup(int left, int top, int width, int height) {
 
 // Sets the field from the stored value, or to its default when there is none. False when
 // a value exists but cannot be read as a REG_DWORD: the reading ends there.
-bool ReadSetting(const win::RegistryKey& key, const std::string& name, int defaultValue,
-                 widgets::TSpinEdit& field) {
+bool ReadSetting(const win::RegistryKey& key, const std::string& name, int defaultValue, widgets::TSpinEdit& field) {
   if (!key.ValueExists(name)) {
     field.SetValue(defaultValue);
     return true;

@@ -7,8 +7,7 @@ bool AlreadyRunning(win::Application& app) {
   app.SetTitle("");
   bool found = false;
   char className[256] = {};
-  if (GetClassNameA(app.Handle(), className, 255) > 0)
-    found = FindWindowA(className, title.c_str()) != nullptr;
+  if (GetClassNameA(app.Handle(), className, 255) > 0) found = FindWindowA(className, title.c_str()) != nullptr;
   app.SetTitle(title);
   return found;
 }

@@ -28,8 +28,8 @@ std::string ExceptionText(std::exception_ptr error) {
   return "unknown exception";
 }
 
-HWND CreateWindowOrReport(DWORD exStyle, const char* className, const char* text, DWORD style, int x, int y,
-                          int width, int height, HWND parent, HMENU menu, void* param) {
+HWND CreateWindowOrReport(DWORD exStyle, const char* className, const char* text, DWORD style, int x, int y, int width,
+                          int height, HWND parent, HMENU menu, void* param) {
   HWND hwnd = CreateWindowExA(exStyle, className, text, style, x, y, width, height, parent, menu,
                               GetModuleHandleA(nullptr), param);
   if (!hwnd) {
@@ -61,8 +61,8 @@ Application::Application(HINSTANCE instance) : instance_(instance), shell_(RealS
   RegisterClassExA(&wc);
   // Hidden, but a real top-level window with a caption: it carries the title that the
   // single-instance test looks for.
-  handle_ = CreateWindowOrReport(0, kWindowClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0,
-                                 0, nullptr, nullptr);
+  handle_ = CreateWindowOrReport(0, kWindowClass, "", WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
+                                 nullptr, nullptr);
 }
 
 Application::~Application() {
@@ -82,10 +82,8 @@ void Application::SetTitle(const std::string& title) { SetWindowTextA(handle_, t
 
 void Application::ReportFailure(const std::string& place, const std::string& error) noexcept {
   try {
-    if (gInstance && gInstance->failureReport_)
-      gInstance->failureReport_(place, error);
-    else
-      DebugOutput(place, error);
+    if (gInstance && gInstance->failureReport_) gInstance->failureReport_(place, error);
+    else DebugOutput(place, error);
   } catch (...) {
     // Reporting must not become a failure of its own.
   }

@@ -34,8 +34,8 @@ using FailureReport = std::function<void(const std::string& place, const std::st
 std::string ExceptionText(std::exception_ptr error);
 
 // CreateWindowExA; a failure is reported with the class name and the system's error.
-HWND CreateWindowOrReport(DWORD exStyle, const char* className, const char* text, DWORD style, int x, int y,
-                          int width, int height, HWND parent, HMENU menu, void* param = nullptr);
+HWND CreateWindowOrReport(DWORD exStyle, const char* className, const char* text, DWORD style, int x, int y, int width,
+                          int height, HWND parent, HMENU menu, void* param = nullptr);
 
 // The decimal separator of the user's locale, read afresh on each call.
 char LocaleDecimalSeparator();

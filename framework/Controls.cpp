@@ -168,8 +168,8 @@ void TabControl::ShowActive() {
 
 void TabSheet::Create(HWND tabControl, const RECT& area) {
   RegisterClassOnce(kClass, GetSysColorBrush(COLOR_BTNFACE), 0);
-  CreateWindowOf(kClass, "", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, area.left,
-                 area.top, area.right - area.left, area.bottom - area.top, tabControl);
+  CreateWindowOf(kClass, "", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, area.left, area.top,
+                 area.right - area.left, area.bottom - area.top, tabControl);
 }
 
 void TabSheet::FocusGained() {
@@ -214,10 +214,8 @@ LRESULT TabSheet::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CONTEXTMENU:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORBTN:
-      return SendMessageA(form, msg, wp, lp);
-    default:
-      return Window::HandleMessage(msg, wp, lp);
+    case WM_CTLCOLORBTN: return SendMessageA(form, msg, wp, lp);
+    default: return Window::HandleMessage(msg, wp, lp);
   }
 }
 

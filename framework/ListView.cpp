@@ -79,8 +79,8 @@ int ListView::IndexOf(RowHandle row) const {
   LVFINDINFOA find{};
   find.flags = LVFI_PARAM;
   find.lParam = static_cast<LPARAM>(row);
-  const int index = static_cast<int>(SendMessageA(hwnd_, LVM_FINDITEMA, static_cast<WPARAM>(-1),
-                                                  reinterpret_cast<LPARAM>(&find)));
+  const int index =
+      static_cast<int>(SendMessageA(hwnd_, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
   if (index >= 0) lastIndex_ = index;
   return index;
 }
@@ -149,8 +149,8 @@ void ListView::SetSelected(int index, bool selected) {
 
 std::vector<int> ListView::SelectedIndices() const {
   std::vector<int> out;
-  for (int i = static_cast<int>(SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-       i >= 0; i = static_cast<int>(SendMessageA(hwnd_, LVM_GETNEXTITEM, i, LVNI_SELECTED)))
+  for (int i = static_cast<int>(SendMessageA(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)); i >= 0;
+       i = static_cast<int>(SendMessageA(hwnd_, LVM_GETNEXTITEM, i, LVNI_SELECTED)))
     out.push_back(i);
   return out;
 }
@@ -188,8 +188,7 @@ bool ListView::OnNotify(NMHDR* header, LRESULT& result) {
     case NM_DBLCLK:
       if (onDblClick) onDblClick();
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -199,8 +198,7 @@ LRESULT ListView::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
       // Header notifications come here, not to the form: keep columns at their minimum width.
       auto* nm = reinterpret_cast<NMHEADERA*>(lp);
       if ((nm->hdr.code == HDN_ITEMCHANGINGA || nm->hdr.code == HDN_ITEMCHANGINGW) && nm->pitem &&
-          (nm->pitem->mask & HDI_WIDTH) && nm->iItem >= 0 &&
-          static_cast<size_t>(nm->iItem) < columns_.size()) {
+          (nm->pitem->mask & HDI_WIDTH) && nm->iItem >= 0 && static_cast<size_t>(nm->iItem) < columns_.size()) {
         const int minWidth = columns_[static_cast<size_t>(nm->iItem)].minWidth;
         if (nm->pitem->cxy < minWidth) {
           SendMessageA(hwnd_, LVM_SETCOLUMNWIDTH, nm->iItem, minWidth);
@@ -217,8 +215,7 @@ LRESULT ListView::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
           GetWindowRect(hwnd_, &r);
           p = {r.left + 8, r.top + 8};
         }
-        TrackPopupMenu(popup_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, p.x, p.y, 0, GetAncestor(hwnd_, GA_ROOT),
-                       nullptr);
+        TrackPopupMenu(popup_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, p.x, p.y, 0, GetAncestor(hwnd_, GA_ROOT), nullptr);
         return 0;
       }
       break;
@@ -232,8 +229,7 @@ LRESULT ListView::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return Control::ControlMessage(msg, wp, lp);
 }

@@ -11,10 +11,10 @@
 namespace quillet::win {
 
 struct MenuItem {
-  int id = 0;               // 0 for a separator
-  std::string caption;      // "&" marks the accelerator letter
-  int image = -1;           // index in the image list, -1 for none
-  bool isDefault = false;   // shown in bold
+  int id = 0;              // 0 for a separator
+  std::string caption;     // "&" marks the accelerator letter
+  int image = -1;          // index in the image list, -1 for none
+  bool isDefault = false;  // shown in bold
 };
 
 class Menu {

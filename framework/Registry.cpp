@@ -15,8 +15,8 @@ RegistryKey RegistryKey::Open(HKEY root, const std::string& path, REGSAM access)
 
 RegistryKey RegistryKey::Create(HKEY root, const std::string& path, REGSAM access) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(root, Relative(path), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(root, Relative(path), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return {};
   return RegistryKey(key);
 }

@@ -55,12 +55,12 @@ Control* Control::FromHandle(HWND hwnd) {
   return reinterpret_cast<Control*>(self);
 }
 
-void Control::CreateChild(HWND parent, const char* className, const std::string& text, DWORD style,
-                          DWORD exStyle, const Bounds& b, HFONT font) {
+void Control::CreateChild(HWND parent, const char* className, const std::string& text, DWORD style, DWORD exStyle,
+                          const Bounds& b, HFONT font) {
   static int nextId = 100;
   Detach();
-  hwnd_ = CreateWindowOrReport(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top,
-                               b.width, b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)));
+  hwnd_ = CreateWindowOrReport(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, b.left, b.top, b.width,
+                               b.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)));
   if (!hwnd_) return;
   SetWindowSubclass(hwnd_, &Control::SubclassProc, kControlSubclass, reinterpret_cast<DWORD_PTR>(this));
   if (font) SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -107,8 +107,8 @@ void Window::RegisterClassOnce(const char* name, HBRUSH background, UINT style) 
   RegisterClassExA(&wc);
 }
 
-void Window::CreateWindowOf(const char* className, const std::string& text, DWORD style, DWORD exStyle, int x,
-                            int y, int width, int height, HWND parent, HMENU menu) {
+void Window::CreateWindowOf(const char* className, const std::string& text, DWORD style, DWORD exStyle, int x, int y,
+                            int width, int height, HWND parent, HMENU menu) {
   CreateWindowOrReport(exStyle, className, text.c_str(), style, x, y, width, height, parent, menu, this);
 }
 
@@ -136,8 +136,7 @@ bool Window::RouteToControl(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
       }
       return false;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -177,8 +176,7 @@ void PaintParentBackground(HWND child, HDC dc, int width, int height) {
 
 LRESULT PaintedWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;  // PaintWindow fills the background itself
+    case WM_ERASEBKGND: return 1;  // PaintWindow fills the background itself
     case WM_PAINT: {
       PaintGuard paint(hwnd_);
       RECT client;
@@ -194,11 +192,8 @@ LRESULT PaintedWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return 0;
     }
-    case WM_PRINTCLIENT:
-      PaintWindow(reinterpret_cast<HDC>(wp));
-      return 0;
-    default:
-      return Window::HandleMessage(msg, wp, lp);
+    case WM_PRINTCLIENT: PaintWindow(reinterpret_cast<HDC>(wp)); return 0;
+    default: return Window::HandleMessage(msg, wp, lp);
   }
 }
 
@@ -304,9 +299,7 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SETFOCUS:
       if (RestoreFocus()) return 0;
       break;
-    case WM_CLOSE:
-      Close();
-      return 0;
+    case WM_CLOSE: Close(); return 0;
     case WM_COMMAND:
       if (lp == 0 && HIWORD(wp) == 0) {
         OnMenuCommand(LOWORD(wp));
@@ -326,8 +319,7 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:
       if (Application::Instance().MainWindow() == hwnd_) PostQuitMessage(0);
       break;
-    default:
-      break;
+    default: break;
   }
   if (RouteToControl(msg, wp, lp, result)) return result;
   return Window::HandleMessage(msg, wp, lp);

@@ -18,8 +18,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
 
 int RemainingMs(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -190,17 +189,13 @@ std::string Fetch(const std::string& url, const FetchLimits& limits) {
   if (!parts.ok) return {};
   const auto deadline = Clock::now() + std::chrono::milliseconds(limits.overallDeadlineMs);
 
-  Socket socket = Socket::Connect(parts.host, parts.port,
-                                  std::min(limits.connectTimeoutMs, RemainingMs(deadline)));
+  Socket socket = Socket::Connect(parts.host, parts.port, std::min(limits.connectTimeoutMs, RemainingMs(deadline)));
   if (!socket.IsOpen()) return {};
 
-  const std::string request = "GET " + parts.target + " HTTP/1.1\r\n" +
-                              "Host: " + parts.host + "\r\n" +
-                              "Accept: text/html, */*\r\n" +
-                              "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n" +
+  const std::string request = "GET " + parts.target + " HTTP/1.1\r\n" + "Host: " + parts.host + "\r\n" +
+                              "Accept: text/html, */*\r\n" + "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n" +
                               "\r\n";
-  if (!socket.SendAll(request, std::min(limits.readIdleTimeoutMs, RemainingMs(deadline))))
-    return {};
+  if (!socket.SendAll(request, std::min(limits.readIdleTimeoutMs, RemainingMs(deadline)))) return {};
 
   ResponseReader reader(socket, limits, deadline);
   const auto head = ReadHead(reader, limits);
@@ -227,15 +222,13 @@ UrlParts SplitUrl(const std::string& url) {
   // A line break would end the request line early and let the URL add headers.
   if (url.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) return parts;
   std::string rest = ReplaceAll(url, "\\", "/");
-  if (const std::size_t scheme = rest.find("://"); scheme != std::string::npos)
-    rest.erase(0, scheme + 3);
+  if (const std::size_t scheme = rest.find("://"); scheme != std::string::npos) rest.erase(0, scheme + 3);
   rest = rest.substr(0, rest.find('#'));
 
   const std::size_t hostEnd = rest.find_first_of("/?");
   std::string host = rest.substr(0, hostEnd);
   parts.target.assign(1, '/');
-  if (hostEnd != std::string::npos)
-    parts.target.append(rest, rest[hostEnd] == '/' ? hostEnd + 1 : hostEnd);
+  if (hostEnd != std::string::npos) parts.target.append(rest, rest[hostEnd] == '/' ? hostEnd + 1 : hostEnd);
 
   if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
     const std::string_view portText = std::string_view(host).substr(colon + 1);

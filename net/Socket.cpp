@@ -69,8 +69,8 @@ int Wait(Native s, bool forWrite, bool forConnect, int timeoutMs) {
   timeval tv;
   tv.tv_sec = timeoutMs / 1000;
   tv.tv_usec = (timeoutMs % 1000) * 1000;
-  const int n = select(0, forWrite ? nullptr : &primary, forWrite ? &primary : nullptr,
-                       forConnect ? &failed : nullptr, &tv);
+  const int n =
+      select(0, forWrite ? nullptr : &primary, forWrite ? &primary : nullptr, forConnect ? &failed : nullptr, &tv);
   return n > 0 ? 1 : (n == 0 ? 0 : -1);
 }
 
@@ -95,8 +95,7 @@ int Wait(Native s, bool forWrite, bool /*forConnect*/, int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     pollfd p{s, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     const int n = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
     if (n > 0) return 1;  // errors and hang-ups show up in the following call
     if (n == 0) return 0;
@@ -109,8 +108,7 @@ int Wait(Native s, bool forWrite, bool /*forConnect*/, int timeoutMs) {
 Native AsNative(std::intptr_t h) { return static_cast<Native>(h); }
 
 int RemainingMs(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -155,8 +153,7 @@ Socket Socket::Connect(const std::string& host, std::uint16_t port, int timeoutM
     }
     int error = 0;
     socklen_t length = sizeof error;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
-        error == 0)
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 && error == 0)
       return candidate;
   }
   return {};
@@ -171,8 +168,8 @@ Socket Socket::ListenLoopback(std::uint16_t port, int backlog) {
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   const Native s = AsNative(listener.handle_);
-  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      listen(s, backlog) != 0 || !SetNonBlocking(s))
+  if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || listen(s, backlog) != 0 ||
+      !SetNonBlocking(s))
     return {};
   return listener;
 }
@@ -180,9 +177,7 @@ Socket Socket::ListenLoopback(std::uint16_t port, int backlog) {
 std::uint16_t Socket::LocalPort() const {
   sockaddr_in address{};
   socklen_t length = sizeof address;
-  if (!IsOpen() ||
-      getsockname(AsNative(handle_), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    return 0;
+  if (!IsOpen() || getsockname(AsNative(handle_), reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
   return ntohs(address.sin_port);
 }
 

@@ -29,8 +29,7 @@ std::string ReplaceAll(std::string_view text, std::string_view pattern, std::str
   std::size_t from = 0;
   // Resuming after each match (instead of restarting at the front) keeps this linear and
   // finite; for patterns that cannot reappear through a replacement the result is the same.
-  for (std::size_t at = haystack.find(lowPattern); at != std::string_view::npos;
-       at = haystack.find(lowPattern, from)) {
+  for (std::size_t at = haystack.find(lowPattern); at != std::string_view::npos; at = haystack.find(lowPattern, from)) {
     out.append(text.substr(from, at - from));
     out.append(replacement);
     from = at + pattern.size();

@@ -16,8 +16,9 @@ unsigned char Fold(char c) {
 int Sign(long double v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
 std::string_view Column(const RowTexts& row, int column) {
-  return column >= 0 && static_cast<std::size_t>(column) < row.size() ? std::string_view(row[static_cast<std::size_t>(column)])
-                                                                      : std::string_view();
+  return column >= 0 && static_cast<std::size_t>(column) < row.size()
+             ? std::string_view(row[static_cast<std::size_t>(column)])
+             : std::string_view();
 }
 
 }  // namespace

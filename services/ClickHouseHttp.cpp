@@ -109,8 +109,7 @@ std::string ClickHouseNode::Run(std::string_view statement, Deadline deadline, s
     throw ClickHouseError(url_ + ": answer larger than " + std::to_string(maxAnswer) + " bytes");
   if (failure) throw ClickHouseError(url_ + ": " + step + " failed: " + failure.message());
   const auto& response = parser.get();
-  if (response.result() != http::status::ok)
-    throw ClickHouseError(url_ + ": " + Excerpt(response.body()));
+  if (response.result() != http::status::ok) throw ClickHouseError(url_ + ": " + Excerpt(response.body()));
   return std::move(parser.release().body());
 }
 
@@ -158,7 +157,13 @@ std::vector<std::vector<std::string>> ParseTsv(std::string_view body) {
       row.emplace_back();
     } else if (c == '\\' && i + 1 < body.size()) {
       char e = body[++i];
-      row.back() += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e == '0' ? '\0' : e == 'b' ? '\b' : e == 'f' ? '\f' : e;
+      row.back() += e == 't'   ? '\t'
+                    : e == 'n' ? '\n'
+                    : e == 'r' ? '\r'
+                    : e == '0' ? '\0'
+                    : e == 'b' ? '\b'
+                    : e == 'f' ? '\f'
+                               : e;
     } else {
       row.back() += c;
     }

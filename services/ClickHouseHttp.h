@@ -28,8 +28,8 @@ class ClickHouseNode {
   // Runs the statement and returns the body of the answer. With data, the statement goes in
   // the URL and data is the body (INSERT ... FORMAT ...). settings are more URL parameters,
   // already encoded ("a=1&b=2"). An answer larger than maxAnswer is an error.
-  std::string Run(std::string_view statement, Deadline deadline, std::size_t maxAnswer,
-                  std::string_view settings = {}, std::string_view data = {}) const;
+  std::string Run(std::string_view statement, Deadline deadline, std::size_t maxAnswer, std::string_view settings = {},
+                  std::string_view data = {}) const;
 
   const std::string& Url() const { return url_; }
 

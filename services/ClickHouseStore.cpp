@@ -50,7 +50,8 @@ bool PlainName(const std::string& name) {
 
 std::uint64_t NowMs() {
   return static_cast<std::uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
 }
 
 // A number of an answer; ClickHouse prints counts and ids unsigned, searches and ranks signed.
@@ -201,7 +202,8 @@ class ClickHouseDatabase {
            " WHERE state = " + std::to_string(kComplete) + ")";
   }
 
-  std::string Read(const std::string& sql, Deadline deadline, std::size_t maxAnswer = limits::kMaxClickHouseAnswer) const {
+  std::string Read(const std::string& sql, Deadline deadline,
+                   std::size_t maxAnswer = limits::kMaxClickHouseAnswer) const {
     return nodes_.front().Run(sql, deadline, maxAnswer, ReadSettings(deadline));
   }
   void Write(const std::string& sql, std::string_view data = {}) const { Write(nodes_.front(), sql, data); }
@@ -247,8 +249,8 @@ class ClickHouseDatabase {
   void PrepareNode(const ClickHouseNode& node) const {
     Write(node, "CREATE DATABASE IF NOT EXISTS " + options_.database);
     Write(node, "CREATE TABLE IF NOT EXISTS " + Local("schema") + " (version UInt32) ENGINE = TinyLog");
-    auto versions = Rows(node.Run("SELECT version FROM " + Local("schema"), Deadline::In(limits::kClickHouseWriteTimeout),
-                                  limits::kMaxClickHouseAnswer),
+    auto versions = Rows(node.Run("SELECT version FROM " + Local("schema"),
+                                  Deadline::In(limits::kClickHouseWriteTimeout), limits::kMaxClickHouseAnswer),
                          1);
     if (versions.empty()) {
       Write(node, "INSERT INTO " + Local("schema") + " VALUES (" + std::to_string(kClickHouseSchemaVersion) + ")");
@@ -268,16 +270,16 @@ class ClickHouseDatabase {
                         ", " + table.shardKey + ")");
     }
     if (Cluster())
-      Write(node, "CREATE TABLE IF NOT EXISTS " + Shared("schema") + " AS " + Local("schema") + " ENGINE = Distributed(" +
-                      options_.cluster + ", " + options_.database + ", schema)");
+      Write(node, "CREATE TABLE IF NOT EXISTS " + Shared("schema") + " AS " + Local("schema") +
+                      " ENGINE = Distributed(" + options_.cluster + ", " + options_.database + ", schema)");
   }
 
   void CheckShards() const {
     Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
-    auto shards = Rows(Read("SELECT uniqExact(shard_num) FROM system.clusters WHERE cluster = " +
-                                SqlString(options_.cluster),
-                            deadline),
-                       1);
+    auto shards =
+        Rows(Read("SELECT uniqExact(shard_num) FROM system.clusters WHERE cluster = " + SqlString(options_.cluster),
+                  deadline),
+             1);
     std::uint64_t expected = Number(shards.at(0).at(0));
     if (expected == 0) throw ClickHouseError(nodes_.front().Url() + " knows no cluster " + options_.cluster);
     std::string found;
@@ -295,11 +297,11 @@ class ClickHouseDatabase {
   }
 
   void CleanUp() const {
-    auto dead = Rows(Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING " + kOnlyRunning +
-                              " AND max(at) < " +
-                              std::to_string(NowMs() - static_cast<std::uint64_t>(options_.staleImport.count())),
-                          Deadline::In(limits::kClickHouseWriteTimeout)),
-                     2);
+    auto dead = Rows(
+        Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING " + kOnlyRunning +
+                 " AND max(at) < " + std::to_string(NowMs() - static_cast<std::uint64_t>(options_.staleImport.count())),
+             Deadline::In(limits::kClickHouseWriteTimeout)),
+        2);
     if (dead.empty()) return;
     std::string ids;
     for (const auto& row : dead) {
@@ -334,8 +336,8 @@ std::vector<Suggestion> ClickHouseReader::FindSuggestions(const std::vector<std:
                                                           Deadline deadline) {
   std::vector<Suggestion> out;
   if (words.empty() || limit <= 0) return out;
-  std::string sql = "SELECT term, argMax(searches, version) AS s FROM " + db_->Shared("keywords") + " WHERE " +
-                    db_->Visible();
+  std::string sql =
+      "SELECT term, argMax(searches, version) AS s FROM " + db_->Shared("keywords") + " WHERE " + db_->Visible();
   for (const std::string& word : words)
     sql += " AND term IN (SELECT term FROM " + db_->Local("keyword_words") + " WHERE word = " + SqlString(word) + ")";
   sql += " GROUP BY term ORDER BY s DESC, term LIMIT " + std::to_string(limit);
@@ -378,8 +380,8 @@ std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::
   GramQuery query = ReadQuery(text);
   if (query.grams.empty() || limit <= 0) return items;
   // Pages in the order of their first import (ord), retracted ones left out.
-  auto chosen = Rows(Ask("SELECT p FROM (SELECT page AS p, any(host) AS h, any(ord) AS o FROM " +
-                             db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
+  auto chosen = Rows(Ask("SELECT p FROM (SELECT page AS p, any(host) AS h, any(ord) AS o FROM " + db_->Shared("pages") +
+                             " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
                              " GROUP BY page HAVING sum(sign) > 0 ORDER BY o LIMIT " + std::to_string(kMaxCandidates) +
                              ") ORDER BY o LIMIT " + std::to_string(kResultsPerHost) + " BY h LIMIT " +
                              std::to_string(offset) + ", " + std::to_string(limit),
@@ -397,8 +399,8 @@ std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::
 }
 
 std::int64_t ClickHouseReader::CountLinks(std::string_view host, Deadline deadline) {
-  std::string sql = "SELECT sum(sign) FROM " + db_->Shared("links") + " WHERE host = " + SqlString(NormalizeHost(host)) +
-                    " AND " + db_->Visible();
+  std::string sql = "SELECT sum(sign) FROM " + db_->Shared("links") +
+                    " WHERE host = " + SqlString(NormalizeHost(host)) + " AND " + db_->Visible();
   return SignedNumber(Rows(Ask(sql, deadline), 1).at(0).at(0));
 }
 
@@ -413,8 +415,8 @@ std::optional<std::int64_t> ClickHouseReader::FindRank(std::string_view host, De
   }
   std::string list;
   for (const std::string& domain : domains) list += (list.empty() ? "" : ", ") + SqlString(domain);
-  auto rows = Rows(Ask("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") + " WHERE domain IN (" + list +
-                           ") AND " + db_->Visible() + " GROUP BY domain",
+  auto rows = Rows(Ask("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") + " WHERE domain IN (" +
+                           list + ") AND " + db_->Visible() + " GROUP BY domain",
                        deadline),
                    2);
   for (const std::string& domain : domains)
@@ -568,8 +570,8 @@ StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t
   std::string domain = NormalizeHost(host);
   std::uint64_t key = KeyHash(domain);
   bool added = domains_.Insert(key);
-  Row(ranks_, {domain, std::to_string(key), std::to_string(rank), std::to_string(NextVersion()),
-               std::to_string(importId_)});
+  Row(ranks_,
+      {domain, std::to_string(key), std::to_string(rank), std::to_string(NextVersion()), std::to_string(importId_)});
   return added ? Put::Added : Put::Replaced;
 }
 
@@ -592,24 +594,35 @@ void ClickHouseWriter::WritePage(const StoredPage& page, int sign) {
   for (const std::string& host : page.linkHosts) links += (links.empty() ? "" : " ") + host;
   Row(pages_, {id, std::to_string(page.ord), signText, import, std::to_string(page.urlHash), page.host, page.url,
                page.title, page.snippet, " " + page.titleWords + " ", " " + page.bodyWords + " ", links});
-  ForEachGram(page.titleWords, page.bodyWords,
-              [&](std::string_view gram) { Row(grams_, {gram, id, signText, import}); });
+  ForEachGram(page.titleWords, page.bodyWords, [&](std::string_view gram) {
+    Row(grams_, {gram, id, signText, import});
+  });
   for (const std::string& host : page.linkHosts) Row(links_, {host, id, signText, import});
 }
 
 ClickHouseWriter::StoredPage ClickHouseWriter::ReadPage(std::uint64_t id) {
   // A page of this import may still wait in the batch.
   if ((id >> 40) == importId_ && id > pagesSent_) Flush(pages_);
-  auto rows = Rows(db_->Read("SELECT ord, url_hash, host, url, title, snippet, title_words, body_words, link_hosts FROM " +
-                                 db_->Shared("pages") + " WHERE page = " + std::to_string(id) + " AND sign = 1",
-                             Deadline::In(limits::kClickHouseWriteTimeout)),
-                   9);
-  if (rows.size() != 1) throw ClickHouseError("page " + std::to_string(id) + " is not stored once but " +
-                                              std::to_string(rows.size()) + " times");
+  auto rows =
+      Rows(db_->Read("SELECT ord, url_hash, host, url, title, snippet, title_words, body_words, link_hosts FROM " +
+                         db_->Shared("pages") + " WHERE page = " + std::to_string(id) + " AND sign = 1",
+                     Deadline::In(limits::kClickHouseWriteTimeout)),
+           9);
+  if (rows.size() != 1)
+    throw ClickHouseError("page " + std::to_string(id) + " is not stored once but " + std::to_string(rows.size()) +
+                          " times");
   auto& row = rows[0];
   auto inner = [](const std::string& words) { return words.size() >= 2 ? words.substr(1, words.size() - 2) : words; };
-  StoredPage page{id, Number(row[0]), Number(row[1]), std::move(row[2]), std::move(row[3]), std::move(row[4]),
-                  std::move(row[5]), inner(row[6]), inner(row[7]), {}};
+  StoredPage page{id,
+                  Number(row[0]),
+                  Number(row[1]),
+                  std::move(row[2]),
+                  std::move(row[3]),
+                  std::move(row[4]),
+                  std::move(row[5]),
+                  inner(row[6]),
+                  inner(row[7]),
+                  {}};
   for (const std::string& host : SplitWords(row[8])) page.linkHosts.push_back(host);
   return page;
 }
@@ -689,11 +702,12 @@ TallyResult ClickHouseWriter::StoreTally(std::int64_t multiply, std::int64_t div
   std::uint64_t parts = std::max(Number(size[0]) / limits::kKeysPerLoad, Number(size[1]) / (kMaxKeyAnswer / 4)) + 1;
   for (std::uint64_t part = 0; Number(size[0]) > 0 && part < parts; ++part) {
     // Summed as floats: exact far past the cap of a total, and no sum can wrap around.
-    auto totals = Rows(db_->Read("SELECT term, toInt64(least(sum(toFloat64(count)), toFloat64(" +
-                                     std::to_string(limits::kMaxDemandTotal) + ")))" + from + " AND cityHash64(term) % " +
-                                     std::to_string(parts) + " = " + std::to_string(part) + " GROUP BY term",
-                                 deadline, kMaxKeyAnswer),
-                       2);
+    auto totals =
+        Rows(db_->Read("SELECT term, toInt64(least(sum(toFloat64(count)), toFloat64(" +
+                           std::to_string(limits::kMaxDemandTotal) + ")))" + from + " AND cityHash64(term) % " +
+                           std::to_string(parts) + " = " + std::to_string(part) + " GROUP BY term",
+                       deadline, kMaxKeyAnswer),
+             2);
     for (const auto& row : totals) {
       if (PutKeyword(row[0], TalliedSearches(SignedNumber(row[1]), multiply, divide)) == Put::Added) ++result.added;
       else ++result.replaced;
@@ -707,11 +721,11 @@ void ClickHouseWriter::Commit() {
   for (Batch* batch : {&pages_, &grams_, &links_, &keywords_, &keywordWords_, &ranks_, &tally_}) Flush(*batch);
   Beat(true);
   // Once taken for dead, an import's rows may be gone whatever it has said since.
-  auto abandoned = Rows(db_->Read("SELECT count() FROM " + db_->Local("imports") + " WHERE id = " +
-                                      std::to_string(importId_) + " AND owner = " + std::to_string(owner_) +
-                                      " AND state = " + std::to_string(kAbandoned),
-                                  Deadline::In(limits::kClickHouseWriteTimeout)),
-                        1);
+  auto abandoned =
+      Rows(db_->Read("SELECT count() FROM " + db_->Local("imports") + " WHERE id = " + std::to_string(importId_) +
+                         " AND owner = " + std::to_string(owner_) + " AND state = " + std::to_string(kAbandoned),
+                     Deadline::In(limits::kClickHouseWriteTimeout)),
+           1);
   if (Number(abandoned.at(0).at(0)) != 0)
     throw ClickHouseError("the import was taken for dead (its heartbeat stopped) and its rows deleted");
   db_->Mark(importId_, owner_, kComplete);

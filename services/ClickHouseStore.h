@@ -60,11 +60,9 @@ class ClickHouseReader : public StoreReader {
   explicit ClickHouseReader(const ClickHouseOptions& options);
   ~ClickHouseReader() override;
 
-  std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit,
-                                          Deadline deadline) override;
+  std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit, Deadline deadline) override;
   std::int64_t CountMatches(const TextQuery& query, Deadline deadline) override;
-  std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit,
-                                    Deadline deadline) override;
+  std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit, Deadline deadline) override;
   std::int64_t CountLinks(std::string_view host, Deadline deadline) override;
   std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) override;
 
@@ -143,8 +141,10 @@ class ClickHouseWriter : public StoreWriter {
   std::uint64_t sequence_ = 0;
   bool committed_ = false;
   std::chrono::steady_clock::time_point lastBeat_;
-  Batch pages_{"pages", "page, ord, sign, import_id, url_hash, host, url, title, snippet, title_words, body_words, "
-               "link_hosts", {}};
+  Batch pages_{"pages",
+               "page, ord, sign, import_id, url_hash, host, url, title, snippet, title_words, body_words, "
+               "link_hosts",
+               {}};
   Batch grams_{"grams", "gram, page, sign, import_id", {}};
   Batch links_{"links", "host, page, sign, import_id", {}};
   Batch tally_{"tally", "term, count, round, import_id", {}};

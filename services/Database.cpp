@@ -8,7 +8,8 @@ namespace quillet::services {
 namespace {
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& what) {
-  throw DbError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"), db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM);
+  throw DbError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"),
+                db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM);
 }
 
 // How many virtual machine steps a statement runs between looks at the clock.
@@ -105,8 +106,7 @@ Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
-Statement::Statement(Statement&& other) noexcept
-    : db_(other.db_), stmt_(std::exchange(other.stmt_, nullptr)) {}
+Statement::Statement(Statement&& other) noexcept : db_(other.db_), stmt_(std::exchange(other.stmt_, nullptr)) {}
 
 Statement& Statement::Bind(int index, std::int64_t value) {
   if (sqlite3_bind_int64(stmt_, index, value) != SQLITE_OK) Fail(db_, "bind");

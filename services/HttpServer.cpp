@@ -67,7 +67,8 @@ std::pair<std::string, std::string> SplitTarget(std::string_view target) {
 class Connection;
 
 struct HttpServer::Impl {
-  Impl(Service& s, const Options& o) : service(s), options(o), workers(static_cast<std::size_t>(std::max(1, o.workers))) {}
+  Impl(Service& s, const Options& o)
+      : service(s), options(o), workers(static_cast<std::size_t>(std::max(1, o.workers))) {}
 
   void StartAccept();
   void OnAccepted(error_code ec, tcp::socket socket);
@@ -168,13 +169,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Exchange exchange{request.version(), request.keep_alive(), request.method() == http::verb::head};
     auto [path, query] = SplitTarget(std::string_view(request.target().data(), request.target().size()));
     parser_.reset();
-    asio::post(server_.workers, [self = shared_from_this(), path = std::move(path), query = std::move(query),
-                                 exchange] {
-      Reply reply = self->server_.service.Respond(path, query);
-      asio::post(self->server_.ioc, [self, exchange, reply = std::move(reply)]() mutable {
-        self->Send(exchange, static_cast<http::status>(reply.status), std::move(reply.body));
-      });
-    });
+    asio::post(server_.workers,
+               [self = shared_from_this(), path = std::move(path), query = std::move(query), exchange] {
+                 Reply reply = self->server_.service.Respond(path, query);
+                 asio::post(self->server_.ioc, [self, exchange, reply = std::move(reply)]() mutable {
+                   self->Send(exchange, static_cast<http::status>(reply.status), std::move(reply.body));
+                 });
+               });
   }
 
   struct Exchange {
@@ -207,8 +208,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Refuse(http::status status, std::string_view message) {
     SetWaiting(false);
     Send(Exchange{11, false, false}, status,
-         RenderMessagePage("Request not understood", std::string(message) + " (error " +
-                                                         std::to_string(static_cast<int>(status)) + ")"),
+         RenderMessagePage("Request not understood",
+                           std::string(message) + " (error " + std::to_string(static_cast<int>(status)) + ")"),
          true);
   }
 

@@ -18,20 +18,20 @@
 namespace quillet::services {
 
 struct ImportReport {
-  std::string unit = "line";  // what the file is made of: lines, or records of several lines
-  std::int64_t lines = 0;     // records looked at (blank lines and headers not counted)
-  std::int64_t added = 0;     // new records
-  std::int64_t replaced = 0;  // records that replaced an earlier one with the same key
-  std::int64_t updated = 0;   // records that added to a stored page (StoreWriter::MergePage)
-  bool sums = false;          // the reader adds counts to the run's totals instead of storing
-  std::int64_t summed = 0;    // records whose counts went into the run's totals (TallyKeyword)
-  std::int64_t linksDropped = 0;  // links to addresses without a usable host, left out
+  std::string unit = "line";                    // what the file is made of: lines, or records of several lines
+  std::int64_t lines = 0;                       // records looked at (blank lines and headers not counted)
+  std::int64_t added = 0;                       // new records
+  std::int64_t replaced = 0;                    // records that replaced an earlier one with the same key
+  std::int64_t updated = 0;                     // records that added to a stored page (StoreWriter::MergePage)
+  bool sums = false;                            // the reader adds counts to the run's totals instead of storing
+  std::int64_t summed = 0;                      // records whose counts went into the run's totals (TallyKeyword)
+  std::int64_t linksDropped = 0;                // links to addresses without a usable host, left out
   std::map<std::string, std::int64_t> skipped;  // by reason
   // Records not meant for this import (another project, the archive's own description):
   // not counted as lines, not problems.
   std::map<std::string, std::int64_t> leftOut;
-  std::vector<std::string> examples;            // "line 12: reason (detail)", the first few
-  std::string damage;  // why the input ended before the file did, or empty
+  std::vector<std::string> examples;  // "line 12: reason (detail)", the first few
+  std::string damage;                 // why the input ended before the file did, or empty
   static constexpr size_t kMaxExamples = 50;
 
   void Skip(std::int64_t line, const std::string& reason, std::string_view detail = {});

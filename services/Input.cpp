@@ -149,7 +149,9 @@ std::size_t InputFile::Read(char* out, std::size_t size) {
     if (got >= 2 && at(0) == 0xFF && at(1) == 0xFE) encoding_ = Encoding::Utf16Le;
     else if (got >= 2 && at(0) == 0xFE && at(1) == 0xFF) encoding_ = Encoding::Utf16Be;
     else encoding_ = Encoding::Utf8;
-    std::size_t skip = encoding_ != Encoding::Utf8 ? 2 : (got == 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) ? 3 : 0;
+    std::size_t skip = encoding_ != Encoding::Utf8                                     ? 2
+                       : (got == 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) ? 3
+                                                                                       : 0;
     if (encoding_ == Encoding::Utf8) pending_.assign(head + skip, got - skip);
     else raw16_.assign(head + skip, got - skip);
   }
@@ -198,8 +200,7 @@ std::size_t InputFile::Read(char* out, std::size_t size) {
   return n;
 }
 
-LineReader::LineReader(InputFile& input, std::size_t maxLine)
-    : input_(input), maxLine_(maxLine), buffer_(kLineChunk) {}
+LineReader::LineReader(InputFile& input, std::size_t maxLine) : input_(input), maxLine_(maxLine), buffer_(kLineChunk) {}
 
 bool LineReader::Refill() {
   if (begin_ < end_) return true;

@@ -81,9 +81,7 @@ class Reader {
           AppendUtf8(code, out);
           break;
         }
-        default:
-          --pos_;
-          return Fail("bad escape");
+        default: --pos_; return Fail("bad escape");
       }
     }
   }
@@ -270,7 +268,10 @@ class Reader {
     *code = 0;
     for (int i = 0; i < 4; ++i) {
       char h = text_[pos_ + i];
-      int v = (h >= '0' && h <= '9') ? h - '0' : (h >= 'a' && h <= 'f') ? h - 'a' + 10 : (h >= 'A' && h <= 'F') ? h - 'A' + 10 : -1;
+      int v = (h >= '0' && h <= '9')   ? h - '0'
+              : (h >= 'a' && h <= 'f') ? h - 'a' + 10
+              : (h >= 'A' && h <= 'F') ? h - 'A' + 10
+                                       : -1;
       if (v < 0) return Fail("bad \\u escape");
       *code = *code * 16 + static_cast<std::uint32_t>(v);
     }

@@ -68,8 +68,8 @@ std::string EncodeQueryValue(std::string_view text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '_' || c == '.' || c == '~') {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+        c == '.' || c == '~') {
       out += static_cast<char>(c);
     } else {
       out += '%';

@@ -12,8 +12,8 @@
 namespace quillet::services {
 
 struct Suggestion {
-  std::string term;        // lower case; never holds '<', '>' or ';' (the importer refuses them)
-  std::int64_t searches;   // monthly searches
+  std::string term;       // lower case; never holds '<', '>' or ';' (the importer refuses them)
+  std::int64_t searches;  // monthly searches
 };
 
 struct ResultItem {

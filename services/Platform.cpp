@@ -23,15 +23,14 @@ constexpr DWORD kStopWaitMs = 10000;
 std::string Utf8(const std::wstring& text) {
   int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;
 }
 
 // Each server listens for its own request, so that `stop` reaches only the servers of its
 // program file and can wait for exactly those processes.
-std::wstring StopEventName(DWORD processId) {
-  return L"Local\\QuilletServicesStop." + std::to_wstring(processId);
-}
+std::wstring StopEventName(DWORD processId) { return L"Local\\QuilletServicesStop." + std::to_wstring(processId); }
 
 std::wstring ProgramFile(HANDLE process) {
   wchar_t path[MAX_PATH * 2];

@@ -23,8 +23,7 @@ std::string DecodeQueryValue(std::string_view text, bool plusIsSpace) {
     char c = text[i];
     if (c == '+' && plusIsSpace) {
       out += ' ';
-    } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-               HexValue(text[i + 2]) >= 0) {
+    } else if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
       out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     } else {
@@ -34,8 +33,8 @@ std::string DecodeQueryValue(std::string_view text, bool plusIsSpace) {
   return out;
 }
 
-std::map<std::string, std::string> ParseQuery(std::string_view rawQuery,
-                                              const std::vector<std::string_view>& keys, bool plusIsSpace) {
+std::map<std::string, std::string> ParseQuery(std::string_view rawQuery, const std::vector<std::string_view>& keys,
+                                              bool plusIsSpace) {
   std::map<std::string, std::string> result;
   std::string currentKey;
   std::string currentRaw;

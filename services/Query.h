@@ -15,8 +15,7 @@ std::string DecodeQueryValue(std::string_view text, bool plusIsSpace = true);
 
 // Splits raw (still encoded) query text into decoded key/value pairs for the given keys.
 // The first occurrence of a key wins. Pieces before the first known key are ignored.
-std::map<std::string, std::string> ParseQuery(std::string_view rawQuery,
-                                              const std::vector<std::string_view>& keys,
+std::map<std::string, std::string> ParseQuery(std::string_view rawQuery, const std::vector<std::string_view>& keys,
                                               bool plusIsSpace = true);
 
 // Lower-cases ASCII letters only.

@@ -31,9 +31,7 @@ std::int64_t NumberParameter(const std::map<std::string, std::string>& params, c
   return value < low ? low : value > high ? high : value;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 // Both spellings of the path, with and without the trailing slash, are the same page.
 bool SamePath(std::string_view path, std::string_view wanted) {
@@ -54,9 +52,7 @@ Reply Service::Respond(std::string_view path, std::string_view rawQuery) {
     bool traffic = SamePath(path, kTrafficPath);
     if (!suggest && !search && !traffic) return Refuse(404, "There is no page at this address.");
     Deadline deadline = Deadline::In(budget_);
-    return suggest  ? Suggest(rawQuery, deadline)
-           : search ? Search(rawQuery, deadline)
-                    : Traffic(rawQuery, deadline);
+    return suggest ? Suggest(rawQuery, deadline) : search ? Search(rawQuery, deadline) : Traffic(rawQuery, deadline);
   } catch (const NoAnswer&) {
     return {503, RenderMessagePage("Service busy", "The request could not be answered in time.")};
   } catch (const std::exception&) {

@@ -33,18 +33,16 @@ std::string MatchExpression(std::string_view text, bool quoted);
 // Serving reads: each call borrows a read-only connection of its own from a pool and runs
 // under the deadline. The exact-phrase count of a known phrase (a stored term, split and
 // folded as the index splits text) is one look-up in phrase_counts, whatever the number of
-// pages; other phrases are counted by the full-text index. When the file is replaced (a new demo data set renamed into place),
-// the pool starts over on the new file within a second.
+// pages; other phrases are counted by the full-text index. When the file is replaced (a new demo data set renamed into
+// place), the pool starts over on the new file within a second.
 class SqliteReader : public StoreReader {
  public:
   // Throws DbError when the file is missing or holds no data set.
   explicit SqliteReader(std::string path);
 
-  std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit,
-                                          Deadline deadline) override;
+  std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit, Deadline deadline) override;
   std::int64_t CountMatches(const TextQuery& query, Deadline deadline) override;
-  std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit,
-                                    Deadline deadline) override;
+  std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit, Deadline deadline) override;
   std::int64_t CountLinks(std::string_view host, Deadline deadline) override;
   std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) override;
 
@@ -109,8 +107,7 @@ class SqliteWriter : public StoreWriter {
   Mode mode_;
   Transaction transaction_;
   Statement putKeyword_, findKeyword_, putWord_, findHost_, putHost_, putPage_, findPage_, putText_, readText_,
-      setTitle_, setText_, putLink_, findRank_, putRank_, findPhrase_, putPhrase_, countPhrase_, changePhrase_,
-      tally_;
+      setTitle_, setText_, putLink_, findRank_, putRank_, findPhrase_, putPhrase_, countPhrase_, changePhrase_, tally_;
   std::unordered_map<std::string, std::int64_t> hostIds_;
   std::unique_ptr<PhraseFilter> phraseFilter_;  // built at the first page
   std::unordered_map<std::string, std::int64_t, PhraseHash, std::equal_to<>> phraseChanges_;

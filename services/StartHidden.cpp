@@ -26,10 +26,12 @@ constexpr DWORD kStartWatchMs = 3000;
 Handle OpenLog(const std::wstring& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  Handle log(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle log(
+      CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (log.get() != INVALID_HANDLE_VALUE && GetFileSizeEx(log.get(), &size) && size.QuadPart > kLogLimit)
-    log.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    log.reset(
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   return log;
 }
 
@@ -98,7 +100,8 @@ int Start() {
     if (!server) {
       Note(log.get(), "cannot run quillet-services.exe (error " + std::to_string(GetLastError()) + ")");
       status = 1;
-    } else if (WaitForSingleObject(server.get(), kStartWatchMs) == WAIT_OBJECT_0 && GetExitCodeProcess(server.get(), &code)) {
+    } else if (WaitForSingleObject(server.get(), kStartWatchMs) == WAIT_OBJECT_0 &&
+               GetExitCodeProcess(server.get(), &code)) {
       Note(log.get(), "the data service ended at once (exit code " + std::to_string(code) + ")");
       status = 1;
     }

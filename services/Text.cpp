@@ -15,7 +15,10 @@ Sequence ReadSequence(std::string_view text, std::size_t i, std::size_t* length)
   unsigned char lead = byte(i);
   *length = 1;
   if (lead < 0x80) return Sequence::Good;
-  std::size_t need = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  std::size_t need = lead >= 0xC2 && lead <= 0xDF   ? 2
+                     : lead >= 0xE0 && lead <= 0xEF ? 3
+                     : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                    : 0;
   if (need == 0) return Sequence::Bad;
   // The second byte's range rules out overlong forms, code points past U+10FFFF and
   // (for ED) the surrogates, which get a reason of their own.

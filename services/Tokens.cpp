@@ -20,7 +20,10 @@ char32_t Decode(std::string_view text, std::size_t i, std::size_t* length) {
   unsigned char lead = byte(i);
   *length = 1;
   if (lead < 0x80) return lead;
-  std::size_t need = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  std::size_t need = lead >= 0xC2 && lead <= 0xDF   ? 2
+                     : lead >= 0xE0 && lead <= 0xEF ? 3
+                     : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                    : 0;
   if (need == 0 || i + need > text.size()) return kInvalid;
   char32_t code = lead & (0x7F >> need);
   for (std::size_t k = 1; k < need; ++k) {
@@ -36,12 +39,12 @@ char32_t Decode(std::string_view text, std::size_t i, std::size_t* length) {
 // Code points that separate words: punctuation, symbols, spaces, controls and the like.
 bool Separates(char32_t c) {
   if (c < 0x80) return !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
-  if (c <= 0xBF) return !(c == 0xAA || c == 0xB2 || c == 0xB3 || c == 0xB5 || c == 0xB9 || c == 0xBA || (c >= 0xBC && c <= 0xBE));
+  if (c <= 0xBF)
+    return !(c == 0xAA || c == 0xB2 || c == 0xB3 || c == 0xB5 || c == 0xB9 || c == 0xBA || (c >= 0xBC && c <= 0xBE));
   static constexpr char32_t kRanges[][2] = {
-      {0x2000, 0x206F},  {0x20A0, 0x20CF},  {0x2100, 0x214F}, {0x2190, 0x2BFF},   {0x2E00, 0x2E7F},
-      {0x3000, 0x303F},  {0xFE00, 0xFE0F},  {0xFE30, 0xFE6F}, {0xFEFF, 0xFEFF},   {0xFF00, 0xFF0F},
-      {0xFF1A, 0xFF20},  {0xFF3B, 0xFF40},  {0xFF5B, 0xFF65}, {0xFFF0, 0xFFFF},   {0x1F000, 0x1FAFF},
-      {0xE0000, 0xE007F},
+      {0x2000, 0x206F}, {0x20A0, 0x20CF}, {0x2100, 0x214F},   {0x2190, 0x2BFF},   {0x2E00, 0x2E7F}, {0x3000, 0x303F},
+      {0xFE00, 0xFE0F}, {0xFE30, 0xFE6F}, {0xFEFF, 0xFEFF},   {0xFF00, 0xFF0F},   {0xFF1A, 0xFF20}, {0xFF3B, 0xFF40},
+      {0xFF5B, 0xFF65}, {0xFFF0, 0xFFFF}, {0x1F000, 0x1FAFF}, {0xE0000, 0xE007F},
   };
   for (const auto& range : kRanges)
     if (c >= range[0] && c <= range[1]) return true;

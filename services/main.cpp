@@ -134,8 +134,7 @@ bool IsLoopback(const std::string& host) {
 std::string Explain(const std::exception& error) {
   std::string what = error.what();
   if (const auto* db = dynamic_cast<const DbError*>(&error)) {
-    if (db->Code() == SQLITE_FULL || db->Code() == SQLITE_IOERR)
-      what += " (is the disk full?)";
+    if (db->Code() == SQLITE_FULL || db->Code() == SQLITE_IOERR) what += " (is the disk full?)";
   }
   return what;
 }
@@ -159,9 +158,10 @@ int Serve(const Options& options) {
     return 1;
   }
   if (!IsLoopback(host))
-    std::printf("warning: the service has no access control; anyone who can reach %s can query it "
-                "(see services/README.md, \"Sharing one service\")\n",
-                options.listen.c_str());
+    std::printf(
+        "warning: the service has no access control; anyone who can reach %s can query it "
+        "(see services/README.md, \"Sharing one service\")\n",
+        options.listen.c_str());
   std::printf("serving %s on http://%s/\n", StoreName(options).c_str(), options.listen.c_str());
   std::fflush(stdout);
   return server.Run() ? 0 : 1;
@@ -169,8 +169,10 @@ int Serve(const Options& options) {
 
 int Demo(const Options& options) {
   if (options.clickhouse.nodes.empty() && platform::FileInUse(options.db)) {
-    std::fprintf(stderr, "%s is open in another program, most likely the running data service, and cannot be "
-                 "replaced: stop the service first (quillet-services stop)\n", options.db.c_str());
+    std::fprintf(stderr,
+                 "%s is open in another program, most likely the running data service, and cannot be "
+                 "replaced: stop the service first (quillet-services stop)\n",
+                 options.db.c_str());
     return 1;
   }
   auto start = std::chrono::steady_clock::now();
@@ -194,9 +196,9 @@ int Demo(const Options& options) {
     return 1;
   }
   std::printf("%s: %lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s\n",
-              StoreName(options).c_str(), static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
-              static_cast<long long>(summary.hosts), static_cast<long long>(summary.links),
-              static_cast<long long>(summary.ranks), SecondsSince(start));
+              StoreName(options).c_str(), static_cast<long long>(summary.keywords),
+              static_cast<long long>(summary.pages), static_cast<long long>(summary.hosts),
+              static_cast<long long>(summary.links), static_cast<long long>(summary.ranks), SecondsSince(start));
   return 0;
 }
 
@@ -217,7 +219,8 @@ bool FindImporter(const Options& options, Importer* importer, bool* summed) {
       return ImportHostRanks(store, file, by, progress);
     };
   else if (kind == "pageviews")
-    *importer = [project = options.project](StoreWriter& store, const std::string& file, const ImportProgress& progress) {
+    *importer = [project = options.project](StoreWriter& store, const std::string& file,
+                                            const ImportProgress& progress) {
       return ImportPageviews(store, file, project, progress);
     };
   else return false;
@@ -267,8 +270,7 @@ int ImportEach(const Options& options, const Importer& importer) {
     } catch (const std::exception& error) {
       progress.End();
       const char* what = dynamic_cast<const InputError*>(&error) ? "could not be read" : "failed";
-      std::fprintf(stderr, "%s: import %s, nothing of it was stored: %s\n", file.c_str(), what,
-                   Explain(error).c_str());
+      std::fprintf(stderr, "%s: import %s, nothing of it was stored: %s\n", file.c_str(), what, Explain(error).c_str());
       status = 1;
     }
   }

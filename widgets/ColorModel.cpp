@@ -144,8 +144,7 @@ ScreenColor ColorToRGB(ScreenColor color, const SysColorLookup& sysColor) {
   return sysColor(static_cast<int>(color & 0xFF)) & 0xFFFFFF;
 }
 
-Shades MakeShades(ScreenColor color, float lightFactor, float darkFactor,
-                  const SysColorLookup& sysColor) {
+Shades MakeShades(ScreenColor color, float lightFactor, float darkFactor, const SysColorLookup& sysColor) {
   const ScreenColor rgb = ColorToRGB(color, sysColor);
   const int channel[3] = {RedOf(rgb), GreenOf(rgb), BlueOf(rgb)};
 
@@ -165,8 +164,7 @@ Shades MakeShades(ScreenColor color, float lightFactor, float darkFactor,
   int dark[3];
   for (int i = 0; i < 3; ++i) dark[i] = ClampByte(RoundEven(out[i] * 255.0));
 
-  return {MakeScreenColor(light[0], light[1], light[2]),
-          MakeScreenColor(dark[0], dark[1], dark[2])};
+  return {MakeScreenColor(light[0], light[1], light[2]), MakeScreenColor(dark[0], dark[1], dark[2])};
 }
 
 }  // namespace quillet::widgets

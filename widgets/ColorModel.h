@@ -52,8 +52,7 @@ struct Shades {
 // light: each channel moved toward white by lightFactor; dark: the same hue and saturation
 // with the lightness scaled by darkFactor. Factors are meant to lie in 0..1; a darkFactor
 // that pushes the lightness above 1 throws EColorConv.
-Shades MakeShades(ScreenColor color, float lightFactor, float darkFactor,
-                  const SysColorLookup& sysColor);
+Shades MakeShades(ScreenColor color, float lightFactor, float darkFactor, const SysColorLookup& sysColor);
 
 // Shade factor for a strength n in tenths, computed in single precision as the button does.
 inline float ShadeFactor(int n) { return static_cast<float>(10 - n) / 10.0f; }

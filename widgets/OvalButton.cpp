@@ -336,8 +336,8 @@ void TOvalButton::DrawFace(HDC dc) {
     if (glyph_ && f.dst.Width() > 0 && f.dst.Height() > 0) {
       win::MemoryDcHandle mem(CreateCompatibleDC(dc));
       win::SelectGuard sel(mem.get(), glyph_.get());
-      TransparentBlt(dc, f.dst.left, f.dst.top, f.dst.Width(), f.dst.Height(), mem.get(), f.src.left,
-                     f.src.top, f.src.Width(), f.src.Height(), Rgb(transparentColor_));
+      TransparentBlt(dc, f.dst.left, f.dst.top, f.dst.Width(), f.dst.Height(), mem.get(), f.src.left, f.src.top,
+                     f.src.Width(), f.src.Height(), Rgb(transparentColor_));
     }
   }
 
@@ -524,22 +524,12 @@ LRESULT TOvalButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       OnButtonDown(mbLeft, wp, lp, ssDouble);
       return 0;
     case WM_RBUTTONDOWN:
-    case WM_RBUTTONDBLCLK:
-      OnButtonDown(mbRight, wp, lp, msg == WM_RBUTTONDBLCLK ? ssDouble : 0);
-      return 0;
+    case WM_RBUTTONDBLCLK: OnButtonDown(mbRight, wp, lp, msg == WM_RBUTTONDBLCLK ? ssDouble : 0); return 0;
     case WM_MBUTTONDOWN:
-    case WM_MBUTTONDBLCLK:
-      OnButtonDown(mbMiddle, wp, lp, msg == WM_MBUTTONDBLCLK ? ssDouble : 0);
-      return 0;
-    case WM_LBUTTONUP:
-      OnButtonUp(mbLeft, wp, lp);
-      return 0;
-    case WM_RBUTTONUP:
-      OnButtonUp(mbRight, wp, lp);
-      return 0;
-    case WM_MBUTTONUP:
-      OnButtonUp(mbMiddle, wp, lp);
-      return 0;
+    case WM_MBUTTONDBLCLK: OnButtonDown(mbMiddle, wp, lp, msg == WM_MBUTTONDBLCLK ? ssDouble : 0); return 0;
+    case WM_LBUTTONUP: OnButtonUp(mbLeft, wp, lp); return 0;
+    case WM_RBUTTONUP: OnButtonUp(mbRight, wp, lp); return 0;
+    case WM_MBUTTONUP: OnButtonUp(mbMiddle, wp, lp); return 0;
     case WM_MOUSEMOVE:
       if (!tracking_) {
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd_, 0};
@@ -553,10 +543,8 @@ LRESULT TOvalButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       tracking_ = false;
       MouseLeave();
       return 0;
-    case kDialogCharMessage:
-      return DialogChar(static_cast<char>(wp)) ? 1 : 0;
-    default:
-      break;
+    case kDialogCharMessage: return DialogChar(static_cast<char>(wp)) ? 1 : 0;
+    default: break;
   }
   return PaintedWindow::HandleMessage(msg, wp, lp);
 }

@@ -33,8 +33,7 @@ bool DispatchDialogChar(HWND parent, char ch);
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 
 using TShiftState = unsigned;
-inline constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16,
-                             ssMiddle = 32, ssDouble = 64;
+inline constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64;
 
 using TBevelWidth = unsigned char;  // 0 (no bevel) or 1..10; larger values are cut to 10
 using TNumGlyphs = unsigned char;   // 0..4; larger values are cut to 4
@@ -52,8 +51,7 @@ TFont DefaultFont();
 class TOvalButton : public win::PaintedWindow {
  public:
   using TNotifyEvent = std::function<void(TOvalButton& sender)>;
-  using TMouseEvent = std::function<void(TOvalButton& sender, TMouseButton button, TShiftState shift,
-                                         int x, int y)>;
+  using TMouseEvent = std::function<void(TOvalButton& sender, TMouseButton button, TShiftState shift, int x, int y)>;
   using TMouseMoveEvent = std::function<void(TOvalButton& sender, TShiftState shift, int x, int y)>;
 
   TOvalButton();

@@ -11,9 +11,7 @@ char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 
 }  // namespace
 
-Rect BevelArcBox(int width, int height, int i) {
-  return {i, i, width - i - 1, height - i - 1};
-}
+Rect BevelArcBox(int width, int height, int i) { return {i, i, width - i - 1, height - i - 1}; }
 
 BevelSplit BevelSplitPoints(int width, int height) {
   return {{4 * (width / 5), height / 5}, {width / 5, 4 * (height / 5)}};

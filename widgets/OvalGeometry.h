@@ -41,7 +41,7 @@ BevelSplit BevelSplitPoints(int width, int height);
 struct FaceInput {
   int width = 0;
   int height = 0;
-  int glyphWidth = 0;   // whole strip
+  int glyphWidth = 0;  // whole strip
   int glyphHeight = 0;
   int numGlyphs = 0;
   bool enabled = true;
@@ -50,18 +50,18 @@ struct FaceInput {
   int margin = 0;
   int spacing = 4;
   bool hasCaption = false;
-  int textWidth = 0;   // measured on the raw caption
+  int textWidth = 0;  // measured on the raw caption
   int textHeight = 0;
 };
 
 struct FaceLayout {
   bool drawGlyph = false;
-  Rect src;           // cell of the glyph strip
-  Rect dst;           // where it goes, after the sunken shift
-  Point wipe[3];      // polyline in the face colour (start included, end excluded)
+  Rect src;       // cell of the glyph strip
+  Rect dst;       // where it goes, after the sunken shift
+  Point wipe[3];  // polyline in the face colour (start included, end excluded)
   bool drawCaption = false;
-  Rect textFill;      // cleared with the face brush before the caption is drawn
-  Rect textRect;      // the caption's single-line rectangle
+  Rect textFill;  // cleared with the face brush before the caption is drawn
+  Rect textRect;  // the caption's single-line rectangle
 };
 
 FaceLayout ComputeFaceLayout(const FaceInput& in);
@@ -71,8 +71,6 @@ bool IsAccel(char ch, std::string_view caption);
 
 // Longest caption the control draws; longer ones are cut.
 constexpr std::size_t kMaxDrawnCaption = 79;
-inline std::string_view DrawnCaption(std::string_view caption) {
-  return caption.substr(0, kMaxDrawnCaption);
-}
+inline std::string_view DrawnCaption(std::string_view caption) { return caption.substr(0, kMaxDrawnCaption); }
 
 }  // namespace quillet::widgets

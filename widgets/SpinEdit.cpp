@@ -29,8 +29,7 @@ void TTimerSpeedButton::Attach(HWND owner, UINT_PTR timerId, HBITMAP glyph) {
 }
 
 bool TTimerSpeedButton::Contains(int x, int y) const {
-  return x >= bounds_.left && x < bounds_.left + bounds_.width && y >= bounds_.top &&
-         y < bounds_.top + bounds_.height;
+  return x >= bounds_.left && x < bounds_.left + bounds_.width && y >= bounds_.top && y < bounds_.top + bounds_.height;
 }
 
 void TTimerSpeedButton::SetDown(bool down) {
@@ -107,8 +106,8 @@ void TSpinButton::Create(HWND parent, int left, int top, int width, int height, 
   HINSTANCE module = win::Application::Instance().Module();
   upGlyph_.reset(static_cast<HBITMAP>(LoadImageA(module, kSpinUpGlyph, IMAGE_BITMAP, 0, 0, 0)));
   downGlyph_.reset(static_cast<HBITMAP>(LoadImageA(module, kSpinDownGlyph, IMAGE_BITMAP, 0, 0, 0)));
-  CreateWindowOf(kClass, "", WS_CHILD | WS_VISIBLE | style, 0, left, top, std::max(width, kSpinButtonMinWidth),
-                 height, parent);
+  CreateWindowOf(kClass, "", WS_CHILD | WS_VISIBLE | style, 0, left, top, std::max(width, kSpinButtonMinWidth), height,
+                 parent);
   up_.Attach(hwnd_, kUpTimer, upGlyph_.get());
   down_.Attach(hwnd_, kDownTimer, downGlyph_.get());
   up_.onClick = [this] {
@@ -198,29 +197,18 @@ void TSpinButton::PaintAll(HDC dc) {
 LRESULT TSpinButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   const int x = static_cast<short>(LOWORD(lp)), y = static_cast<short>(HIWORD(lp));
   switch (msg) {
-    case WM_SIZE:
-      LayoutHalves();
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;  // opaque: the buttons cover the whole client area
+    case WM_SIZE: LayoutHalves(); return 0;
+    case WM_ERASEBKGND: return 1;  // opaque: the buttons cover the whole client area
     case WM_PAINT: {
       win::PaintGuard paint(hwnd_);
       PaintAll(paint.dc());
       return 0;
     }
-    case WM_PRINTCLIENT:
-      PaintAll(reinterpret_cast<HDC>(wp));
-      return 0;
+    case WM_PRINTCLIENT: PaintAll(reinterpret_cast<HDC>(wp)); return 0;
     case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK:
-      PressAt(x, y);
-      return 0;
-    case WM_MOUSEMOVE:
-      TrackTo(x, y);
-      return 0;
-    case WM_LBUTTONUP:
-      Release();
-      return 0;
+    case WM_LBUTTONDBLCLK: PressAt(x, y); return 0;
+    case WM_MOUSEMOVE: TrackTo(x, y); return 0;
+    case WM_LBUTTONUP: Release(); return 0;
     case WM_CAPTURECHANGED:
       if (reinterpret_cast<HWND>(lp) != hwnd_) Release();
       return 0;
@@ -231,17 +219,12 @@ LRESULT TSpinButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
       }
       break;
-    case WM_GETDLGCODE:
-      return DLGC_WANTARROWS;
+    case WM_GETDLGCODE: return DLGC_WANTARROWS;
     case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-      UpdateFocusMarks(msg == WM_SETFOCUS);
-      return 0;
+    case WM_KILLFOCUS: UpdateFocusMarks(msg == WM_SETFOCUS); return 0;
     case WM_KEYDOWN:
       switch (wp) {
-        case VK_SPACE:
-          focused_->Click();
-          return 0;
+        case VK_SPACE: focused_->Click(); return 0;
         case VK_UP:
           SetFocusedButton(up_);
           up_.Click();
@@ -250,16 +233,14 @@ LRESULT TSpinButton::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
           SetFocusedButton(down_);
           down_.Click();
           return 0;
-        default:
-          break;
+        default: break;
       }
       break;
     case WM_ENABLE:
       if (!wp) Release();
       InvalidateRect(hwnd_, nullptr, FALSE);
       return 0;
-    default:
-      break;
+    default: break;
   }
   return Window::HandleMessage(msg, wp, lp);
 }
@@ -298,17 +279,13 @@ bool TSpinEdit::ReadOnly() const { return (GetWindowLongA(hwnd_, GWL_STYLE) & ES
 void TSpinEdit::SetReadOnly(bool readOnly) { SendMessageA(hwnd_, EM_SETREADONLY, readOnly, 0); }
 
 void TSpinEdit::UpClick() {
-  if (ReadOnly())
-    beep();
-  else
-    SetValue(StepSpinValue(Value(), Increment, Range()));
+  if (ReadOnly()) beep();
+  else SetValue(StepSpinValue(Value(), Increment, Range()));
 }
 
 void TSpinEdit::DownClick() {
-  if (ReadOnly())
-    beep();
-  else
-    SetValue(StepSpinValue(Value(), -static_cast<int64_t>(Increment), Range()));
+  if (ReadOnly()) beep();
+  else SetValue(StepSpinValue(Value(), -static_cast<int64_t>(Increment), Range()));
 }
 
 int TSpinEdit::MinHeight() const {
@@ -387,9 +364,7 @@ LRESULT TSpinEdit::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return result;
     }
     case WM_LBUTTONUP:
-    case WM_CAPTURECHANGED:
-      leftButtonDown_ = false;
-      break;
+    case WM_CAPTURECHANGED: leftButtonDown_ = false; break;
     case WM_SIZE:
     case WM_SETFONT: {
       const LRESULT result = DefSubclassProc(hwnd_, msg, wp, lp);
@@ -399,8 +374,7 @@ LRESULT TSpinEdit::ControlMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_ENABLE:
       if (Button.Handle()) EnableWindow(Button.Handle(), static_cast<BOOL>(wp));
       break;
-    default:
-      break;
+    default: break;
   }
   return DefSubclassProc(hwnd_, msg, wp, lp);
 }

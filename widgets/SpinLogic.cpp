@@ -37,8 +37,8 @@ std::string WriteSpinValue(int32_t v, const SpinRange& range) { return std::to_s
 
 int32_t StepSpinValue(int32_t value, int64_t delta, const SpinRange& range) {
   const int64_t sum = static_cast<int64_t>(value) + delta;
-  const int64_t held = std::clamp<int64_t>(sum, std::numeric_limits<int32_t>::min(),
-                                           std::numeric_limits<int32_t>::max());
+  const int64_t held =
+      std::clamp<int64_t>(sum, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
   return range.Bound(static_cast<int32_t>(held));
 }
 

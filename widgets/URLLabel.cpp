@@ -150,9 +150,7 @@ LRESULT TURLLabel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (pending && PtInRect(&client, at)) Click();
       return 0;
     }
-    case WM_CAPTURECHANGED:
-      clickPending_ = false;
-      return 0;
+    case WM_CAPTURECHANGED: clickPending_ = false; return 0;
     case WM_MOUSEMOVE:
       if (!tracking_) {
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd_, 0};
@@ -165,8 +163,7 @@ LRESULT TURLLabel::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       tracking_ = false;
       MouseLeave();
       return 0;
-    default:
-      break;
+    default: break;
   }
   return PaintedWindow::HandleMessage(msg, wp, lp);
 }

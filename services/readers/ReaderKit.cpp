@@ -74,7 +74,8 @@ void PutRankFields(StoreWriter& store, std::int64_t number, std::string_view ran
   }
 }
 
-void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count, ImportReport& report) {
+void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count,
+               ImportReport& report) {
   std::string why;
   std::optional<std::string> term = NormalizeTerm(text, &why);
   if (!term) {

@@ -39,7 +39,8 @@ void PutRankFields(StoreWriter& store, std::int64_t number, std::string_view ran
                    std::string_view hostText, const char* hostReason, ImportReport& report);
 // Adds count to the run's total for the term the text names (StoreWriter::TallyKeyword), or
 // skips the line with the reason it cannot be a term. Counted in the report.
-void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count, ImportReport& report);
+void TallyTerm(StoreWriter& store, std::int64_t number, std::string_view text, std::int64_t count,
+               ImportReport& report);
 
 // Why an address cannot be a stored page's (ill-formed, not http:// or https://, too long,
 // no usable host), with what to quote in *detail; empty when it can.

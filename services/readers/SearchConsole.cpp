@@ -45,7 +45,8 @@ ImportReport ImportSearchConsole(StoreWriter& store, const std::string& path, co
     }
     std::optional<std::int64_t> impressions = ParseCount((*fields)[layout->second]);
     if (!impressions) {
-      report.Skip(number, "impressions not a whole number from 0 to 2147483647", Quoted(Trim((*fields)[layout->second])));
+      report.Skip(number, "impressions not a whole number from 0 to 2147483647",
+                  Quoted(Trim((*fields)[layout->second])));
       continue;
     }
     TallyTerm(store, number, (*fields)[layout->first], *impressions, report);

@@ -31,8 +31,8 @@ std::optional<std::int64_t> ParseLength(std::string_view text) {
 }  // namespace
 
 std::string WarcTypeOf(std::string_view type) {
-  for (std::string_view known : {"warcinfo", "response", "resource", "request", "metadata", "revisit", "conversion",
-                                 "continuation"})
+  for (std::string_view known :
+       {"warcinfo", "response", "resource", "request", "metadata", "revisit", "conversion", "continuation"})
     if (type == known) return std::string(known);
   return "other";
 }

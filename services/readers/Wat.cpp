@@ -99,7 +99,8 @@ ImportReport ImportWat(StoreWriter& store, const std::string& path, const Import
     }
     // Requests, crawl notes and non-HTML responses (images, redirects) describe no page.
     if (meta.type != "response" || !meta.html) {
-      ++report.leftOut[meta.type == "response" ? "responses without HTML" : "metadata of " + WarcTypeOf(meta.type) + " records"];
+      ++report.leftOut[meta.type == "response" ? "responses without HTML"
+                                               : "metadata of " + WarcTypeOf(meta.type) + " records"];
       continue;
     }
     ++report.lines;

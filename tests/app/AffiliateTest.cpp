@@ -19,9 +19,8 @@ namespace {
 using test::TestApp;
 using Rows = std::vector<std::vector<std::string>>;
 
-const Rows kDogTrainingRows{{"www.dogtraining.com", "1", "1234", "427"},
-                            {"clicker.example.org", "2", "56", "9"},
-                            {"", "3", "0", "999999999"}};
+const Rows kDogTrainingRows{
+    {"www.dogtraining.com", "1", "1234", "427"}, {"clicker.example.org", "2", "56", "9"}, {"", "3", "0", "999999999"}};
 
 // A dialog that closes itself as soon as it is shown.
 class SelfClosingDialog : public win::Form {
@@ -47,7 +46,8 @@ class AffiliateTest : public ::testing::Test {
   void TearDown() override {
     form.reset();
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
     TestApp().SetShell({});
   }
   // The server route sees the form through self (set before the first request).
@@ -119,7 +119,9 @@ TEST_F(AffiliateTest, EnteringThePageFillsTheCategoryBox) {
     std::vector<std::string> items;
     const char* text;  // of the edit field afterwards, "typed" before
   } cases[] = {
-      {"duplicates without regard to case", {"Dog training", "dog training", "", "Cats"}, {"Dog training", "Cats"},
+      {"duplicates without regard to case",
+       {"Dog training", "dog training", "", "Cats"},
+       {"Dog training", "Cats"},
        "Dog training"},
       {"a single entry is listed, not selected", {"Cats"}, {"Cats"}, "typed"},
       {"the same entry twice counts once", {"Cats", "CATS"}, {"Cats"}, "typed"},
@@ -301,8 +303,8 @@ TEST_F(AffiliateTest, DoubleClickOpensTheSelectedSite) {
   f.ListView3.SetSelected(1, true);
   doubleClickAt(row.left + 10, (row.top + row.bottom) / 2);
   ASSERT_EQ(shell.size(), 1u);
-  EXPECT_EQ(shell[0], (win::ShellRequest{TestApp().Handle(), "open", "http://clicker.example.org", "", "",
-                                         SW_SHOWMAXIMIZED}));
+  EXPECT_EQ(shell[0],
+            (win::ShellRequest{TestApp().Handle(), "open", "http://clicker.example.org", "", "", SW_SHOWMAXIMIZED}));
 
   f.ListView3.SetSelected(1, false);
   f.ListView3.SetSelected(2, true);  // a row without an address

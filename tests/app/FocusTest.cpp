@@ -79,7 +79,9 @@ bool Shows(HWND dialog) { return IsWindowVisible(dialog) && GetForegroundWindow(
 
 class FocusTest : public ::testing::Test {
  protected:
-  void SetUp() override { TestApp().SetShell([](const win::ShellRequest&) {}); }
+  void SetUp() override {
+    TestApp().SetShell([](const win::ShellRequest&) {});
+  }
   void TearDown() override {
     Close();
     TestApp().SetShell({});
@@ -101,7 +103,8 @@ class FocusTest : public ::testing::Test {
     settings.reset();
     form.reset();
     MSG msg;  // the main window's destruction posted WM_QUIT
-    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
   }
   // Plays the user's part on a second thread while this thread runs the program.
   void Play(const std::function<void(User&)>& steps) {

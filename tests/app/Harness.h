@@ -33,9 +33,8 @@ inline win::Application& TestApp() {
 class RecordedReports {
  public:
   RecordedReports() {
-    TestApp().SetFailureReport([this](const std::string& place, const std::string& error) {
-      reports.push_back(place + ": " + error);
-    });
+    TestApp().SetFailureReport(
+        [this](const std::string& place, const std::string& error) { reports.push_back(place + ": " + error); });
   }
   ~RecordedReports() { TestApp().SetFailureReport(FailTheTest); }
   RecordedReports(const RecordedReports&) = delete;

@@ -198,7 +198,8 @@ class IdeaCatcherTest : public ::testing::Test {
   void TearDown() override {
     form.reset();
     MSG msg;  // the main window's destruction may have posted WM_QUIT
-    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
   }
   void Click(win::Button& button) { SendMessageA(button.Handle(), BM_CLICK, 0, 0); }
   void Select(const std::vector<int>& rows) {
@@ -308,8 +309,7 @@ BoxSeen Inspect(HWND box, HWND form) {
     if (ClassOf(child) != "Static") continue;
     if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
       seen.icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
-    else if (!WindowText(child).empty())
-      seen.text = WindowText(child);
+    else if (!WindowText(child).empty()) seen.text = WindowText(child);
   }
   return seen;
 }
@@ -356,16 +356,21 @@ TEST_F(IdeaCatcherTest, LoadReadsSectionsItem0ToNMinus1) {
     std::string file;
     Entries expected;
   } cases[] = {
-      {"three in order", "[item0]\r\ncat=a\r\nprofit=1\r\n[item1]\r\ncat=b\r\nprofit=2\r\n[item2]\r\ncat=c\r\nprofit=3\r\n",
+      {"three in order",
+       "[item0]\r\ncat=a\r\nprofit=1\r\n[item1]\r\ncat=b\r\nprofit=2\r\n[item2]\r\ncat=c\r\nprofit=3\r\n",
        {{"a", "1"}, {"b", "2"}, {"c", "3"}}},
-      {"sections in any order", "[item2]\r\ncat=c\r\nprofit=3\r\n[item0]\r\ncat=a\r\nprofit=1\r\n[item1]\r\ncat=b\r\n",
+      {"sections in any order",
+       "[item2]\r\ncat=c\r\nprofit=3\r\n[item0]\r\ncat=a\r\nprofit=1\r\n[item1]\r\ncat=b\r\n",
        {{"a", "1"}, {"b", ""}, {"c", "3"}}},
-      {"item1 missing, item2 not read", "[item0]\r\ncat=a\r\nprofit=1\r\n[item2]\r\ncat=c\r\nprofit=3\r\n",
+      {"item1 missing, item2 not read",
+       "[item0]\r\ncat=a\r\nprofit=1\r\n[item2]\r\ncat=c\r\nprofit=3\r\n",
        {{"a", "1"}, {"", ""}}},
-      {"a foreign section counts", "[item0]\r\ncat=a\r\n[notes]\r\nx=y\r\n[item1]\r\ncat=b\r\nprofit=2\r\n",
+      {"a foreign section counts",
+       "[item0]\r\ncat=a\r\n[notes]\r\nx=y\r\n[item1]\r\ncat=b\r\nprofit=2\r\n",
        {{"a", ""}, {"b", "2"}, {"", ""}}},
       {"names in any case", "[ITEM0]\r\nCat=a\r\nPROFIT=1\r\n", {{"a", "1"}}},
-      {"platform value rules", "[item0]\r\ncat =  \" padded \"  \r\nprofit= 'q' \r\n[item1]\r\ncat=a;b=c\r\nprofit=\"x\r\n",
+      {"platform value rules",
+       "[item0]\r\ncat =  \" padded \"  \r\nprofit= 'q' \r\n[item1]\r\ncat=a;b=c\r\nprofit=\"x\r\n",
        {{" padded ", "q"}, {"a;b=c", "\"x"}}},
       {"LF line ends and blank lines", "[item0]\ncat=a\n\nprofit=1\n", {{"a", "1"}}},
       {"duplicates are loaded", "[item0]\r\ncat=a\r\n[item1]\r\ncat=a\r\n", {{"a", ""}, {"a", ""}}},
@@ -442,18 +447,9 @@ TEST_F(IdeaCatcherTest, SavedListsLoadBackUnchanged) {
   // Written with quotes around it, a value is read back whole up to 2,046 characters.
   const std::string quoted2046 = "\"" + std::string(2044, 'Q') + "\"";
   const Entries entries{
-      {"car hire", "3.60"},
-      {" lead", "trail "},
-      {"\"quoted\"", "'single'"},
-      {"a=b", "x;y"},
-      {"[item5]", "]"},
-      {"; comment?", "=="},
-      {"\"", "'"},
-      {"say \"hi\" now", " \" "},
-      {"caf\xE9 \xA0", "\t"},
-      {"", "7"},
-      {long2047, quoted2046},
-      {"  ", ""},
+      {"car hire", "3.60"},   {" lead", "trail "}, {"\"quoted\"", "'single'"}, {"a=b", "x;y"},         {"[item5]", "]"},
+      {"; comment?", "=="},   {"\"", "'"},         {"say \"hi\" now", " \" "}, {"caf\xE9 \xA0", "\t"}, {"", "7"},
+      {long2047, quoted2046}, {"  ", ""},
   };
   Fill(form->ListView2, entries);
   ASSERT_TRUE(form->WriteIdeaList(dir / "r.qlc"));
@@ -549,7 +545,8 @@ TEST_F(IdeaCatcherTest, HostileFilesLoadInBoundedTime) {
     }
   };
   std::string savedThenForeign;
-  for (int k = 0; k < 3000; ++k) savedThenForeign += "[item" + std::to_string(k) + "]\r\ncat=c" + std::to_string(k) + "\r\n";
+  for (int k = 0; k < 3000; ++k)
+    savedThenForeign += "[item" + std::to_string(k) + "]\r\ncat=c" + std::to_string(k) + "\r\n";
   savedThenForeign += "[zzz]\r\n";
   const struct {
     const char* name;
@@ -557,7 +554,10 @@ TEST_F(IdeaCatcherTest, HostileFilesLoadInBoundedTime) {
     std::function<void(const Entries&)> check;
   } cases[] = {
       {"binary garbage", garbage, [](const Entries& e) { EXPECT_LE(e.size(), 16384u); }},
-      {"50 MB", big, [](const Entries& e) { EXPECT_EQ(e, (Entries{{"first", "1"}, {"last", ""}})); }},
+      {"50 MB", big,
+       [](const Entries& e) {
+         EXPECT_EQ(e, (Entries{{"first", "1"}, {"last", ""}}));
+       }},
       {"100,000 sections", many,
        [&](const Entries& e) {
          // A saved list longer than the 16 KB name list still loads, up to the larger one.
@@ -575,7 +575,10 @@ TEST_F(IdeaCatcherTest, HostileFilesLoadInBoundedTime) {
          ASSERT_EQ(e.size(), fitting(16384));
          EXPECT_EQ(e.back().first, "c" + std::to_string(e.size() - 1));
        }},
-      {"1 MB value line", longLine, [](const Entries& e) { EXPECT_EQ(e, (Entries{{std::string(2047, 'a'), "7"}})); }},
+      {"1 MB value line", longLine,
+       [](const Entries& e) {
+         EXPECT_EQ(e, (Entries{{std::string(2047, 'a'), "7"}}));
+       }},
       {"1 MB section name", longName, [](const Entries& e) { EXPECT_LE(e.size(), 1u); }},
   };
   for (const auto& c : cases) {
@@ -694,8 +697,7 @@ TEST_F(IdeaCatcherTest, SaveButtonStopsAsksForANameAndWrites) {
                            TypeFileName(dialog, dir / "mine.qlc");
                            Press(dialog, IDOK);
                          },
-                         [&](HWND box) { Press(box, answer); },
-                         [&](HWND dialog) { Press(dialog, IDCANCEL); }});
+                         [&](HWND box) { Press(box, answer); }, [&](HWND dialog) { Press(dialog, IDCANCEL); }});
     Click(form->BitBtn5);
     EXPECT_GE(script.StepsDone(), 2u);
     EXPECT_EQ(script.Unexpected(), 0);

@@ -170,8 +170,8 @@ TEST_F(InfoFormTest, CloseEndsTheModalLoopAndTheBoxOpensAgain) {
     EXPECT_FALSE(IsWindowVisible(form.Handle())) << round;
   }
   // The close box ends it too.
-  const int closed =
-      WhileShown(form.Handle(), [&] { PostMessageA(form.Handle(), WM_CLOSE, 0, 0); }, [&] { return form.ShowModal(); });
+  const int closed = WhileShown(
+      form.Handle(), [&] { PostMessageA(form.Handle(), WM_CLOSE, 0, 0); }, [&] { return form.ShowModal(); });
   EXPECT_EQ(closed, static_cast<int>(win::ModalResult::Cancel));
   EXPECT_TRUE(shell.empty());
 }
@@ -275,8 +275,11 @@ TEST_F(InfoFormTest, PictureIsTheDecodedResource) {
     int x, y;
     int r, g, b;
   };
-  const Probe probes[] = {{5, 5, 77, 135, 217}, {118, 38, 255, 214, 60}, {47, 34, 250, 250, 252},
-                          {80, 145, 40, 106, 35}, {150, 110, 90, 165, 72}};
+  const Probe probes[] = {{5, 5, 77, 135, 217},
+                          {118, 38, 255, 214, 60},
+                          {47, 34, 250, 250, 252},
+                          {80, 145, 40, 106, 35},
+                          {150, 110, 90, 165, 72}};
   const auto* bits = static_cast<const unsigned char*>(dib.dsBm.bmBits);
   const int stride = dib.dsBm.bmWidthBytes;
   for (const Probe& p : probes) {
@@ -394,7 +397,7 @@ TEST_F(InfoFormTest, ScreenshotShowsPanelTitleLinkAndPicture) {
     const unsigned char* p = pixels.data() + (height - 1 - (origin.y + y)) * stride + (origin.x + x) * 3;
     return RGB(p[2], p[1], p[0]);
   };
-  EXPECT_EQ(at(100, 200), RGB(255, 255, 255));  // the panel
+  EXPECT_EQ(at(100, 200), RGB(255, 255, 255));        // the panel
   EXPECT_EQ(at(5, 250), GetSysColor(COLOR_BTNFACE));  // the form below it
   int titleInk = 0, linkInk = 0;
   for (int y = 10; y < 40; ++y)

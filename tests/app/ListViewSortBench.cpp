@@ -49,7 +49,8 @@ int main() {
     QueryPerformanceCounter(&b);
     best[1] = std::min(best[1], Seconds(a, b));
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
   }
   std::printf("sort %d rows by Profitability: list view %.1f ms, std::sort %.1f ms, ratio %.2f\n", kRows,
               best[0] * 1000, best[1] * 1000, best[0] / best[1]);

@@ -28,7 +28,8 @@ class MainFormTest : public ::testing::Test {
   void TearDown() override {
     form.reset();
     MSG msg;  // the main window's destruction posted WM_QUIT
-    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
     TestApp().SetShell({});
   }
   TForm1& Make(const std::string& host = "127.0.0.1:9") {
@@ -277,10 +278,8 @@ TEST_F(MainFormTest, ClosingPressesBothStopsAndDestroysTheWindow) {
     TForm1& f = Make();
     f.StopFlag = f.Stop2Flag = false;
     HWND hwnd = f.Handle();
-    if (viaMenu)
-      SendMessageA(hwnd, WM_COMMAND, TForm1::kExit1, 0);
-    else
-      SendMessageA(hwnd, WM_CLOSE, 0, 0);
+    if (viaMenu) SendMessageA(hwnd, WM_COMMAND, TForm1::kExit1, 0);
+    else SendMessageA(hwnd, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_TRUE(f.StopFlag);
     EXPECT_TRUE(f.Stop2Flag);

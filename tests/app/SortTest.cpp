@@ -23,7 +23,8 @@ class SortTest : public ::testing::Test {
   void TearDown() override {
     form.reset();
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
   }
   TForm1& Make(const std::string& host = "127.0.0.1:9") {
     TestApp();

@@ -55,12 +55,10 @@ constexpr int kAbort = static_cast<int>(win::ModalResult::Abort);
 
 void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(gForm->Handle(), id);
-  if (id == kWatchdogTimer)
-    gForm->SetModalResult(kAbort);
+  if (id == kWatchdogTimer) gForm->SetModalResult(kAbort);
   else if (!IsWindowVisible(gForm->Handle()))  // a pump before the dialog shows
     SetTimer(gForm->Handle(), kActionTimer, 20, &OnTimer);
-  else if (gAction)
-    (*gAction)();
+  else if (gAction) (*gAction)();
 }
 
 int WhileShown(TStartForm& form, std::function<void()> action, const std::function<int()>& show) {
@@ -104,7 +102,7 @@ TEST_F(StartFormTest, Layout) {
     HWND hwnd;
     int left, top, width, height;  // width 0: sized to its text
   } expected[] = {
-      {form.GroupBox1.Handle(), 10, 6, 283, 105},  {form.Label3.Handle(), 107, 39, 0, 0},
+      {form.GroupBox1.Handle(), 10, 6, 283, 105},    {form.Label3.Handle(), 107, 39, 0, 0},
       {form.SkipSpinEdit.Handle(), 158, 34, 51, 22}, {form.Label2.Handle(), 219, 38, 0, 0},
       {form.Label1.Handle(), 47, 72, 0, 0},          {form.MaxResultsSpinEdit.Handle(), 158, 67, 51, 22},
       {form.BitBtn1.Handle(), 215, 121, 77, 35},
@@ -172,9 +170,8 @@ TEST_F(StartFormTest, EditsAreBoundedWhenTheFocusMovesToOk) {
     std::string typed, shown;
     WPARAM key = 0;  // then pressed in the field
   } cases[] = {
-      {true, "45", "30"},     {true, "1", "2"},        {true, "123", "12"},  // typing stops at 2 characters
-      {false, "1234", "123"}, {false, "-99", "-99"},   {false, "0", "-1", VK_DOWN},
-      {true, "30", "30", VK_UP},
+      {true, "45", "30"},     {true, "1", "2"},      {true, "123", "12"},  // typing stops at 2 characters
+      {false, "1234", "123"}, {false, "-99", "-99"}, {false, "0", "-1", VK_DOWN}, {true, "30", "30", VK_UP},
   };
   for (const Case& c : cases) {
     RegDeleteTreeA(HKEY_CURRENT_USER, kVendorKey);
@@ -267,8 +264,8 @@ TEST_F(StartFormTest, EnterInAFieldBeepsAndTabMovesOn) {
 
 // Stores "results" from another process, the system's registry tool.
 bool StoreResultsElsewhere(int value) {
-  std::string command = "reg.exe add HKCU\\" + std::string(kKey) + " /v results /t REG_DWORD /f /d " +
-                        std::to_string(value);
+  std::string command =
+      "reg.exe add HKCU\\" + std::string(kKey) + " /v results /t REG_DWORD /f /d " + std::to_string(value);
   STARTUPINFOA si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};

@@ -27,9 +27,11 @@ using bench::NullWindow;
 std::string OrdinaryPage(int items) {
   std::string page = "<html><p>Results 1 - 20 of about <b>1,234,567</b> for dog training</p><ol>";
   for (int i = 0; i < items; ++i)
-    page += "<li><div><a class=yschttl href=\"http://r.example/" + std::to_string(i) +
-            "\">Dog <b>Training</b> " + std::to_string(i) + "</a></div><div class=abstr>Learn to train your "
-            "dog.</div><em class=yschurl>WWW.Site" + std::to_string(i) + ".com/dogs/index.html</em></li>\n";
+    page += "<li><div><a class=yschttl href=\"http://r.example/" + std::to_string(i) + "\">Dog <b>Training</b> " +
+            std::to_string(i) +
+            "</a></div><div class=abstr>Learn to train your "
+            "dog.</div><em class=yschurl>WWW.Site" +
+            std::to_string(i) + ".com/dogs/index.html</em></li>\n";
   return page + "</ol></html>";
 }
 
@@ -53,7 +55,8 @@ double SecondsPerReading(const std::string& page, int readings) {
   NullWindow window;
   NullList list;
   bool stop = false;
-  AffiliateSearch search(window, list, [](const std::string&) { return std::string(); }, {}, stop);
+  AffiliateSearch search(
+      window, list, [](const std::string&) { return std::string(); }, {}, stop);
   double best = std::numeric_limits<double>::infinity();
   for (int r = 0; r < kRepetitions; ++r) {
     const double start = CpuSeconds();
@@ -68,10 +71,10 @@ bool Check(const char* shape, std::string (*makePage)(int)) {
   const double large = SecondsPerReading(makePage(kScale * kItems), 1);
   const double ratio = large / small;
   const bool linear = ratio <= kMaxRatio;
-  std::printf("ReadSearchResults, %s: %d items %.3f ms, %d items %.3f ms: %dx the items take %.1fx the time "
-              "(limit %.0fx) %s\n",
-              shape, kItems, small * 1e3, kScale * kItems, large * 1e3, kScale, ratio, kMaxRatio,
-              linear ? "ok" : "TOO SLOW");
+  std::printf(
+      "ReadSearchResults, %s: %d items %.3f ms, %d items %.3f ms: %dx the items take %.1fx the time "
+      "(limit %.0fx) %s\n",
+      shape, kItems, small * 1e3, kScale * kItems, large * 1e3, kScale, ratio, kMaxRatio, linear ? "ok" : "TOO SLOW");
   return linear;
 }
 

@@ -86,16 +86,15 @@ int main(int argc, char** argv) {
         const double ratio = reporter.cpuSeconds[large] / reporter.cpuSeconds[small];
         const bool linear = ratio <= kMaxScaleRatio;
         ok = ok && linear;
-        std::printf("scaling %s: %ldx input takes %.1fx CPU time (limit %.0fx) %s\n",
-                    family.c_str(), kScale, ratio, kMaxScaleRatio, linear ? "ok" : "TOO SLOW");
+        std::printf("scaling %s: %ldx input takes %.1fx CPU time (limit %.0fx) %s\n", family.c_str(), kScale, ratio,
+                    kMaxScaleRatio, linear ? "ok" : "TOO SLOW");
       }
   }
   for (const auto& [numerator, denominator] : Comparisons()) {
     const auto a = reporter.wallSeconds.find(numerator);
     const auto b = reporter.wallSeconds.find(denominator);
     if (a == reporter.wallSeconds.end() || b == reporter.wallSeconds.end()) continue;
-    std::printf("ratio %s / %s: %.2f\n", numerator.c_str(), denominator.c_str(),
-                a->second / b->second);
+    std::printf("ratio %s / %s: %.2f\n", numerator.c_str(), denominator.c_str(), a->second / b->second);
   }
   return ok ? 0 : 1;
 }

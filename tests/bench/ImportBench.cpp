@@ -87,8 +87,9 @@ std::pair<double, double> PhraseCountP95(const std::string& db) {
 class TextMaker {
  public:
   TextMaker() {
-    const char* syllables[] = {"ka", "lo", "mi", "ne", "ru", "ta", "po", "si", "an", "er", "in", "on", "us", "el", "ar",
-                               "is", "te", "ve", "ro", "di", "ma", "lu", "co", "ge", "ba", "fi", "ho", "ja", "qu", "xe"};
+    const char* syllables[] = {"ka", "lo", "mi", "ne", "ru", "ta", "po", "si", "an", "er",
+                               "in", "on", "us", "el", "ar", "is", "te", "ve", "ro", "di",
+                               "ma", "lu", "co", "ge", "ba", "fi", "ho", "ja", "qu", "xe"};
     for (const char* common : {"the", "of", "and", "to", "a", "in", "is", "for", "on", "that", "with", "as", "it"})
       words_.push_back(common);
     while (words_.size() < 50000) {
@@ -107,7 +108,8 @@ class TextMaker {
   }
   const std::string& Word() {
     double target = static_cast<double>(Next() >> 11) / 9007199254740992.0 * cumulative_.back();
-    size_t i = static_cast<size_t>(std::lower_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin());
+    size_t i =
+        static_cast<size_t>(std::lower_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin());
     return words_[std::min(i, words_.size() - 1)];
   }
   std::string Sentence(size_t most) {
@@ -151,7 +153,8 @@ class GzipWriter {
 std::string Record(const char* type, const std::string& url, const std::string& block) {
   return std::string("WARC/1.0\r\nWARC-Type: ") + type + "\r\nWARC-Target-URI: " + url +
          "\r\nWARC-Date: 2024-05-18T01:58:10Z\r\nWARC-Record-ID: <urn:uuid:6e9c1d0a-1b2c-4d3e-8f90-123456789abc>\r\n"
-         "Content-Type: " + (std::string(type) == "metadata" ? "application/json" : "text/plain") +
+         "Content-Type: " +
+         (std::string(type) == "metadata" ? "application/json" : "text/plain") +
          "\r\nContent-Length: " + std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
 }
 
@@ -176,19 +179,23 @@ void WriteArchives(const std::string& wet, const std::string& wat, std::int64_t 
       std::string links;
       for (std::uint64_t n = 10 + text.Next() % 60; n > 0; --n) {
         std::uint64_t kind = text.Next() % 10;
-        std::string target = kind < 3 ? Url(text.Next()) : kind < 9 ? "/" + text.Word() + "/" + text.Word() : "//cdn.example/i.png";
+        std::string target = kind < 3   ? Url(text.Next())
+                             : kind < 9 ? "/" + text.Word() + "/" + text.Word()
+                                        : "//cdn.example/i.png";
         links += std::string(links.empty() ? "" : ",") + R"({"path":")" + (kind == 9 ? "IMG@/src" : "A@/href") +
                  R"(","url":")" + target + R"(","text":")" + text.Word() + R"("})";
       }
       std::string json =
           R"({"Container":{"Filename":"bench.warc.gz","Compressed":true,"Offset":"1234","Gzip-Metadata":{"Deflate-Length":"2345"}},)"
           R"("Envelope":{"Format":"WARC","WARC-Header-Length":"600","Block-Digest":"sha1:ABCDEFGHIJKLMNOP","Actual-Content-Length":"23456",)"
-          R"("WARC-Header-Metadata":{"WARC-Type":"response","WARC-Date":"2024-05-18T01:58:10Z","WARC-Target-URI":")" + url +
+          R"("WARC-Header-Metadata":{"WARC-Type":"response","WARC-Date":"2024-05-18T01:58:10Z","WARC-Target-URI":")" +
+          url +
           R"(","Content-Length":"23456"},"Payload-Metadata":{"Actual-Content-Type":"application/http; msgtype=response",)"
           R"("HTTP-Response-Metadata":{"Response-Message":{"Version":"HTTP/1.1","Status":"200","Reason":"OK"},)"
           R"("Headers":{"Server":"nginx","Content-Type":"text/html; charset=UTF-8","Cache-Control":"max-age=600"},)"
-          R"("HTML-Metadata":{"Head":{"Title":")" + text.Sentence(8) + R"(","Metas":[{"name":"description","content":")" +
-          text.Sentence(20) + R"("}],"Link":[{"path":"LINK@/href","url":"/style.css","rel":"stylesheet"}]},"Links":[)" + links +
+          R"("HTML-Metadata":{"Head":{"Title":")" +
+          text.Sentence(8) + R"(","Metas":[{"name":"description","content":")" + text.Sentence(20) +
+          R"("}],"Link":[{"path":"LINK@/href","url":"/style.css","rel":"stylesheet"}]},"Links":[)" + links +
           R"(]},"Entity-Length":"23000"}}}})";
       metaOut.Member(Record("metadata", url, R"({"Envelope":{"WARC-Header-Metadata":{"WARC-Type":"request"}}})"));
       metaOut.Member(Record("metadata", url, json));
@@ -220,7 +227,9 @@ Measured RunImport(const std::vector<std::string>& args, const std::filesystem::
   measured.exit = child.WaitMeasuring();
   measured.seconds = Seconds(begin);
   measured.peakMb = child.PeakMb();
-  if (measured.exit != 0) std::printf("  import failed:\n%s\n", quillet::services::testing::ReadFile((scratch / "import.out").string()).c_str());
+  if (measured.exit != 0)
+    std::printf("  import failed:\n%s\n",
+                quillet::services::testing::ReadFile((scratch / "import.out").string()).c_str());
   return measured;
 }
 
@@ -239,7 +248,8 @@ int main(int argc, char** argv) {
     else if (arg == "--titles") titles = std::max(1LL, number());
     else if (arg == "--scratch" && i + 1 < argc) scratchDir = argv[++i];
   }
-  std::filesystem::path scratch = scratchDir.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(scratchDir);
+  std::filesystem::path scratch =
+      scratchDir.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(scratchDir);
   scratch /= "quillet-import-bench-" + std::to_string(::getpid());
   std::filesystem::create_directories(scratch);
   bool ok = true;
@@ -268,7 +278,8 @@ int main(int argc, char** argv) {
     GzipWriter out(views);
     std::string chunk;
     for (std::int64_t i = 0; i < titles; ++i) {
-      chunk += "en " + text.Word() + "_" + text.Word() + "_" + std::to_string(i) + " " + std::to_string(1 + text.Next() % 50) + " 0\n";
+      chunk += "en " + text.Word() + "_" + text.Word() + "_" + std::to_string(i) + " " +
+               std::to_string(1 + text.Next() % 50) + " 0\n";
       if (chunk.size() > (1 << 20)) {
         out.Member(chunk);
         chunk.clear();
@@ -279,13 +290,17 @@ int main(int argc, char** argv) {
   for (const auto& [what, db] : {std::pair{"into a new store", crawl}, std::pair{"into the demo data", small}}) {
     Measured run = RunImport({"import", "pageviews", views, "--db", db}, scratch);
     ok = run.exit == 0 && ok;
-    std::printf("  %-20s %.1f s, %.1f us per term\n", what, run.seconds, run.seconds * 1e6 / static_cast<double>(titles));
-    ok = Check(std::string("import pageviews ") + what + ": peak resident memory", run.peakMb, kMemoryGoalMb, true, "MB") && ok;
+    std::printf("  %-20s %.1f s, %.1f us per term\n", what, run.seconds,
+                run.seconds * 1e6 / static_cast<double>(titles));
+    ok = Check(std::string("import pageviews ") + what + ": peak resident memory", run.peakMb, kMemoryGoalMb, true,
+               "MB") &&
+         ok;
   }
   std::filesystem::remove(views);
 
   // Metadata first: the pages it makes then take their text without being indexed twice.
-  std::printf("crawl archives of %lld MB of gzip each, into the store of known titles:\n", static_cast<long long>(archiveMb));
+  std::printf("crawl archives of %lld MB of gzip each, into the store of known titles:\n",
+              static_cast<long long>(archiveMb));
   const std::string wet = (scratch / "bench.warc.wet.gz").string(), wat = (scratch / "bench.warc.wat.gz").string();
   {
     TextMaker text;
@@ -300,7 +315,9 @@ int main(int argc, char** argv) {
                 mb / Seconds(begin));
     Measured run = RunImport({"import", kind, file, "--db", crawl}, scratch);
     ok = run.exit == 0 && ok;
-    ok = Check(std::string("import ") + kind + ": compressed input per second", mb / run.seconds, kThroughputGoalMbs, false, "MB/s") && ok;
+    ok = Check(std::string("import ") + kind + ": compressed input per second", mb / run.seconds, kThroughputGoalMbs,
+               false, "MB/s") &&
+         ok;
     ok = Check(std::string("import ") + kind + ": peak resident memory", run.peakMb, kMemoryGoalMb, true, "MB") && ok;
   }
   std::printf("  crawl store: %.0f MB\n", std::filesystem::file_size(crawl) / 1048576.0);

@@ -21,8 +21,8 @@ std::string Term(int i) { return "term number " + std::to_string(i); }
 std::string SuggestionPage(int pairs) {
   std::string page = "<html><body><table><tr><td>Results</td></tr></table> done <table>";
   for (int i = 0; i < pairs; ++i)
-    page += "<tr><td class=\"c\">&nbsp;" + std::to_string(1000 + i) + "</td><td>&nbsp;<a href=\"/x?t=" +
-            std::to_string(i) + "\">" + Term(i) + "</a></td></tr>\n";
+    page += "<tr><td class=\"c\">&nbsp;" + std::to_string(1000 + i) +
+            "</td><td>&nbsp;<a href=\"/x?t=" + std::to_string(i) + "\">" + Term(i) + "</a></td></tr>\n";
   return page + "</table></body></html>";
 }
 
@@ -32,7 +32,8 @@ void BM_ParseSuggestionPage(benchmark::State& state) {
   NullList list;
   bool stop = false;
   // No-op Supply lookups: every fetch answers with nothing at once.
-  CategoryResearch research(window, list, [](const std::string&) { return std::string(); }, {}, stop, '.');
+  CategoryResearch research(
+      window, list, [](const std::string&) { return std::string(); }, {}, stop, '.');
   for (auto _ : state) {
     research.ParseSuggestionPage(page);
     benchmark::DoNotOptimize(list.rows);
@@ -54,8 +55,8 @@ void BM_CategoryRun(benchmark::State& state) {
   NullWindow window;
   NullList list;
   bool stop = false;
-  CategoryResearch research(window, list, [](const std::string& url) { return FetchPage(url); },
-                            {base, base, base}, stop, '.');
+  CategoryResearch research(
+      window, list, [](const std::string& url) { return FetchPage(url); }, {base, base, base}, stop, '.');
   for (auto _ : state) research.ResearchCategory("term");
 }
 BENCHMARK(BM_CategoryRun)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -87,7 +87,9 @@ double Run(const Endpoint& endpoint, int port, int requests, int clients) {
   for (auto& thread : threads) thread.join();
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::sort(latencies.begin(), latencies.end());
-  auto at = [&](double share) { return latencies[std::min(latencies.size() - 1, static_cast<size_t>(share * latencies.size()))]; };
+  auto at = [&](double share) {
+    return latencies[std::min(latencies.size() - 1, static_cast<size_t>(share * latencies.size()))];
+  };
   // Hosts without a rank and phrases on no page are answered without the marker.
   std::printf("%-14s %6d requests %8.0f req/s   p50 %6.2f ms   p95 %6.2f ms   max %7.2f ms   no data %d\n",
               endpoint.name, requests, requests / seconds, at(0.5), at(0.95), latencies.back(), missing.load());
@@ -144,7 +146,8 @@ bool CrowdedAndCostly(const Endpoint& mixed, int port, int requests, int clients
     ok = Check("p95 of normal requests", Run(mixed, port, requests, clients), kCostlyP95LimitMs, "ms") && ok;
     stop = true;
     for (auto& thread : heavy) thread.join();
-    std::printf("  (%d costly requests answered, %d of them cut short by the time budget)\n", costly.load(), cut.load());
+    std::printf("  (%d costly requests answered, %d of them cut short by the time budget)\n", costly.load(),
+                cut.load());
   }
   return ok;
 }
@@ -174,8 +177,9 @@ bool Memory(const std::string& db, const std::filesystem::path& scratch, const H
   flood("a request body", "POST / HTTP/1.1\r\nContent-Length: 1000000000000\r\n\r\n", sizes.bodyMb, 'b');
   flood("headers", "GET / HTTP/1.1\r\nX-Many: ", sizes.headerMb, 'h');
   flood("a request line", "GET /", sizes.lineMb, 'l');
-  ok = Check("peak resident memory above idle", testing::ResidentMb(serve.Pid(), true) - idle,
-             kRequestMemoryLimitMb, "MB") && ok;
+  ok = Check("peak resident memory above idle", testing::ResidentMb(serve.Pid(), true) - idle, kRequestMemoryLimitMb,
+             "MB") &&
+       ok;
 
   std::printf("imports of huge files by the real program:\n");
   const std::string line = R"({"url":"http://one.com/","text":")";
@@ -193,7 +197,8 @@ bool Memory(const std::string& db, const std::filesystem::path& scratch, const H
     testing::Child import({"import", "pages", path, "--db", (scratch / "import.db").string()},
                           {0, (scratch / "import.out").string()});
     import.WaitMeasuring();
-    std::printf("  %zu MB of %-10s imported in %.1f s\n", sizes.importMb, name.c_str(), testing::MsSince(begin) / 1000.0);
+    std::printf("  %zu MB of %-10s imported in %.1f s\n", sizes.importMb, name.c_str(),
+                testing::MsSince(begin) / 1000.0);
     ok = Check(("peak resident memory, " + name).c_str(), import.PeakMb(), kImportMemoryLimitMb, "MB") && ok;
     std::filesystem::remove(path);
   }
@@ -225,13 +230,16 @@ class SyntheticPages {
       std::string out;
       for (int w = 0; w < count; ++w) {
         double target = static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0) * cumulative_.back();
-        size_t k = static_cast<size_t>(std::upper_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin());
+        size_t k =
+            static_cast<size_t>(std::upper_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin());
         out += (w ? " " : "") + words_[std::min(k, words_.size() - 1)];
       }
       return out;
     };
     std::string site = "site" + std::to_string(i % sites_) + ".example";
-    return {"http://" + site + "/p" + std::to_string(i), text(6), text(30 + static_cast<int>(next() % 30)),
+    return {"http://" + site + "/p" + std::to_string(i),
+            text(6),
+            text(30 + static_cast<int>(next() % 30)),
             {"http://site" + std::to_string(next() % static_cast<std::uint64_t>(sites_)) + ".example/"}};
   }
 
@@ -262,7 +270,7 @@ std::pair<double, std::string> SettleMerges(const testing::ClickHouseServers& se
   std::string parts;
   for (int i = 0; i < servers.Count(); ++i)
     parts += (i ? "/" : "") + std::to_string(ask(i, "SELECT count() FROM system.parts WHERE active AND database = " +
-                                                       SqlString(database) + " AND table = 'grams'"));
+                                                        SqlString(database) + " AND table = 'grams'"));
   return {std::chrono::duration<double>(Clock::now() - begin).count(), parts};
 }
 
@@ -289,7 +297,8 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
     writer->Commit();
   }
   double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-  double bytes = servers ? static_cast<double>(servers->DiskBytes()) : static_cast<double>(std::filesystem::file_size(path));
+  double bytes =
+      servers ? static_cast<double>(servers->DiskBytes()) : static_cast<double>(std::filesystem::file_size(path));
   std::unique_ptr<StoreReader> reader;
   if (servers) reader = std::make_unique<ClickHouseReader>(options);
   else reader = std::make_unique<SqliteReader>(path);
@@ -300,7 +309,8 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
   auto phrasesOf = [&](size_t length) {
     std::vector<std::string> phrases;
     for (std::int64_t k = 0; phrases.size() < 300; ++k) {
-      std::vector<std::string> words = Words(synthetic.Page((k * 7919 + static_cast<std::int64_t>(length)) % pages).text);
+      std::vector<std::string> words =
+          Words(synthetic.Page((k * 7919 + static_cast<std::int64_t>(length)) % pages).text);
       size_t at = static_cast<size_t>(k) % (words.size() - length);
       std::string phrase;
       for (size_t w = at; w < at + length; ++w) phrase += (w > at ? " " : "") + words[w];
@@ -337,8 +347,8 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
     std::printf("           right after the import:\n");
     for (size_t length : {2, 3}) timeCounts(length, phrases[length]);
     auto settled = SettleMerges(*servers, options.database);
-    std::printf("           again, no merge running (waited %.0f s; %s active parts of grams per server):\n", settled.first,
-                settled.second.c_str());
+    std::printf("           again, no merge running (waited %.0f s; %s active parts of grams per server):\n",
+                settled.first, settled.second.c_str());
   }
   ScaleFigures figures;
   for (size_t length : {2, 3}) {
@@ -383,7 +393,8 @@ int main(int argc, char** argv) {
     else if (arg == "--line-mb") sizes.lineMb = static_cast<size_t>(std::max(0, number()));
     else if (arg == "--import-mb") sizes.importMb = static_cast<size_t>(std::max(0, number()));
   }
-  std::filesystem::path scratch = std::filesystem::temp_directory_path() / ("quillet-bench-" + std::to_string(::getpid()));
+  std::filesystem::path scratch =
+      std::filesystem::temp_directory_path() / ("quillet-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(scratch);
   if (!synthetic.empty()) {
     std::vector<ScaleFigures> figures;
@@ -401,14 +412,15 @@ int main(int argc, char** argv) {
     std::printf("demo: %lld keywords, %lld pages, %lld hosts, %lld links, %lld ranks built in %.1f s\n",
                 static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
                 static_cast<long long>(summary.hosts), static_cast<long long>(summary.links),
-                static_cast<long long>(summary.ranks),
-                std::chrono::duration<double>(Clock::now() - begin).count());
+                static_cast<long long>(summary.ranks), std::chrono::duration<double>(Clock::now() - begin).count());
   }
   std::printf("database: %s, %.1f MB\n", db.c_str(), std::filesystem::file_size(db) / 1048576.0);
 
-  std::vector<Endpoint> endpoints = {
-      {"suggestion", " done ", {}}, {"phrase count", "of about", {}}, {"result list", "<li>", {}},
-      {"link count", "of about", {}}, {"traffic rank", "traffic rank for ", {}}};
+  std::vector<Endpoint> endpoints = {{"suggestion", " done ", {}},
+                                     {"phrase count", "of about", {}},
+                                     {"result list", "<li>", {}},
+                                     {"link count", "of about", {}},
+                                     {"traffic rank", "traffic rank for ", {}}};
   {
     Database data(db, Database::Mode::ReadOnly);
     // A fixed spread of what the program would ask: topics, their terms, and result hosts.
@@ -427,7 +439,8 @@ int main(int argc, char** argv) {
   }
   // Every kind of request in turn, with the marker they all carry.
   Endpoint mixed{"all kinds", "</html>", {}};
-  for (size_t i = 0; i < 2000; ++i) mixed.targets.push_back(endpoints[i % endpoints.size()].targets[i / endpoints.size()]);
+  for (size_t i = 0; i < 2000; ++i)
+    mixed.targets.push_back(endpoints[i % endpoints.size()].targets[i / endpoints.size()]);
 
   SqliteReader store(db);
   Service service(store);

@@ -28,8 +28,9 @@ TEST(EndToEnd, CategoryResearchFillsTheResultList) {
   StartAndResearch(quillet, server);
   ASSERT_FALSE(HasFatalFailure());
   HWND list = quillet.Find("SysListView32", "", 0);
-  EXPECT_EQ(quillet.Rows(list, 4),
-            (Rows{{"dog training", "1000", "50000", "20"}, {"dog collars", "150", "2000", "11.25"}, {"puppy", "7", "?", "49"}}));
+  EXPECT_EQ(quillet.Rows(list, 4), (Rows{{"dog training", "1000", "50000", "20"},
+                                         {"dog collars", "150", "2000", "11.25"},
+                                         {"puppy", "7", "?", "49"}}));
   EXPECT_EQ(quillet.CloseAndWait(), 0u);
 }
 
@@ -108,10 +109,9 @@ TEST(EndToEnd, AffiliateSearchForACollectedCategory) {
 
   quillet.Click(quillet.Find("Button", "Search"));
   ASSERT_TRUE(quillet.WaitForStatus("Done!"));
-  EXPECT_EQ(quillet.Rows(quillet.Find("SysListView32", "", 2), 4),
-            (Rows{{"www.dogtraining.com", "2", "1234", "427"},
-                  {"clicker.example.org", "3", "56", "9"},
-                  {"", "4", "0", "999999999"}}));
+  EXPECT_EQ(quillet.Rows(quillet.Find("SysListView32", "", 2), 4), (Rows{{"www.dogtraining.com", "2", "1234", "427"},
+                                                                         {"clicker.example.org", "3", "56", "9"},
+                                                                         {"", "4", "0", "999999999"}}));
   bool searched = false;
   for (const std::string& request : server.Requests())
     searched = searched || RequestTarget(request) == "/search?p=%22dog+training%22&ei=UTF-8&n=5&b=2";

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool stop = false;
   const ServiceHosts hosts{"http://s", "http://s", "http://t"};
   AffiliateSearch search(
-      window, list,
-      [&](const std::string& url) { return url.rfind("http://t", 0) == 0 ? parts[2] : parts[1]; }, hosts, stop);
+      window, list, [&](const std::string& url) { return url.rfind("http://t", 0) == 0 ? parts[2] : parts[1]; }, hosts,
+      stop);
   search.ReadSearchResults(parts[0], 0);
   const std::string lower = LowerAscii(parts[0]);
   const std::size_t from = lower.find("of about");

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::QuietWindow window;
   fuzz::CheckedList list;
   bool stop = false;
-  CategoryResearch research(window, list, [&](const std::string&) { return parts[1]; }, {}, stop, '.');
+  CategoryResearch research(
+      window, list, [&](const std::string&) { return parts[1]; }, {}, stop, '.');
   research.ParseSuggestionPage(parts[0]);
   const std::string lower = LowerAscii(parts[0]);
   std::size_t cellEnds = 0;

@@ -27,7 +27,8 @@ void ReadAsFile(const std::string& bytes) {
   while (lines.Next(&line) != quillet::services::LineReader::Result::End) {
     // A block that stops at a line starting a record never runs past the bytes asked for.
     block.clear();
-    if (lines.ReadBlock(line.size() % 40, &block, 8, "WARC/1.") > line.size() % 40 || block.size() > 8) __builtin_trap();
+    if (lines.ReadBlock(line.size() % 40, &block, 8, "WARC/1.") > line.size() % 40 || block.size() > 8)
+      __builtin_trap();
   }
   std::remove(path.c_str());
 }
@@ -46,11 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   services::PageRecord record;
   std::string error;
   services::ParsePageRecord(bytes, &record, &error, 4);
-  services::PickJson(bytes, {{"a", "b"}, {"a", "[]", "c"}, {"[]"}},
-                     [](std::size_t path, std::size_t, const std::string*) {
-                       if (path > 2) __builtin_trap();
-                     },
-                     &error);
+  services::PickJson(
+      bytes, {{"a", "b"}, {"a", "[]", "c"}, {"[]"}},
+      [](std::size_t path, std::size_t, const std::string*) {
+        if (path > 2) __builtin_trap();
+      },
+      &error);
   // Whatever repair makes of the bytes passes the checks that keys must pass.
   std::string repaired = services::RepairText(bytes);
   if (!services::KeyProblem(repaired).empty()) __builtin_trap();

@@ -28,9 +28,7 @@ FetchLimits TestLimits() {
   return limits;
 }
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 TEST(FetchPage, SendsExactlyTheFixedRequest) {
   LoopbackServer server({Send(HttpResponse("200 OK", "hello"))});
@@ -52,8 +50,7 @@ TEST(FetchPage, SplitsTheUrlIntoHostAndTarget) {
       {"http://127.0.0.1:" + port + "#frag", "/", "127.0.0.1"},
       {"http://127.0.0.1:" + port + "?p=1", "/?p=1", "127.0.0.1"},
       {"http:\\\\127.0.0.1:" + port + "\\dir\\page.html", "/dir/page.html", "127.0.0.1"},
-      {"http://127.0.0.1:" + port + "/search?p=%22a+b%22&n=10#r#s", "/search?p=%22a+b%22&n=10",
-       "127.0.0.1"},
+      {"http://127.0.0.1:" + port + "/search?p=%22a+b%22&n=10#r#s", "/search?p=%22a+b%22&n=10", "127.0.0.1"},
       {"HTTP://localhost:" + port + "/x y", "/x y", "localhost"},
   };
   for (const auto& c : cases) EXPECT_EQ(FetchPage(c.url, TestLimits()), "ok") << c.url;
@@ -123,9 +120,7 @@ TEST(FetchPage, ReturnsTheBodyOfEveryResponseShape) {
       {"length not a number", {Send(head + "Content-Length: 3x\r\n\r\nabcdef")}, "abcdef"},
       {"length zero on a kept-alive connection", {Send(head + "Content-Length: 0\r\n\r\n"), Hang()}, ""},
       {"204 on a kept-alive connection", {Send("HTTP/1.1 204 No Content\r\n\r\n"), Hang()}, ""},
-      {"interim 100 answer",
-       {Send("HTTP/1.1 100 Continue\r\n\r\n" + HttpResponse("200 OK", "final"))},
-       "final"},
+      {"interim 100 answer", {Send("HTTP/1.1 100 Continue\r\n\r\n" + HttpResponse("200 OK", "final"))}, "final"},
       {"chunked", {Send(chunkedHead + "5\r\nhello\r\nA\r\n, chunked!\r\n0\r\n\r\n"), Hang()}, "hello, chunked!"},
       {"chunk extensions and comments",
        {Send(chunkedHead + "5;name=value\r\nhello\r\n1 comment\r\n!\r\n0\r\n\r\n"), Hang()},
@@ -158,9 +153,7 @@ TEST(FetchPage, ReturnsTheBodyOfEveryResponseShape) {
 }
 
 TEST(FetchPage, EveryCallMakesItsOwnRequest) {
-  LoopbackServer server([](const std::string& target) {
-    return HttpResponse("200 OK", "page " + target);
-  });
+  LoopbackServer server([](const std::string& target) { return HttpResponse("200 OK", "page " + target); });
   EXPECT_EQ(FetchPage(server.BaseUrl() + "/a"), "page /a");
   EXPECT_EQ(FetchPage(server.BaseUrl() + "/b"), "page /b");
   EXPECT_EQ(FetchPage(server.BaseUrl() + "/a"), "page /a");
@@ -180,7 +173,9 @@ TEST(FetchPage, SilentServerEndsAtTheIdleTimeOut) {
       {"never answers", {Hang()}, ""},
       {"stops inside the headers", {Send("HTTP/1.1 200 OK\r\nContent-"), Hang()}, ""},
       {"stops inside the body", {Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\npart"), Hang()}, "part"},
-      {"stops before the last chunk", {Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n"), Hang()}, "ab"},
+      {"stops before the last chunk",
+       {Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\n"), Hang()},
+       "ab"},
   };
   for (const auto& c : cases) {
     LoopbackServer server(c.script);

@@ -29,10 +29,17 @@ constexpr int kServicePort = 8790;
 std::wstring gSetup;
 std::string gVersion;
 
-const std::vector<std::wstring> kInstalledFiles = {
-    L"quillet.exe", L"quillet-services.exe", L"quillet-services-start.exe", L"README.txt", L"uninstall.exe",
-    L"licenses\\boost.txt", L"licenses\\gcc-runtime.txt", L"licenses\\libjpeg-turbo.txt",
-    L"licenses\\mingw-w64.txt", L"licenses\\sqlite.txt", L"licenses\\zlib.txt"};
+const std::vector<std::wstring> kInstalledFiles = {L"quillet.exe",
+                                                   L"quillet-services.exe",
+                                                   L"quillet-services-start.exe",
+                                                   L"README.txt",
+                                                   L"uninstall.exe",
+                                                   L"licenses\\boost.txt",
+                                                   L"licenses\\gcc-runtime.txt",
+                                                   L"licenses\\libjpeg-turbo.txt",
+                                                   L"licenses\\mingw-w64.txt",
+                                                   L"licenses\\sqlite.txt",
+                                                   L"licenses\\zlib.txt"};
 
 std::wstring KnownFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
@@ -84,7 +91,8 @@ std::string FileVersion(const std::wstring& program) {
   wchar_t* text = nullptr;
   UINT length = 0;
   if (data.empty() || !GetFileVersionInfoW(program.c_str(), 0, static_cast<DWORD>(data.size()), data.data()) ||
-      !VerQueryValueW(data.data(), L"\\StringFileInfo\\040904E4\\FileVersion", reinterpret_cast<void**>(&text), &length))
+      !VerQueryValueW(data.data(), L"\\StringFileInfo\\040904E4\\FileVersion", reinterpret_cast<void**>(&text),
+                      &length))
     return {};
   return Utf8Text(std::wstring(text, length > 0 ? length - 1 : 0));
 }

@@ -62,7 +62,8 @@ bool Process::Running() const { return info_.hProcess && WaitForSingleObject(inf
 Finished Process::Wait(DWORD timeoutMs) {
   Finished finished;
   if (!info_.hProcess) return finished;
-  if (WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(info_.hProcess, &finished.exitCode);
+  if (WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    GetExitCodeProcess(info_.hProcess, &finished.exitCode);
   std::ifstream in(std::filesystem::path(outputPath_), std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();

@@ -43,17 +43,22 @@ class ServiceSmoke : public ::testing::Test {
 TEST_F(ServiceSmoke, ImportsServesAndStopsWithUnicodePaths) {
   const std::wstring db = L" --db " + Quoted(database_);
   // A keyword tool's export: UTF-16 with a byte order mark, a header, grouped counts.
-  std::wstring keywords = L"\ufeffKeyword\tAvg. monthly searches\r\nw\u00fcrzburg wine tours\t1,300\r\nwine tours\t12,100\r\n";
+  std::wstring keywords =
+      L"\ufeffKeyword\tAvg. monthly searches\r\nw\u00fcrzburg wine tours\t1,300\r\nwine tours\t12,100\r\n";
   std::string keywordBytes(reinterpret_cast<const char*>(keywords.data()), keywords.size() * sizeof(wchar_t));
   Finished imported = Service(L"import keywords " + Quoted(Write(L"keywords \u00fc.tsv", keywordBytes)) + db);
   EXPECT_EQ(imported.exitCode, 0u) << imported.output;
   EXPECT_NE(imported.output.find("2 imported"), std::string::npos) << imported.output;
 
-  Finished pages = Service(L"import pages " + Quoted(Write(L"pages.jsonl",
-      "{\"url\": \"http://www.vineyard.example/tours\", \"title\": \"Wine tours\", \"text\": \"Book wine tours here.\","
-      " \"links\": [\"http://cellar.example/\"]}\n"
-      "{\"url\": \"http://blog.cellar.example/\", \"title\": \"Cellar\", \"text\": \"Our wine tours.\","
-      " \"links\": [\"http://www.vineyard.example/\"]}\n")) + db);
+  Finished pages = Service(
+      L"import pages " +
+      Quoted(Write(L"pages.jsonl",
+                   "{\"url\": \"http://www.vineyard.example/tours\", \"title\": \"Wine tours\", \"text\": \"Book wine "
+                   "tours here.\","
+                   " \"links\": [\"http://cellar.example/\"]}\n"
+                   "{\"url\": \"http://blog.cellar.example/\", \"title\": \"Cellar\", \"text\": \"Our wine tours.\","
+                   " \"links\": [\"http://www.vineyard.example/\"]}\n")) +
+      db);
   EXPECT_EQ(pages.exitCode, 0u) << pages.output;
   Finished ranks = Service(L"import ranks " + Quoted(Write(L"ranks.csv", "rank,domain\n1234,cellar.example\n")) + db);
   EXPECT_EQ(ranks.exitCode, 0u) << ranks.output;
@@ -62,7 +67,8 @@ TEST_F(ServiceSmoke, ImportsServesAndStopsWithUnicodePaths) {
   ASSERT_GT(port, 0);
   Process server(Quoted(kProgram) + L" serve --listen 127.0.0.1:" + std::to_wstring(port) + db);
   ASSERT_TRUE(server.Started());
-  std::string suggestions = FetchWhenUp(port, "/d/searchinventory/suggestion/?term=wine%20tours&mkt=us&lang=en_US", 30000);
+  std::string suggestions =
+      FetchWhenUp(port, "/d/searchinventory/suggestion/?term=wine%20tours&mkt=us&lang=en_US", 30000);
   EXPECT_NE(suggestions.find("12100"), std::string::npos) << suggestions;
   EXPECT_NE(suggestions.find("w\xc3\xbcrzburg wine tours"), std::string::npos) << suggestions;
   std::string search = FetchWhenUp(port, "/search?p=%22wine%20tours%22&n=10", 5000);

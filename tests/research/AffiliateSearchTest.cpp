@@ -19,8 +19,7 @@ using Urls = std::vector<std::string>;
 const ServiceHosts kHosts{"http://suggest.test", "http://search.test", "http://traffic.test"};
 
 std::string ResultsUrl(const std::string& category, int n, int b) {
-  return kHosts.search + "/search?p=%22" + category + "%22&ei=UTF-8&n=" + std::to_string(n) +
-         "&b=" + std::to_string(b);
+  return kHosts.search + "/search?p=%22" + category + "%22&ei=UTF-8&n=" + std::to_string(n) + "&b=" + std::to_string(b);
 }
 std::string LinkUrl(const std::string& encodedSite) {
   return kHosts.search + "/search?p=link%3Ahttp%3A%2F%2F" + encodedSite;
@@ -30,12 +29,14 @@ std::string TrafficUrl(const std::string& host) { return kHosts.traffic + "/data
 // One result item as the search engine lays it out: title link, abstract, display address.
 std::string Item(const std::string& address) {
   return "<li><div><a class=yschttl href=\"http://r.test/x\">Some <b>Title</b></a></div>"
-         "<div class=abstr>An abstract.</div><em class=yschurl>" + address + "</em></li>\n";
+         "<div class=abstr>An abstract.</div><em class=yschurl>" +
+         address + "</em></li>\n";
 }
 // A results page: a navigation list before the count (its items are not results), then items.
 std::string ResultsPage(const std::string& items) {
   return "<html><ul><li><a href=/images>Images</a></li></ul><p>Results 6 - 9 of about <b>1,200</b> for "
-         "Dog Training</p><ol>" + items + "</ol></html>";
+         "Dog Training</p><ol>" +
+         items + "</ol></html>";
 }
 std::string LinkPage(const std::string& count) {
   return "<p>Results 1 - 10 of about <B>" + count + "</B> for link:x</p>";
@@ -61,8 +62,8 @@ TEST(ExtractHost, CutsSchemeAndPath) {
       {"HTTP://WWW.Dog-Training.COM/Path/Index.HTML", "www.dog-training.com", "dog-training.com"},
       {"www.dogs.com", "www.dogs.com", "dogs.com"},
       {"dogs.com/a/b", "dogs.com", "dogs.com"},
-      {"https://secure.com/x", "https:", "https:"},          // only "http://" is a scheme here
-      {"x/y http://a.b/c http://d", "a.b", "a.b"},  // the scheme goes first, then the path
+      {"https://secure.com/x", "https:", "https:"},  // only "http://" is a scheme here
+      {"x/y http://a.b/c http://d", "a.b", "a.b"},   // the scheme goes first, then the path
       {"shop.www.dogs.com:8080/", "shop.www.dogs.com:8080", "dogs.com:8080"},
       {"wwwdogs.com", "wwwdogs.com", "wwwdogs.com"},
       {"http://", "", ""},
@@ -106,9 +107,9 @@ TEST(ParseNextResult, ReadsOneItemAndMovesOn) {
 
 TEST(AffiliateSearch, RunsACategoryEndToEnd) {
   Session run;
-  const std::string page = ResultsPage(Item("WWW.DogTrainingPros.COM/start/index.html") +
-                                       Item("http://Clicker.org/dogs") + Item("ab") +
-                                       Item("www.dogtrainingpros.com/again"));
+  const std::string page =
+      ResultsPage(Item("WWW.DogTrainingPros.COM/start/index.html") + Item("http://Clicker.org/dogs") + Item("ab") +
+                  Item("www.dogtrainingpros.com/again"));
   run.web.pages[ResultsUrl("Dog+Training", 10, 6)] = page;
   run.web.pages[LinkUrl("www.dogtrainingpros.com")] = LinkPage("1,234,567");
   run.web.pages[LinkUrl("clicker.org")] = "<html>No results</html>";
@@ -118,15 +119,15 @@ TEST(AffiliateSearch, RunsACategoryEndToEnd) {
   run.search.SearchAffiliatePrograms("Dog Training", 10, 5);
 
   EXPECT_EQ(run.web.requests,
-            (Urls{ResultsUrl("Dog+Training", 10, 6), LinkUrl("www.dogtrainingpros.com"), TrafficUrl("dogtrainingpros.com"),
-                  LinkUrl("clicker.org"), TrafficUrl("clicker.org"), LinkUrl(""), TrafficUrl(""),
-                  LinkUrl("www.dogtrainingpros.com"), TrafficUrl("dogtrainingpros.com")}));
+            (Urls{ResultsUrl("Dog+Training", 10, 6), LinkUrl("www.dogtrainingpros.com"),
+                  TrafficUrl("dogtrainingpros.com"), LinkUrl("clicker.org"), TrafficUrl("clicker.org"), LinkUrl(""),
+                  TrafficUrl(""), LinkUrl("www.dogtrainingpros.com"), TrafficUrl("dogtrainingpros.com")}));
   EXPECT_EQ(run.list.Table(), (Table{{"www.dogtrainingpros.com", "6", "1234567", "427"},
                                      {"clicker.org", "7", "0", "999999999"},
                                      {"", "8", "0", "999999999"},
                                      {"www.dogtrainingpros.com", "9", "1234567", "427"}}));
-  EXPECT_EQ(run.window.statuses, (Urls{"Dog Training", "www.dogtrainingpros.com", "clicker.org", "",
-                                       "www.dogtrainingpros.com"}));
+  EXPECT_EQ(run.window.statuses,
+            (Urls{"Dog Training", "www.dogtrainingpros.com", "clicker.org", "", "www.dogtrainingpros.com"}));
   EXPECT_EQ(run.window.pumps, 2 + 4 * 8);
   EXPECT_FALSE(run.stop2Flag);
 }
@@ -157,7 +158,8 @@ TEST(AffiliateSearch, OneRowPerItemBehindTheCount) {
     Table rows;
   } cases[] = {
       {"no <li> behind the count", "<li>x</li> of about 3 <p>none</p>", {}},
-      {"no count: items from the start", Item("a.com") + Item("b.com"),
+      {"no count: items from the start",
+       Item("a.com") + Item("b.com"),
        {{"a.com", "1", "0", "999999999"}, {"b.com", "2", "0", "999999999"}}},
       {"upper case page", "OF ABOUT 2 <LI><EM>A.COM</EM>", {{"a.com", "1", "0", "999999999"}}},
       {"empty page", "", {}},
@@ -180,7 +182,7 @@ TEST(AffiliateSearch, LinkCountReading) {
       {"of about <b>12 345</b>", "12345"},
       {"no marker here", "0"},
       {"of about <b></b>", "0"},
-      {"of about <b>42", "0"},          // no "</"
+      {"of about <b>42", "0"},           // no "</"
       {"of about 1</b> <b>2</b>", "0"},  // "</" before the first '>'
       {"of about 42</p", "ofabout42"},   // no '>': from the window's start
       {"", "0"},
@@ -205,12 +207,12 @@ TEST(AffiliateSearch, TrafficRankReading) {
     const char* rank;
   } cases[] = {
       {TrafficPage("dogs.com", "<b>4</b><b>2</b><b>7</b>"), "427"},
-      {TrafficPage("dogs.com", "<b>427</b>"), "4"},  // only digits directly behind a '>'
+      {TrafficPage("dogs.com", "<b>427</b>"), "4"},                  // only digits directly behind a '>'
       {"traffic rank for dogs.com: <b>4</b><b>2</b>", "999999999"},  // no "<br>"
-      {"<p>>5</p><br>", "5"},                                          // no marker: from the start
+      {"<p>>5</p><br>", "5"},                                        // no marker: from the start
       {"5>6<br>", "6"},
-      {">9 traffic rank for x: >1<br>", "1"},                          // digits before the marker
-      {"traffic rank for x: >1<br>>2<br>", "1"},                       // up to the first "<br>"
+      {">9 traffic rank for x: >1<br>", "1"},     // digits before the marker
+      {"traffic rank for x: >1<br>>2<br>", "1"},  // up to the first "<br>"
       {"x<br>traffic rank for y: >3<br>", "3"},
       {"traffic rank for x: >1,>2.> 3<br>", "12"},
       {"TRAFFIC RANK FOR X: <B>8</B><BR>", "8"},
@@ -307,11 +309,11 @@ TEST(AffiliateSearch, AFailingRowIsCompletedAndEndsTheRun) {
     std::vector<std::string> second;
     const char* reportedAt;
   } cases[] = {
-      {11, 2, {"b.com", "2", "", "999999999"}, kRow},    // right after the second row got its rank
-      {14, 5, {"b.com", "2", "", "5"}, "AffiliateSearch::EstimateAffiliates"},  // inside its link count lookup
-      {15, 2, {"b.com", "2", "77", "999999999"}, kRow},  // after its link count was set
+      {11, 2, {"b.com", "2", "", "999999999"}, kRow},  // right after the second row got its rank
+      {14, 5, {"b.com", "2", "", "5"}, "AffiliateSearch::EstimateAffiliates"},           // inside its link count lookup
+      {15, 2, {"b.com", "2", "77", "999999999"}, kRow},                                  // after its link count was set
       {16, 5, {"b.com", "2", "77", "999999999"}, "AffiliateSearch::LookupTrafficRank"},  // inside its traffic lookup
-      {18, 2, {"b.com", "2", "77", "5"}, kRow},          // at its last pump
+      {18, 2, {"b.com", "2", "77", "5"}, kRow},                                          // at its last pump
   };
   for (const auto& c : cases) {
     Session run;
@@ -350,12 +352,12 @@ TEST(AffiliateSearch, ARowWhoseCaptionFailsIsCompletedWithoutIt) {
 TEST(AffiliateSearch, RowInProgressIsFilledThroughItsHandleAfterASort) {
   Session run;
   FiveItems(run);
-  run.window.atPump[12] = [&] { run.list.Reverse(); };  // during the second row's lookups
+  run.window.atPump[12] = [&] { run.list.Reverse(); };    // during the second row's lookups
   run.window.atPump[26] = [&] { run.stop2Flag = true; };  // in the third row
   run.search.SearchAffiliatePrograms("t", 20, 0);
-  EXPECT_EQ(run.list.Table(), (Table{{"b.com", "2", "0", "999999999"},
-                                     {"a.com", "1", "0", "999999999"},
-                                     {"c.com", "3", "0", "999999999"}}));
+  EXPECT_EQ(
+      run.list.Table(),
+      (Table{{"b.com", "2", "0", "999999999"}, {"a.com", "1", "0", "999999999"}, {"c.com", "3", "0", "999999999"}}));
   EXPECT_EQ(run.list.staleWrites, 0);
 }
 
@@ -381,9 +383,9 @@ struct Searcher {
                       stop2Flag = false;
                       sequencer.ForgetPending();
                       const unsigned mine = requests;
-                      AffiliateSearch(window, list, web.Fetcher(), kHosts, stop2Flag,
-                                      [this, mine] { return requests != mine; })
-                          .SearchAffiliatePrograms(category, 20, 0);
+                      AffiliateSearch(window, list, web.Fetcher(), kHosts, stop2Flag, [this, mine] {
+                        return requests != mine;
+                      }).SearchAffiliatePrograms(category, 20, 0);
                     });
   }
 };
@@ -410,8 +412,8 @@ TEST(AffiliateSearch, SearchWhileTheResultsPageIsFetchedLeavesTheListAlone) {
     if (url == ResultsUrl("old", 20, 1)) s.window.atPump[s.window.pumps + 1] = [&] { s.Search("new"); };
   };
   s.Search("old");
-  EXPECT_EQ(s.web.requests, (Urls{ResultsUrl("old", 20, 1), ResultsUrl("new", 20, 1), LinkUrl("x.com"),
-                                  TrafficUrl("x.com")}));
+  EXPECT_EQ(s.web.requests,
+            (Urls{ResultsUrl("old", 20, 1), ResultsUrl("new", 20, 1), LinkUrl("x.com"), TrafficUrl("x.com")}));
   EXPECT_EQ(s.list.Table(), (Table{{"x.com", "1", "0", "999999999"}}));
 }
 

@@ -53,8 +53,8 @@ TEST(ExtractDemand, CutsTheCountCell) {
       {"<td class=\"c\">&nbsp;678</td", "678"},
       {"<td>&nbsp;90<br></td>", "90<br>"},
       {"<td>&nbsp;7</b>x</i>", "7"},
-      {"<td>&nbsp;</b>5", "</b>5"},    // a "</" right at the start does not cut
-      {"<td>12345", "2345"},           // without "&nbsp;" from the sixth character on
+      {"<td>&nbsp;</b>5", "</b>5"},  // a "</" right at the start does not cut
+      {"<td>12345", "2345"},         // without "&nbsp;" from the sixth character on
       {"<td>", ""},
       {"", ""},
       {"<td>&nbsp;-", "-"},
@@ -75,7 +75,7 @@ TEST(ExtractCategory, TakesTheTextBehindTheLastTagEndOrEntity) {
       {"<td>&nbsp;<a>x;y>z</a><a>w</a>", "z"},                // first "</a>", last delimiter before it
       {"<td>no link at all", ""},
       {"<td>plain</a>", "plain"},  // '>' of the cell's own tag
-      {"plain</a>", ""},              // neither character
+      {"plain</a>", ""},           // neither character
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(ExtractCategory(c.cell), c.term) << c.cell;
@@ -97,19 +97,19 @@ TEST(ComputeProfitability, ScoresAndFormats) {
       {"-", "10", '.', "0"},
       {"", "10", '.', "0"},
       {"150", "2000", ',', "11,25"},
-      {"3", "8", '.', "1.13"},          // 1.125: halves go away from zero
-      {"1", "8", '.', "0.13"},          // 0.125
-      {"107", "4280", '.', "2.68"},     // 2.675 exactly; binary noise must not flip it
-      {"3", "2", '.', "4.5"},           // trailing zero dropped
-      {"10", "4", '.', "25"},           // bare separator dropped
-      {"199", "39800", '.', "1"},       // 0.995 carries into the integer part
-      {"1", "1000", '.', "0"},          // 0.001
-      {"1", "300", '.', "0"},           // 0.0033
-      {"1", "200", '.', "0.01"},        // 0.005
+      {"3", "8", '.', "1.13"},       // 1.125: halves go away from zero
+      {"1", "8", '.', "0.13"},       // 0.125
+      {"107", "4280", '.', "2.68"},  // 2.675 exactly; binary noise must not flip it
+      {"3", "2", '.', "4.5"},        // trailing zero dropped
+      {"10", "4", '.', "25"},        // bare separator dropped
+      {"199", "39800", '.', "1"},    // 0.995 carries into the integer part
+      {"1", "1000", '.', "0"},       // 0.001
+      {"1", "300", '.', "0"},        // 0.0033
+      {"1", "200", '.', "0.01"},     // 0.005
       {"2", "-4", '.', "-1"},
       {"-3", "2", '.', "4.5"},
       {"2147483647", "1", '.', "4611686014132420609"},
-      {"2147483648", "1", '.', "0"},    // out of range reads as 0
+      {"2147483648", "1", '.', "0"},  // out of range reads as 0
       {"-2147483648", "2147483647", '.', "2147483649"},
       {"12a", "3", '.', "0"},
       {"+5", "+5", '.', "5"},
@@ -130,9 +130,8 @@ TEST(CategoryResearch, RunsATopicEndToEnd) {
 
   run.research.ResearchCategory("\"Car Hire\"");
 
-  EXPECT_EQ(run.web.requests,
-            (std::vector<std::string>{SuggestUrl("Car%20Hire"), SupplyUrl("car+hire+spain"),
-                                      SupplyUrl("cheap+car+hire"), SupplyUrl("car+hire+&+co")}));
+  EXPECT_EQ(run.web.requests, (std::vector<std::string>{SuggestUrl("Car%20Hire"), SupplyUrl("car+hire+spain"),
+                                                        SupplyUrl("cheap+car+hire"), SupplyUrl("car+hire+&+co")}));
   EXPECT_EQ(run.list.Table(), (Table{{"car hire spain", "1000", "50000", "20"},
                                      {"cheap car hire", "150", "2000", "11.25"},
                                      {"car hire & co", "7", "?", "49"}}));
@@ -152,12 +151,15 @@ TEST(CategoryResearch, CuttingFallbacks) {
       {"no done: scanned from the start", Pair("5", "a b"), {{"a b", "5", "3", "8.33"}}},
       {"done but no cell end", "x done <td>&nbsp;5", {}},
       {"no cell end anywhere", "<td>5<td>6", {}},
-      {"trailing single cell", " done " + Pair("5", "a b") + "<td>&nbsp;9</td>",
+      {"trailing single cell",
+       " done " + Pair("5", "a b") + "<td>&nbsp;9</td>",
        {{"a b", "5", "3", "8.33"}, {"", "9", "", "81"}}},
-      {"count cell without &nbsp;", " done <td>12345</td>" + std::string("<td><a>a b</a></td>"),
+      {"count cell without &nbsp;",
+       " done <td>12345</td>" + std::string("<td><a>a b</a></td>"),
        {{"a b", "2345", "3", "1833008.33"}}},
       {"cell without <td>: through the '<' of </td>", " done 77</td>xx</td>", {{"", " 77<", "", "0"}}},
-      {"<td> behind </td>: empty cell", " done x</td><td>&nbsp;4</td><td><a>a b</a></td>",
+      {"<td> behind </td>: empty cell",
+       " done x</td><td>&nbsp;4</td><td><a>a b</a></td>",
        {{"", "", "", "0"}, {"", "a>a b", "", "0"}}},
       {"empty term: no fetch", " done <td>&nbsp;6</td><td>&nbsp;<a></a></td>", {{"", "6", "", "36"}}},
       {"upper case page", " DONE " + Pair("5", "A B"), {{"a b", "5", "3", "8.33"}}},
@@ -181,8 +183,8 @@ TEST(CategoryResearch, SupplyReading) {
       {"no marker here", "?"},
       {"of about <b></b>", "0"},
       {"of about 42</p", "ofabout42"},  // no '>': from the window's start, separators stripped
-      {"of about <b>42", "0"},              // no "</"
-      {"of about 1</b> <b>2", "0"},         // "</" before '>'
+      {"of about <b>42", "0"},          // no "</"
+      {"of about 1</b> <b>2", "0"},     // "</" before '>'
       {"", "?"},
   };
   for (const auto& c : cases) {
@@ -205,8 +207,8 @@ TEST(CategoryResearch, RequestsOfARunOnTheWire) {
   FakeWindow window;
   FakeList list;
   bool stop = true;
-  CategoryResearch research(window, list, [](const std::string& url) { return FetchPage(url); },
-                            {base, base, base}, stop, '.');
+  CategoryResearch research(
+      window, list, [](const std::string& url) { return FetchPage(url); }, {base, base, base}, stop, '.');
   research.ResearchCategory("Dog \"Training\"");
   const auto request = [](const std::string& target) {
     return "GET " + target +
@@ -280,7 +282,7 @@ TEST(CategoryResearch, StopAndEscapeEndTheRunAfterTheRowInProgress) {
 TEST(CategoryResearch, RowInProgressIsFilledThroughItsHandleAfterASort) {
   Session run;
   ThreeRows(run);
-  run.window.atPump[12] = [&] { run.list.Reverse(); };                 // second row's Supply lookup
+  run.window.atPump[12] = [&] { run.list.Reverse(); };                   // second row's Supply lookup
   run.window.atPump[11] = [&] { run.list.rows.back().checked = true; };  // the user ticks it
   run.research.ResearchCategory("t");
   EXPECT_EQ(run.list.Table(), (Table{{"b", "2", "1", "4"}, {"a", "1", "1", "1"}, {"c", "3", "1", "9"}}));

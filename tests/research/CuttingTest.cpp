@@ -28,13 +28,24 @@ TEST(Cutting, ReadInt32AcceptsExactlySignedDecimalsInRange) {
     const char* text;
     bool ok;
     std::int32_t value;
-  } cases[] = {{"0", true, 0},          {"123", true, 123},        {"-5", true, -5},
-               {"+7", true, 7},         {"2147483647", true, 2147483647},
-               {"-2147483648", true, -2147483647 - 1},            {"2147483648", false, 0},
-               {"-2147483649", false, 0}, {"99999999999999999999", false, 0},
-               {"", false, 0},          {"-", false, 0},           {"+", false, 0},
-               {"?", false, 0},         {"1.5", false, 0},         {"1,5", false, 0},
-               {" 1", false, 0},        {"1 ", false, 0},          {"0x10", false, 0},
+  } cases[] = {{"0", true, 0},
+               {"123", true, 123},
+               {"-5", true, -5},
+               {"+7", true, 7},
+               {"2147483647", true, 2147483647},
+               {"-2147483648", true, -2147483647 - 1},
+               {"2147483648", false, 0},
+               {"-2147483649", false, 0},
+               {"99999999999999999999", false, 0},
+               {"", false, 0},
+               {"-", false, 0},
+               {"+", false, 0},
+               {"?", false, 0},
+               {"1.5", false, 0},
+               {"1,5", false, 0},
+               {" 1", false, 0},
+               {"1 ", false, 0},
+               {"0x10", false, 0},
                {"007", true, 7}};
   for (const auto& c : cases) {
     std::int32_t v = 42;

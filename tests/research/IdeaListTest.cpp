@@ -21,12 +21,16 @@ struct AddCase {
 TEST(IdeasToAdd, FollowsTheSelectionRules) {
   const AddCase cases[] = {
       {"nothing ticked", {}, {"a"}, {}},
-      {"whole rows", {{"car hire", "120", "4000", "3.60"}, {"bike", "9", "3", "27.00"}}, {},
+      {"whole rows",
+       {{"car hire", "120", "4000", "3.60"}, {"bike", "9", "3", "27.00"}},
+       {},
        {{"car hire", "3.60"}, {"bike", "27.00"}}},
       {"empty category never added", {{"", "1", "1", "1.00"}, {"x", "1", "1", "1.00"}}, {}, {{"x", "1.00"}}},
       {"already in the list", {{"a", "1", "1", "1"}, {"b", "2", "2", "2"}}, {"a"}, {{"b", "2"}}},
       {"twice in the same add", {{"a", "1", "1", "1"}, {"a", "2", "2", "2"}}, {}, {{"a", "1"}}},
-      {"exact text only", {{"A", "", "", "1"}, {"a ", "", "", "2"}, {"a", "", "", "3"}}, {"a"},
+      {"exact text only",
+       {{"A", "", "", "1"}, {"a ", "", "", "2"}, {"a", "", "", "3"}},
+       {"a"},
        {{"A", "1"}, {"a ", "2"}}},
       {"row still being filled", {{"busy", "50"}, {"new"}}, {}, {{"busy", ""}, {"new", ""}}},
       {"texts kept as shown", {{"t", "1,000", "?", "  0.5 "}}, {}, {{"t", "  0.5 "}}},
@@ -47,15 +51,9 @@ TEST(IsSavedLayout, AcceptsOnlyItem0ToItemNInOrder) {
     std::vector<std::string> names;
     bool saved;
   } cases[] = {
-      {{}, true},
-      {{"item0"}, true},
-      {{"item0", "item1", "item2"}, true},
-      {{"item1"}, false},
-      {{"item0", "item2"}, false},
-      {{"item1", "item0"}, false},
-      {{"ITEM0"}, false},
-      {{"item00"}, false},
-      {{"item0", "notes"}, false},
+      {{}, true},         {{"item0"}, true},           {{"item0", "item1", "item2"}, true},
+      {{"item1"}, false}, {{"item0", "item2"}, false}, {{"item1", "item0"}, false},
+      {{"ITEM0"}, false}, {{"item00"}, false},         {{"item0", "notes"}, false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsSavedLayout(c.names), c.saved) << ::testing::PrintToString(c.names);
 }

@@ -71,8 +71,7 @@ class ClickHouseServers {
         int status = 0;
         if (waitpid(server.pid, &status, WNOHANG) == server.pid) {
           server.pid = -1;
-          throw std::runtime_error("clickhouse-server did not start (is it installed? scripts/setup): " +
-                                   ReadAll(log));
+          throw std::runtime_error("clickhouse-server did not start (is it installed? scripts/setup): " + ReadAll(log));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
@@ -115,7 +114,8 @@ class ClickHouseServers {
   std::uintmax_t DiskBytes() const {
     std::uintmax_t total = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_))
-      if (entry.is_regular_file() && entry.path().string().find("/data/") != std::string::npos) total += entry.file_size();
+      if (entry.is_regular_file() && entry.path().string().find("/data/") != std::string::npos)
+        total += entry.file_size();
     return total;
   }
 
@@ -147,10 +147,12 @@ class ClickHouseServers {
     std::filesystem::create_directories(folder);
     std::string shards;
     for (const Server& server : servers_)
-      shards += "<shard><replica><host>127.0.0.1</host><port>" + std::to_string(server.tcp) + "</port></replica></shard>";
+      shards +=
+          "<shard><replica><host>127.0.0.1</host><port>" + std::to_string(server.tcp) + "</port></replica></shard>";
     std::ofstream(folder + "/config.xml") << R"(<?xml version="1.0"?>
 <yandex>
-  <logger><level>warning</level><log>)" << folder << R"(/server.log</log><errorlog>)" << folder
+  <logger><level>warning</level><log>)" << folder
+                                          << R"(/server.log</log><errorlog>)" << folder
                                           << R"(/error.log</errorlog></logger>
   <listen_host>127.0.0.1</listen_host>
   <http_port>)" << servers_[i].http << R"(</http_port>
@@ -164,7 +166,8 @@ class ClickHouseServers {
   <users_config>)" << folder << R"(/users.xml</users_config>
   <default_profile>default</default_profile>
   <default_database>default</default_database>
-  <remote_servers><)" << kCluster << ">" << shards << "</" << kCluster << R"(></remote_servers>
+  <remote_servers><)" << kCluster << ">" << shards
+                                          << "</" << kCluster << R"(></remote_servers>
 </yandex>
 )";
     std::ofstream(folder + "/users.xml") << R"(<?xml version="1.0"?>

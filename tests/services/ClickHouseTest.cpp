@@ -35,9 +35,19 @@ std::int64_t RawCount(const ClickHouseOptions& options, const std::string& table
 }
 
 TEST(ClickHouseWire, FieldsAndLiteralsSurviveTheRoundTrip) {
-  const std::vector<std::string> values = {"", "plain", "tab\there", "line\nbreak", "back\\slash", "it's",
-                                           std::string("nul\0byte", 8), "cr\r\n", "\\t not a tab", "caf\xC3\xA9",
-                                           "'; DROP DATABASE x; --", "\x01\x1F\x7F", "\xFF\xFE broken utf-8"};
+  const std::vector<std::string> values = {"",
+                                           "plain",
+                                           "tab\there",
+                                           "line\nbreak",
+                                           "back\\slash",
+                                           "it's",
+                                           std::string("nul\0byte", 8),
+                                           "cr\r\n",
+                                           "\\t not a tab",
+                                           "caf\xC3\xA9",
+                                           "'; DROP DATABASE x; --",
+                                           "\x01\x1F\x7F",
+                                           "\xFF\xFE broken utf-8"};
   std::string body;
   for (size_t i = 0; i < values.size(); ++i) {
     AppendTsvField(body, values[i]);
@@ -193,8 +203,10 @@ void AddTrapPages(StoreWriter& writer) {
       {"http://trap.example/3", "one two three four", "five six seven eight one two three four five", {}},
       {"http://trap.example/4", "", "one two three four-five six seven eight", {}},
       {"http://trap.example/5", "two three four five", "one", {}},
-      {"http://trap.example/6", "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1 \xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5",
-       "na\xC3\xAFve r\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E text", {}},
+      {"http://trap.example/6",
+       "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1 \xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5",
+       "na\xC3\xAFve r\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E text",
+       {}},
       {"http://trap.example/7", "a a a a a", "a a a a a a a a", {}},
       {"http://trap.example/8", "long", std::string(3000, 'x') + " tail words here", {}},
   };
@@ -272,12 +284,22 @@ TEST(ClickHouseStore, SameCountsAndPagesAsSqlite) {
   // Phrases cut from the stored texts (as written there, with their punctuation and case),
   // word runs of 1 to 7, the same words as separate words, and words of different pages.
   std::mt19937 random(15);
-  std::vector<TextQuery> queries = {{"dog training", true},   {"DOG-training", true}, {"dogtraining", true},
-                                    {"one two three four five", true}, {"two three four five", true},
-                                    {"four five six", true},  {"a a a a a a", true},   {"a a a a a a a a a", true},
-                                    {"cafe", true},           {"CAF\xC3\x89 au", true}, {"kalhmera", true},
-                                    {"\xCE\xBA\xCE\xBF\xCF\x83\xCE\xBC\xCE\xB5", true}, {"resume naive", false},
-                                    {"dog -training", false}, {"training, dog", false}, {"x tail", true}};
+  std::vector<TextQuery> queries = {{"dog training", true},
+                                    {"DOG-training", true},
+                                    {"dogtraining", true},
+                                    {"one two three four five", true},
+                                    {"two three four five", true},
+                                    {"four five six", true},
+                                    {"a a a a a a", true},
+                                    {"a a a a a a a a a", true},
+                                    {"cafe", true},
+                                    {"CAF\xC3\x89 au", true},
+                                    {"kalhmera", true},
+                                    {"\xCE\xBA\xCE\xBF\xCF\x83\xCE\xBC\xCE\xB5", true},
+                                    {"resume naive", false},
+                                    {"dog -training", false},
+                                    {"training, dog", false},
+                                    {"x tail", true}};
   std::vector<std::string> words;
   for (const std::string& text : texts)
     for (std::string& word : Words(text)) words.push_back(std::move(word));
@@ -300,8 +322,8 @@ TEST(ClickHouseStore, SameCountsAndPagesAsSqlite) {
     std::int64_t got = clickhouse.CountMatches(query, Deadline::None());
     found += expected > 0;
     if (got != expected && ++differences <= 20)
-      ADD_FAILURE() << (query.phrase ? "\"" : "") << query.text << (query.phrase ? "\"" : "") << ": SQLite "
-                    << expected << ", ClickHouse " << got;
+      ADD_FAILURE() << (query.phrase ? "\"" : "") << query.text << (query.phrase ? "\"" : "") << ": SQLite " << expected
+                    << ", ClickHouse " << got;
   }
   EXPECT_EQ(differences, 0) << "of " << queries.size() << " searches";
   EXPECT_GT(found, static_cast<int>(queries.size()) / 2);
@@ -349,8 +371,8 @@ std::string PagesFile(const ScratchDir& dir, const std::string& name, int count,
 std::vector<std::string> ImportArgs(const ClickHouseOptions& options, const std::string& file) {
   std::string nodes;
   for (const std::string& node : options.nodes) nodes += (nodes.empty() ? "" : ",") + node;
-  return {"import", "pages", file, "--clickhouse", nodes, "--clickhouse-cluster", options.cluster, "--clickhouse-db",
-          options.database};
+  return {"import",          "pages",         file, "--clickhouse", nodes, "--clickhouse-cluster", options.cluster,
+          "--clickhouse-db", options.database};
 }
 
 TEST(ClickHouseStore, KilledImportShowsNothingAndIsCleanedUp) {
@@ -404,7 +426,8 @@ TEST(ClickHouseStore, StoppedShardGivesPagesWithoutData) {
   {
     ClickHouseWriter writer(options);
     for (int i = 0; i < 200; ++i)
-      writer.AddPage({"http://site" + std::to_string(i) + ".example/", "Epsilon", "epsilon zeta", {"http://hub.example/"}});
+      writer.AddPage(
+          {"http://site" + std::to_string(i) + ".example/", "Epsilon", "epsilon zeta", {"http://hub.example/"}});
     writer.PutRank("hub.example", 77);
     writer.Commit();
   }

@@ -113,7 +113,8 @@ inline int FreePort() {
 }
 
 inline std::string ProgramRequest(const std::string& target) {
-  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n"
+  return "GET " + target +
+         " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n"
          "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n";
 }
 
@@ -136,9 +137,10 @@ inline std::string BodyOf(const std::string& response) {
 // The HTTP front serving a store on a free loopback port, on a thread of its own.
 class LiveServer {
  public:
-  LiveServer(StoreReader& store, const HttpServer::Options& options,
-             milliseconds budget = limits::kQueryBudget)
-      : service_(store, budget), server_(service_, options), port_(server_.Bind("127.0.0.1", 0)),
+  LiveServer(StoreReader& store, const HttpServer::Options& options, milliseconds budget = limits::kQueryBudget)
+      : service_(store, budget),
+        server_(service_, options),
+        port_(server_.Bind("127.0.0.1", 0)),
         runner_([this] { server_.Run(); }) {}
   ~LiveServer() {
     server_.Stop();

@@ -22,8 +22,9 @@ std::string Record(const std::string& type, const std::string& uri, const std::s
                    const std::string& eol = "\r\n", long lengthError = 0) {
   std::string header = "WARC/1.0" + eol + "WARC-Type: " + type + eol;
   if (!uri.empty()) header += "WARC-Target-URI: " + uri + eol;
-  header += "WARC-Date: 2024-05-18T01:58:10Z" + eol + "WARC-Record-ID: <urn:uuid:0b1e2f3a-aaaa-4bbb-8ccc-0123456789ab>" +
-            eol + "Content-Type: " + (type == "metadata" ? "application/json" : "text/plain") + eol +
+  header += "WARC-Date: 2024-05-18T01:58:10Z" + eol +
+            "WARC-Record-ID: <urn:uuid:0b1e2f3a-aaaa-4bbb-8ccc-0123456789ab>" + eol +
+            "Content-Type: " + (type == "metadata" ? "application/json" : "text/plain") + eol +
             "Content-Length: " + std::to_string(static_cast<long>(block.size()) + lengthError) + eol + eol;
   return header + block + eol + eol;
 }
@@ -74,22 +75,35 @@ TEST(ImportWet, EveryPackingAndEveryDamage) {
       {"LF line ends", Warcinfo("\n") + WetPage(1, "\n") + WetPage(2, "\n") + WetPage(3, "\n"), all, {}},
       {"gzip members that split records anywhere", GzipPieces(plain, 7), all, {}},
       {"one member per record", Gzip(Warcinfo()) + Gzip(WetPage(1)) + Gzip(WetPage(2)) + Gzip(WetPage(3)), all, {}},
-      {"a length that runs into the next record", WetPage(1) + WetPage(2, "\r\n", 40) + WetPage(3), firstAndLast,
+      {"a length that runs into the next record",
+       WetPage(1) + WetPage(2, "\r\n", 40) + WetPage(3),
+       firstAndLast,
        {{"Content-Length runs past the end of the record", 1}}},
-      {"a length that falls short", WetPage(1) + WetPage(2, "\r\n", -12) + WetPage(3), firstAndLast,
+      {"a length that falls short",
+       WetPage(1) + WetPage(2, "\r\n", -12) + WetPage(3),
+       firstAndLast,
        {{"Content-Length falls short of the end of the record", 1}}},
-      {"a file cut short in a record", truncated, {"www.r1.com", "www.r2.com"},
+      {"a file cut short in a record",
+       truncated,
+       {"www.r1.com", "www.r2.com"},
        {{"record cut short by the end of the file", 1}}},
-      {"a compressed file cut short", Gzip(WetPage(1)) + Gzip(WetPage(2)) + packedLast.substr(0, packedLast.size() / 2),
-       {"www.r1.com", "www.r2.com"}, {{"record cut short by the end of the file", 1}}, true},
+      {"a compressed file cut short",
+       Gzip(WetPage(1)) + Gzip(WetPage(2)) + packedLast.substr(0, packedLast.size() / 2),
+       {"www.r1.com", "www.r2.com"},
+       {{"record cut short by the end of the file", 1}},
+       true},
       {"text before a record, no length, a bad length",
-       "stray text\n" + WetPage(1) + "WARC/1.0\r\nWARC-Type: conversion\r\nWARC-Target-URI: http://x.com/\r\n\r\nbody\r\n\r\n" +
+       "stray text\n" + WetPage(1) +
+           "WARC/1.0\r\nWARC-Type: conversion\r\nWARC-Target-URI: http://x.com/\r\n\r\nbody\r\n\r\n" +
            "WARC/1.0\r\nWARC-Type: conversion\r\nContent-Length: 12x\r\n\r\n" + WetPage(3),
-       firstAndLast, {{"text outside a record, before it", 1}, {"no valid Content-Length", 2}}},
+       firstAndLast,
+       {{"text outside a record, before it", 1}, {"no valid Content-Length", 2}}},
       {"repeats and unusable addresses",
        WetPage(1) + WetPage(1) + Record("conversion", "ftp://r2.com/", PageText(2)) +
-           Record("conversion", "<http://www.r3.com/page>", PageText(3)) + Record("response", "http://r4.com/", "HTTP/1.1 200 OK"),
-       firstAndLast, {{"address already stored", 1}, {"url not http:// or https://", 1}}},
+           Record("conversion", "<http://www.r3.com/page>", PageText(3)) +
+           Record("response", "http://r4.com/", "HTTP/1.1 200 OK"),
+       firstAndLast,
+       {{"address already stored", 1}, {"url not http:// or https://", 1}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -104,11 +118,14 @@ TEST(ImportWet, EveryPackingAndEveryDamage) {
 
 // One metadata record's JSON as a crawl writes it, with the parts a reader must skip.
 std::string WatJson(const std::string& type, const std::string& uri, const std::string& htmlMetadata) {
-  std::string json = R"({"Container":{"Filename":"x.warc.gz","Compressed":true,"Offsets":[1,2,{"a":[[]]}]},"Envelope":{"Format":"WARC",)"
-                     R"("WARC-Header-Length":"612","WARC-Header-Metadata":{"WARC-Type":")" + type + "\"";
+  std::string json =
+      R"({"Container":{"Filename":"x.warc.gz","Compressed":true,"Offsets":[1,2,{"a":[[]]}]},"Envelope":{"Format":"WARC",)"
+      R"("WARC-Header-Length":"612","WARC-Header-Metadata":{"WARC-Type":")" +
+      type + "\"";
   if (!uri.empty()) json += R"(,"WARC-Target-URI":")" + uri + "\"";
-  json += R"(,"WARC-Date":"2024-05-18T01:58:10Z"},"Payload-Metadata":{"Actual-Content-Type":"application/http; msgtype=response",)"
-          R"("HTTP-Response-Metadata":{"Response-Message":{"Status":"200","Reason":"OK"},"Headers":{"Content-Type":"text/html"})";
+  json +=
+      R"(,"WARC-Date":"2024-05-18T01:58:10Z"},"Payload-Metadata":{"Actual-Content-Type":"application/http; msgtype=response",)"
+      R"("HTTP-Response-Metadata":{"Response-Message":{"Status":"200","Reason":"OK"},"Headers":{"Content-Type":"text/html"})";
   if (!htmlMetadata.empty()) json += R"(,"HTML-Metadata":)" + htmlMetadata;
   return json + R"(,"Entity-Length":"1234"}}}})";
 }
@@ -132,10 +149,11 @@ TEST(ImportWat, TitlesAndLinksOfStoredAndNewPages) {
       R"({"path":"IMG@/src","url":"http://img.net/p.png"},{"path":"A@/href","url":"https://r1.com/self"},{"path":"A@/href"}]})";
   const std::string wat =
       Warcinfo() + Wat("request", "http://www.r1.com/page", "") + Wat("response", "http://www.r1.com/page", page1) +
-      Wat("response", "http://new.net/", R"({"Head":{"Title":"Fresh \u00e9dition"},"Links":[{"path":"A@/href","url":"https://target.com/"}]})") +
+      Wat("response", "http://new.net/",
+          R"({"Head":{"Title":"Fresh \u00e9dition"},"Links":[{"path":"A@/href","url":"https://target.com/"}]})") +
       Wat("response", "http://image.net/p.png", "") + Wat("response", "http://bare.com/", "{}") +
-      Wat("response", "", R"({"Head":{"Title":"No address"}})") + Record("metadata", "http://bad.com/", "{\"Envelope\":") +
-      Wat("response", "http://www.r1.com/page", page1);
+      Wat("response", "", R"({"Head":{"Title":"No address"}})") +
+      Record("metadata", "http://bad.com/", "{\"Envelope\":") + Wat("response", "http://www.r1.com/page", page1);
   const std::string wet = Warcinfo() + WetPage(1) + WetPage(2);
   const std::map<std::string, std::int64_t> skipped = {
       {"no page address (WARC-Target-URI)", 1}, {"not well-formed JSON", 1}, {"address already stored", 1}};
@@ -149,9 +167,9 @@ TEST(ImportWat, TitlesAndLinksOfStoredAndNewPages) {
     meta = ImportFile(ImportWat, db, dir.Write("in.wat", wat));
     if (!textFirst) text = ImportFile(ImportWet, db, dir.Write("in.wet", wet));
     EXPECT_EQ(meta.skipped, skipped);
-    EXPECT_EQ(meta.leftOut, (std::map<std::string, std::int64_t>{{"warcinfo records", 1},
-                                                                  {"metadata of request records", 1},
-                                                                  {"responses without HTML", 1}}));
+    EXPECT_EQ(meta.leftOut,
+              (std::map<std::string, std::int64_t>{
+                  {"warcinfo records", 1}, {"metadata of request records", 1}, {"responses without HTML", 1}}));
     // The mail link, in both records of the page.
     EXPECT_EQ(meta.linksDropped, 2);
     EXPECT_EQ(meta.added + meta.updated, 3);
@@ -174,11 +192,14 @@ TEST(ImportWat, TitlesAndLinksOfStoredAndNewPages) {
     // from metadata is found by its title.
     EXPECT_EQ(ResearchRows(service, "dog training guide"),
               (std::vector<std::vector<std::string>>{{"dog training guide", "100", "1", "10000"}}));
-    EXPECT_EQ(ResearchRows(service, "fresh"), (std::vector<std::vector<std::string>>{{"fresh edition", "100", "1", "10000"}}));
-    EXPECT_EQ(ResearchRows(service, "sample"), (std::vector<std::vector<std::string>>{{"sample page 1", "100", "1", "10000"}}));
+    EXPECT_EQ(ResearchRows(service, "fresh"),
+              (std::vector<std::vector<std::string>>{{"fresh edition", "100", "1", "10000"}}));
+    EXPECT_EQ(ResearchRows(service, "sample"),
+              (std::vector<std::vector<std::string>>{{"sample page 1", "100", "1", "10000"}}));
     EXPECT_EQ(ReadResultHosts(service.Respond("/search", "p=%22dog+training%22&n=100&b=1").body),
               (std::vector<std::string>{"www.r1.com", "www.r2.com"}));
-    EXPECT_EQ(ReadResultHosts(service.Respond("/search", "p=%22no+address%22&n=100&b=1").body), std::vector<std::string>{});
+    EXPECT_EQ(ReadResultHosts(service.Respond("/search", "p=%22no+address%22&n=100&b=1").body),
+              std::vector<std::string>{});
   }
 }
 

@@ -93,8 +93,7 @@ inline std::string Fingerprint(const std::string& path) {
                           "SELECT id || url || host_id || title FROM pages ORDER BY id",
                           "SELECT rowid || title || body FROM page_text ORDER BY rowid",
                           "SELECT host_id || ',' || page_id FROM links ORDER BY 1",
-                          "SELECT id || name FROM hosts ORDER BY id",
-                          "SELECT domain || rank FROM ranks ORDER BY 1"}) {
+                          "SELECT id || name FROM hosts ORDER BY id", "SELECT domain || rank FROM ranks ORDER BY 1"}) {
     Statement query = db.Prepare(sql);
     while (query.Step()) all += query.Text(0) + "\n";
     all += "--\n";

@@ -47,12 +47,16 @@ TEST(HostileImport, BadLinesAreSkippedByReasonAndTheRestIsStored) {
   std::string manyLinks = R"({"url":"http://many.com/","links":[)";
   for (size_t i = 0; i <= limits::kMaxLinksPerPage; ++i) manyLinks += std::string(i ? "," : "") + "\"http://l.com/\"";
   manyLinks += "]}";
-  const std::string pagesFile =
-      R"({"url":"http://ok.com/1","title":"T\u0007itle","text":"caf)" "\xE9" R"( au lait","links":["http://a\u0000b.com/","http://fine.org/"]})" "\n" +
-      std::string(R"({"url":"http://a.com/x\r\nSet-Cookie: y"})") + "\n" +
-      R"({"url":"http://b.com/\ud800"})" "\n" +
-      manyLinks + "\n" +
-      R"({"url":"http://ok.com/2","title":"Two"})" "\n";
+  const std::string pagesFile = R"({"url":"http://ok.com/1","title":"T\u0007itle","text":"caf)"
+                                "\xE9"
+                                R"( au lait","links":["http://a\u0000b.com/","http://fine.org/"]})"
+                                "\n" +
+                                std::string(R"({"url":"http://a.com/x\r\nSet-Cookie: y"})") + "\n" +
+                                R"({"url":"http://b.com/\ud800"})"
+                                "\n" +
+                                manyLinks + "\n" +
+                                R"({"url":"http://ok.com/2","title":"Two"})"
+                                "\n";
   struct Case {
     const char* name;
     testing::Importer importer;
@@ -61,20 +65,39 @@ TEST(HostileImport, BadLinesAreSkippedByReasonAndTheRestIsStored) {
     std::map<std::string, std::int64_t> skipped;
   };
   const std::vector<Case> cases = {
-      {"overlong line among good ones", ImportKeywords, "dog training,100\n" + longTerm + ",5\ncat toys,5\n",
-       {"k:cat toys=5", "k:dog training=100"}, {{"line too long", 1}}},
-      {"lone surrogate in UTF-16", ImportKeywords, Utf16Le(u"a,1\r\nb\xD800,2\r\nc,3\r\n"),
-       {"k:a=1", "k:c=3"}, {{"lone UTF-16 surrogate in term", 1}}},
-      {"UTF-16 broken off in a character", ImportKeywords, Utf16Le(u"a,1\nb,2\n") + "x",
-       {"k:a=1", "k:b=2"}, {{"too few columns", 1}}},
-      {"bad bytes and numbers", ImportKeywords,
-       "caf\xE9,4\na\x01" "b,5\nbig,99999999999\nfine,6\n" + manyFields + "\n",
+      {"overlong line among good ones",
+       ImportKeywords,
+       "dog training,100\n" + longTerm + ",5\ncat toys,5\n",
+       {"k:cat toys=5", "k:dog training=100"},
+       {{"line too long", 1}}},
+      {"lone surrogate in UTF-16",
+       ImportKeywords,
+       Utf16Le(u"a,1\r\nb\xD800,2\r\nc,3\r\n"),
+       {"k:a=1", "k:c=3"},
+       {{"lone UTF-16 surrogate in term", 1}}},
+      {"UTF-16 broken off in a character",
+       ImportKeywords,
+       Utf16Le(u"a,1\nb,2\n") + "x",
+       {"k:a=1", "k:b=2"},
+       {{"too few columns", 1}}},
+      {"bad bytes and numbers",
+       ImportKeywords,
+       "caf\xE9,4\na\x01"
+       "b,5\nbig,99999999999\nfine,6\n" +
+           manyFields + "\n",
        {"k:fine=6"},
-       {{"invalid UTF-8 in term", 1}, {"control character in term", 1},
-        {"search count not a whole number from 0 to 2147483647", 1}, {"too many fields", 1}}},
-      {"hosts with control bytes", ImportRanks, std::string("1,ex\0ample.com\n2,good.com\n3,a\x7F.com\n", 33),
-       {"r:good.com=2"}, {{"not a domain name", 2}}},
-      {"pages: addresses refused, text repaired", ImportPages, pagesFile,
+       {{"invalid UTF-8 in term", 1},
+        {"control character in term", 1},
+        {"search count not a whole number from 0 to 2147483647", 1},
+        {"too many fields", 1}}},
+      {"hosts with control bytes",
+       ImportRanks,
+       std::string("1,ex\0ample.com\n2,good.com\n3,a\x7F.com\n", 33),
+       {"r:good.com=2"},
+       {{"not a domain name", 2}}},
+      {"pages: addresses refused, text repaired",
+       ImportPages,
+       pagesFile,
        {"p:http://ok.com/1|T itle", "p:http://ok.com/2|Two"},
        {{"control character in url", 1}, {"lone UTF-16 surrogate in url", 1}, {"too many links", 1}}},
       {"gzip of two members", ImportKeywords, Gzip("a,1\nb,") + Gzip("2\nc,3\n"), {"k:a=1", "k:b=2", "k:c=3"}, {}},
@@ -124,7 +147,8 @@ TEST(HostileImport, ADamagedArchiveKeepsTheLinesBeforeTheDamage) {
 // long, so its peak stays far below the file's size.
 TEST(HostileImport, HugeFilesImportInBoundedMemory) {
   ScratchDir dir;
-  const std::string good = R"({"url":"http://good.com/","text":"after the flood"})" "\n";
+  const std::string good = R"({"url":"http://good.com/","text":"after the flood"})"
+                           "\n";
   const std::string hugeLine =
       R"({"url":"http://huge.com/","links":[)" + std::string(30 << 20, ' ') + "\"http://x.com/\"]}\n";
   const std::vector<std::pair<std::string, std::string>> files = {
@@ -148,7 +172,8 @@ TEST(HostileImport, HugeFilesImportInBoundedMemory) {
   for (const auto& [file, message] : failing) {
     Child child({"import", "pages", file, "--db", dir.File("x.db")}, {0, dir.File("out")});
     EXPECT_EQ(child.Wait(), 1);
-    EXPECT_NE(testing::ReadFile(dir.File("out")).find(message), std::string::npos) << testing::ReadFile(dir.File("out"));
+    EXPECT_NE(testing::ReadFile(dir.File("out")).find(message), std::string::npos)
+        << testing::ReadFile(dir.File("out"));
   }
 }
 
@@ -156,14 +181,17 @@ TEST(HostileImport, HugeFilesImportInBoundedMemory) {
 // at most its caps of any record, skips what is past them, and stores the records after.
 TEST(HostileImport, HugeRecordsAndEndlessTermsImportInBoundedMemory) {
   ScratchDir dir;
-  auto record = [](const std::string& type, const std::string& uri, const std::string& block, const std::string& length) {
+  auto record = [](const std::string& type, const std::string& uri, const std::string& block,
+                   const std::string& length) {
     return "WARC/1.0\r\nWARC-Type: " + type + "\r\nWARC-Target-URI: " + uri + "\r\nContent-Length: " + length +
            "\r\n\r\n" + block + "\r\n\r\n";
   };
   auto page = [&](const std::string& uri, const std::string& text) {
     return record("conversion", uri, text, std::to_string(text.size()));
   };
-  auto meta = [&](const std::string& json) { return record("metadata", "http://x.com/", json, std::to_string(json.size())); };
+  auto meta = [&](const std::string& json) {
+    return record("metadata", "http://x.com/", json, std::to_string(json.size()));
+  };
   const std::string goodMeta =
       R"({"Envelope":{"WARC-Header-Metadata":{"WARC-Type":"response","WARC-Target-URI":"http://good.com/"},)"
       R"("Payload-Metadata":{"HTTP-Response-Metadata":{"HTML-Metadata":{"Head":{"Title":"after the flood"}}}}}})";
@@ -179,17 +207,19 @@ TEST(HostileImport, HugeRecordsAndEndlessTermsImportInBoundedMemory) {
     double mostMb;
   };
   const std::vector<Case> cases = {
-      {"a page of 40 MB", "wet", page("http://big.com/", std::string(40 << 20, 'a') + " tail") + page("http://good.com/", "after the flood"),
+      {"a page of 40 MB", "wet",
+       page("http://big.com/", std::string(40 << 20, 'a') + " tail") + page("http://good.com/", "after the flood"),
        "2 added", 96},
-      {"a length of a petabyte", "wet", page("http://good.com/", "after the flood") +
-       record("conversion", "http://big.com/", std::string(30 << 20, 'b'), "999999999999999"),
+      {"a length of a petabyte", "wet",
+       page("http://good.com/", "after the flood") +
+           record("conversion", "http://big.com/", std::string(30 << 20, 'b'), "999999999999999"),
        "1 record cut short by the end of the file", 96},
       {"200,000 header lines", "wet", manyHeaders + "\r\n" + page("http://good.com/", "after the flood"),
        "1 more than 256 header lines", 96},
       {"metadata of 20 MB", "wat", meta("{\"x\":\"" + std::string(20 << 20, 'c') + "\"}") + meta(goodMeta),
        "1 metadata record too long", 96},
-      {"JSON nested a million deep", "wat", meta(std::string(1 << 20, '[') + std::string(1 << 20, ']')) + meta(goodMeta),
-       "nesting too deep", 96},
+      {"JSON nested a million deep", "wat",
+       meta(std::string(1 << 20, '[') + std::string(1 << 20, ']')) + meta(goodMeta), "nesting too deep", 96},
       {"100,000 distinct titles", "pageviews", Gzip(titles), "100,000 terms stored", 96},
   };
   for (const Case& c : cases) {
@@ -198,7 +228,8 @@ TEST(HostileImport, HugeRecordsAndEndlessTermsImportInBoundedMemory) {
     Child child({"import", c.kind, dir.Write("in", c.bytes), "--db", db}, {0, dir.File("out")});
     EXPECT_EQ(child.WaitMeasuring(), 0) << testing::ReadFile(dir.File("out"));
     EXPECT_LT(child.PeakMb(), c.mostMb);
-    EXPECT_NE(testing::ReadFile(dir.File("out")).find(c.shown), std::string::npos) << testing::ReadFile(dir.File("out"));
+    EXPECT_NE(testing::ReadFile(dir.File("out")).find(c.shown), std::string::npos)
+        << testing::ReadFile(dir.File("out"));
     if (c.kind != "pageviews") {
       SqliteReader store(db);
       EXPECT_EQ(store.CountMatches({"after the flood", true}, Deadline::None()), 1);

@@ -39,8 +39,10 @@ class HostileServing : public ::testing::Test {
     std::string words;
     for (int w = 0; w < 100; ++w) words += "a b ";
     for (int i = 0; i < 4000; ++i)
-      writer.AddPage({"http://h" + std::to_string(i % 300) + ".com/" + std::to_string(i), "Page",
-                      (i % 10 == 0 ? "dog training " : "") + words, {}});
+      writer.AddPage({"http://h" + std::to_string(i % 300) + ".com/" + std::to_string(i),
+                      "Page",
+                      (i % 10 == 0 ? "dog training " : "") + words,
+                      {}});
     writer.PutRank("h1.com", 7);
     writer.Commit();
   }
@@ -129,7 +131,8 @@ TEST_F(HostileServing, OversizedRequestsAndBodiesAreRefusedWithoutReadingThem) {
       {"request line of 100 KB", ProgramRequest("/search?p=" + std::string(100000, 'a')), 0, 414},
       {"60 KB of headers", headers + "\r\n", 0, 431},
       {"headers that never end", "GET / HTTP/1.1\r\n", 2 << 20, 431},
-      {"POST of a gigabyte", "POST /search?p=x HTTP/1.1\r\nHost: x\r\nContent-Length: 1000000000\r\n\r\n", 8 << 20, 405},
+      {"POST of a gigabyte", "POST /search?p=x HTTP/1.1\r\nHost: x\r\nContent-Length: 1000000000\r\n\r\n", 8 << 20,
+       405},
       {"gzip body", "PUT /search HTTP/1.1\r\nContent-Encoding: gzip\r\nContent-Length: 1048576\r\n\r\n", 1 << 20, 405},
       {"GET with a body", "GET /search?p=x HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", 0, 400},
       {"chunked GET", "GET /search?p=x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 0, 400},
@@ -278,7 +281,8 @@ TEST(ServingBesideImports, KilledFailedAndFinishedImports) {
   EXPECT_EQ(count("fresh+phrase"), "0");
 
   std::string few;
-  for (int i = 0; i < 100; ++i) few += "{\"url\":\"http://f.com/" + std::to_string(i) + "\",\"text\":\"fresh phrase\"}\n";
+  for (int i = 0; i < 100; ++i)
+    few += "{\"url\":\"http://f.com/" + std::to_string(i) + "\",\"text\":\"fresh phrase\"}\n";
   Child done({"import", "pages", dir.Write("few.jsonl", few), "--db", db}, {0, dir.File("done.out")});
   EXPECT_EQ(done.Wait(), 0);
   EXPECT_EQ(count("fresh+phrase"), "100");

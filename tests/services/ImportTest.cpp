@@ -57,7 +57,8 @@ TEST(ImportKeywords, EachFileLayout) {
       "Keyword\tCurrency\tAvg. monthly searches\tCompetition\n"
       "Dog  Training\tUSD\t12,100\tHigh\n"
       "caf\xC3\xA9 \xF0\x9F\x98\x80 & co\tUSD\t880\tLow\n";
-  const std::map<std::string, std::int64_t> plannerTerms = {{"dog training", 12100}, {"caf\xC3\xA9 \xF0\x9F\x98\x80 & co", 880}};
+  const std::map<std::string, std::int64_t> plannerTerms = {{"dog training", 12100},
+                                                            {"caf\xC3\xA9 \xF0\x9F\x98\x80 & co", 880}};
   struct Case {
     const char* name;
     std::string bytes;
@@ -70,10 +71,12 @@ TEST(ImportKeywords, EachFileLayout) {
       {"planner UTF-8", planner, plannerTerms, {}},
       {"csv, columns swapped, BOM, CRLF",
        "\xEF\xBB\xBF\"Avg. monthly searches\",Keyword\r\n1300,\"cats, dogs\"\r\n\"2,400\",\"say \"\"hi\"\"\"\r\n",
-       {{"cats, dogs", 1300}, {"say \"hi\"", 2400}}, {}},
+       {{"cats, dogs", 1300}, {"say \"hi\"", 2400}},
+       {}},
       {"two plain columns with bad lines",
        "dog training,5400\nno count here\ncat toys,abc\n<b>x</b>,5\nok term, 1 000\n\n a;b ,1\nbig,2147483648\n",
-       {{"dog training", 5400}, {"ok term", 1000}}, {2, 3, 4, 7, 8}},
+       {{"dog training", 5400}, {"ok term", 1000}},
+       {2, 3, 4, 7, 8}},
       {"two plain columns, tabs", "fly rods\t90\nfly reels\t0\n", {{"fly rods", 90}, {"fly reels", 0}}, {}},
   };
   for (const Case& c : cases) {
@@ -136,7 +139,8 @@ TEST(ImportRanks, HeaderBadLinesAndParentDomains) {
   ScratchDir dir;
   ImportReport report = ImportFile(
       ImportRanks, dir.File("r.db"),
-      dir.Write("r.csv", "rank,domain\n1,Example.com\n2,www.dogs.co.uk\nx,a.com\n0,b.com\n3,nodot\n4\n5,c.org\n6,c.org\n"));
+      dir.Write("r.csv",
+                "rank,domain\n1,Example.com\n2,www.dogs.co.uk\nx,a.com\n0,b.com\n3,nodot\n4\n5,c.org\n6,c.org\n"));
   EXPECT_EQ(RejectedLines(report), (std::vector<int>{4, 5, 6, 7}));
   EXPECT_EQ(report.added, 3);
   EXPECT_EQ(report.replaced, 1);
@@ -177,9 +181,10 @@ struct Loaded {
     for (int i = 0; i < 5000; ++i) {
       std::string url = "http://h" + std::to_string(i % 50) + ".com/" + std::to_string(i);
       text += record("conversion", url, "page text " + std::to_string(i));
-      meta += record("metadata", url,
-                     R"({"Envelope":{"WARC-Header-Metadata":{"WARC-Type":"response","WARC-Target-URI":")" + url +
-                         R"("},"Payload-Metadata":{"HTTP-Response-Metadata":{"HTML-Metadata":{"Head":{"Title":"T"}}}}}})");
+      meta +=
+          record("metadata", url,
+                 R"({"Envelope":{"WARC-Header-Metadata":{"WARC-Type":"response","WARC-Target-URI":")" + url +
+                     R"("},"Payload-Metadata":{"HTTP-Response-Metadata":{"HTML-Metadata":{"Head":{"Title":"T"}}}}}})");
       graph += std::to_string(i + 1) + "\t1.0\t" + std::to_string(i + 1) + "\t0.1\tcom.h" + std::to_string(i) + "\n";
       views += "en Term_" + std::to_string(i) + " 5 0\n";
     }

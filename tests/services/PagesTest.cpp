@@ -29,7 +29,7 @@ std::vector<testing::FakeRow> ReadSuggestionPage(const std::string& page,
   PageFetcher fetch = [&](const std::string& url) {
     std::string query = url.substr(url.find('?') + 1);
     std::string phrase = DecodeQueryValue(query.substr(2));  // after "p="
-    phrase = phrase.substr(1, phrase.size() - 2);             // inside the quotes
+    phrase = phrase.substr(1, phrase.size() - 2);            // inside the quotes
     auto it = supply.find(phrase);
     return RenderSearchPage(phrase, it == supply.end() ? 0 : it->second, 1, {});
   };
@@ -40,12 +40,12 @@ std::vector<testing::FakeRow> ReadSuggestionPage(const std::string& page,
 
 TEST(SuggestionPage, EveryTermDemandAndSupplyComesBack) {
   const std::vector<Suggestion> rows = {
-      {"dog training", 12345},       {"salt & pepper", 7},         {"b&b deals near me", 2147483647},
-      {"it's 10 o'clock", 0},        {"100% cotton sheets", 880},  {"x", 1},
-      {"caf\xC3\xA9 au lait", 4400}, {"&nbsp & amp", 90},          {"done deals", 10},
+      {"dog training", 12345},       {"salt & pepper", 7},        {"b&b deals near me", 2147483647},
+      {"it's 10 o'clock", 0},        {"100% cotton sheets", 880}, {"x", 1},
+      {"caf\xC3\xA9 au lait", 4400}, {"&nbsp & amp", 90},         {"done deals", 10},
   };
   const std::map<std::string, std::int64_t> supply = {
-      {"dog training", 1234567}, {"salt & pepper", 0},   {"b&b deals near me", 9876543210},
+      {"dog training", 1234567}, {"salt & pepper", 0},         {"b&b deals near me", 9876543210},
       {"it's 10 o'clock", 999},  {"100% cotton sheets", 1000}, {"x", 1},
   };
   for (std::string topic : {"dog", "x </td><td>&nbsp;5</td><td> done <a>y</a></td>", "", " done "}) {
@@ -68,8 +68,8 @@ TEST(SuggestionPage, NoTermsGiveNoRows) {
 }
 
 TEST(SearchPage, CountsComeBackThroughBothReadingWindows) {
-  const std::vector<ResultItem> items = {
-      {"http://a.com/1", "of about <b>5</b>", "1</b>"}, {"http://b.com/2", "t", "s"}};
+  const std::vector<ResultItem> items = {{"http://a.com/1", "of about <b>5</b>", "1</b>"},
+                                         {"http://b.com/2", "t", "s"}};
   for (std::int64_t total : {0LL, 1LL, 999LL, 1000LL, 1234567LL, 2147483647LL, 123456789012LL}) {
     for (std::string query : {"\"dog training\"", "of about <b>5</b>", "</b></ done >9<", ""}) {
       SCOPED_TRACE(std::to_string(total) + " " + query);
@@ -77,8 +77,8 @@ TEST(SearchPage, CountsComeBackThroughBothReadingWindows) {
       QuietWindow window;
       FakeList list;
       bool stopFlag = false;
-      CategoryResearch research(window, list, [&](const std::string&) { return page; }, testing::LocalHosts(),
-                                stopFlag, '.');
+      CategoryResearch research(
+          window, list, [&](const std::string&) { return page; }, testing::LocalHosts(), stopFlag, '.');
       EXPECT_EQ(research.LookUpSupply("dog training"), std::to_string(total));
       EXPECT_EQ(ReadLinkCount(page), std::to_string(total));
     }
@@ -129,8 +129,8 @@ TEST(MessagePage, EveryReaderFindsItsPlaceholder) {
       QuietWindow window;
       FakeList list;
       bool stopFlag = false;
-      CategoryResearch research(window, list, [&](const std::string&) { return page; }, testing::LocalHosts(),
-                                stopFlag, '.');
+      CategoryResearch research(
+          window, list, [&](const std::string&) { return page; }, testing::LocalHosts(), stopFlag, '.');
       EXPECT_EQ(research.LookUpSupply("dog"), "?");
     }
   }
@@ -141,8 +141,8 @@ TEST(PageHelpers, Formatting) {
     std::int64_t value;
     const char* text;
   };
-  for (const Case& c : {Case{0, "0"}, Case{999, "999"}, Case{1000, "1,000"}, Case{1234567, "1,234,567"},
-                        Case{-12345, "-12,345"}}) {
+  for (const Case& c :
+       {Case{0, "0"}, Case{999, "999"}, Case{1000, "1,000"}, Case{1234567, "1,234,567"}, Case{-12345, "-12,345"}}) {
     EXPECT_EQ(WithThousands(c.value), c.text);
   }
   EXPECT_EQ(DisplayAddress("HTTPS://a.com/<x>"), "a.com/%3Cx%3E");

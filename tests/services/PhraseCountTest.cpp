@@ -17,8 +17,10 @@ using testing::ScratchDir;
 
 // Words that fold together ("Tráining", "TRAINING") and separators the splitter drops, so
 // that terms and pages meet in many spellings.
-const std::vector<std::string> kWords = {"dog", "Dog", "training", "Tr\xC3\xA1ining", "TRAINING", "salt", "pepper",
-                                         "caf\xC3\xA9", "cafe", "au", "lait", "home", "at", "the", "best", "2024"};
+const std::vector<std::string> kWords = {"dog",      "Dog",  "training", "Tr\xC3\xA1ining",
+                                         "TRAINING", "salt", "pepper",   "caf\xC3\xA9",
+                                         "cafe",     "au",   "lait",     "home",
+                                         "at",       "the",  "best",     "2024"};
 const std::vector<std::string> kBetween = {" ", " ", " ", ", ", "-", " & ", ". ", "\n", "'s "};
 
 class Generator {
@@ -27,7 +29,8 @@ class Generator {
   std::size_t Below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_); }
   std::string Text(std::size_t most) {
     std::string text;
-    for (std::size_t n = Below(most + 1); n > 0; --n) text += kWords[Below(kWords.size())] + kBetween[Below(kBetween.size())];
+    for (std::size_t n = Below(most + 1); n > 0; --n)
+      text += kWords[Below(kWords.size())] + kBetween[Below(kBetween.size())];
     return text;
   }
   // A search term as a keyword export would give it.
@@ -158,8 +161,11 @@ TEST(PickJson, ValuesByKeyPathInBoundedDepth) {
   const std::string deep = std::string(limits::kMaxJsonDepth + 1, '[') + std::string(limits::kMaxJsonDepth + 1, ']');
   const std::vector<Case> cases = {
       {R"({"a":{"b":"one","list":[{"u":"u0","p":"p0"},{"p":"p1","skip":{"u":"no"}},{"u":"u2"}]},"x":[1,{"b":2}]})",
-       true, {"0/0=one", "1/0=u0", "2/0=p0", "2/1=p1", "1/2=u2", "3/0"}},
-      {R"({"z":{"a":{"b":"nested elsewhere"}},"a":{"b":null,"\u0062":"escaped key"}})", true, {"0/0", "0/0=escaped key"}},
+       true,
+       {"0/0=one", "1/0=u0", "2/0=p0", "2/1=p1", "1/2=u2", "3/0"}},
+      {R"({"z":{"a":{"b":"nested elsewhere"}},"a":{"b":null,"\u0062":"escaped key"}})",
+       true,
+       {"0/0", "0/0=escaped key"}},
       {R"({"a":{"b":"t\u00e9\n\"q\""}})", true, {"0/0=t\xC3\xA9\n\"q\""}},
       {R"({"a":{"list":"not an array","b":{"c":[true,false,null,-1.5e3]}}})", true, {"0/0"}},
       {"[" + deep + "]", false, {}},
@@ -172,11 +178,12 @@ TEST(PickJson, ValuesByKeyPathInBoundedDepth) {
   for (const Case& c : cases) {
     std::vector<std::string> found;
     std::string error;
-    bool ok = PickJson(c.json, paths,
-                       [&](std::size_t path, std::size_t element, const std::string* value) {
-                         found.push_back(std::to_string(path) + "/" + std::to_string(element) + (value ? "=" + *value : ""));
-                       },
-                       &error);
+    bool ok = PickJson(
+        c.json, paths,
+        [&](std::size_t path, std::size_t element, const std::string* value) {
+          found.push_back(std::to_string(path) + "/" + std::to_string(element) + (value ? "=" + *value : ""));
+        },
+        &error);
     EXPECT_EQ(ok, c.ok) << c.json << " " << error;
     EXPECT_EQ(error.empty(), c.ok) << c.json;
     EXPECT_EQ(found, c.found) << c.json;

@@ -10,7 +10,8 @@ namespace {
 // The program's affiliate search with every fetch answered by the given page.
 struct Search {
   explicit Search(const std::string& page)
-      : search(window, list, [page](const std::string&) { return page; }, LocalHosts(), stop2Flag) {}
+      : search(
+            window, list, [page](const std::string&) { return page; }, LocalHosts(), stop2Flag) {}
   QuietWindow window;
   FakeList list;
   bool stop2Flag = false;
@@ -38,7 +39,8 @@ std::vector<std::string> ReadResultHosts(const std::string& page) {
   QuietWindow window;
   FakeList list;
   bool stop2Flag = false;
-  AffiliateSearch search(window, list, [](const std::string&) { return std::string(); }, LocalHosts(), stop2Flag);
+  AffiliateSearch search(
+      window, list, [](const std::string&) { return std::string(); }, LocalHosts(), stop2Flag);
   search.ReadSearchResults(page, 0);
   std::vector<std::string> hosts;
   for (const FakeRow& row : list.rows) hosts.push_back(row.caption);

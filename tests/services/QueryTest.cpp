@@ -11,10 +11,14 @@ TEST(DecodeQueryValue, PlusPercentAndBrokenEscapes) {
     std::string decoded;
   };
   const Case cases[] = {
-      {"dog+training", "dog training"}, {"%22dog%20training%22", "\"dog training\""},
-      {"a%2Bb", "a+b"},                 {"100%", "100%"},
-      {"%zz%4", "%zz%4"},               {"%3a%3A", "::"},
-      {"%00x", std::string("\0x", 2)},  {"caf%C3%A9", "caf\xC3\xA9"},
+      {"dog+training", "dog training"},
+      {"%22dog%20training%22", "\"dog training\""},
+      {"a%2Bb", "a+b"},
+      {"100%", "100%"},
+      {"%zz%4", "%zz%4"},
+      {"%3a%3A", "::"},
+      {"%00x", std::string("\0x", 2)},
+      {"caf%C3%A9", "caf\xC3\xA9"},
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(DecodeQueryValue(c.raw), c.decoded) << c.raw;
@@ -28,11 +32,14 @@ TEST(ParseQuery, RawAmpersandsStayInTheirValue) {
     std::map<std::string, std::string> expected;
   };
   const std::vector<Case> cases = {
-      {"term=dog%20training&mkt=us&lang=en_US", {"term", "mkt", "lang"},
+      {"term=dog%20training&mkt=us&lang=en_US",
+       {"term", "mkt", "lang"},
        {{"term", "dog training"}, {"mkt", "us"}, {"lang", "en_US"}}},
-      {"term=salt%20&%20pepper&mkt=us&lang=en_US", {"term", "mkt", "lang"},
+      {"term=salt%20&%20pepper&mkt=us&lang=en_US",
+       {"term", "mkt", "lang"},
        {{"term", "salt & pepper"}, {"mkt", "us"}, {"lang", "en_US"}}},
-      {"p=%22b&b+deals%22&ei=UTF-8&n=20&b=6", {"p", "ei", "n", "b"},
+      {"p=%22b&b+deals%22&ei=UTF-8&n=20&b=6",
+       {"p", "ei", "n", "b"},
        {{"p", "\"b&b deals\""}, {"ei", "UTF-8"}, {"n", "20"}, {"b", "6"}}},
       {"p=link%3Ahttp%3A%2F%2Fwww.a.com", {"p"}, {{"p", "link:http://www.a.com"}}},
       {"junk&x=1&p=a=b&p=second", {"p"}, {{"p", "a=b"}}},
@@ -54,10 +61,14 @@ TEST(NormalizeHost, SchemePathPortAndWwwGo) {
     const char* host;
   };
   const Case cases[] = {
-      {"http://www.Dogs.com:80/a", "dogs.com"}, {"www.dogs.com", "dogs.com"},
-      {"https://shop.dogs.co.uk/?q=1", "shop.dogs.co.uk"}, {"dogs.com.", "dogs.com"},
-      {"http://user@www.x.org#frag", "x.org"}, {"wwwx.com", "wwwx.com"},
-      {"", ""}, {"http://", ""},
+      {"http://www.Dogs.com:80/a", "dogs.com"},
+      {"www.dogs.com", "dogs.com"},
+      {"https://shop.dogs.co.uk/?q=1", "shop.dogs.co.uk"},
+      {"dogs.com.", "dogs.com"},
+      {"http://user@www.x.org#frag", "x.org"},
+      {"wwwx.com", "wwwx.com"},
+      {"", ""},
+      {"http://", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(NormalizeHost(c.address), c.host) << c.address;
 }

@@ -30,7 +30,8 @@ TEST(ImportHostRanks, ListsWithAndWithoutHostCountsByEitherRank) {
       out += text.substr(at, end - at) + "\t" + std::to_string(at % 7 + 1) + "\n";
     return out;
   };
-  const std::string odd = "x\t1\t4\t1\tcom.bad\n5\t1\n6\t1\t6\t1\tcom\n0\t1\t0\t1\tnet.zero\n7\t1.0\t7\t1.0\tnet.fine\n";
+  const std::string odd =
+      "x\t1\t4\t1\tcom.bad\n5\t1\n6\t1\t6\t1\tcom\n0\t1\t0\t1\tnet.zero\n7\t1.0\t7\t1.0\tnet.fine\n";
   struct Case {
     const char* name;
     RankBy by;
@@ -39,10 +40,18 @@ TEST(ImportHostRanks, ListsWithAndWithoutHostCountsByEitherRank) {
     std::int64_t skipped;
   };
   const std::vector<Case> cases = {
-      {"domain list with #n_hosts", RankBy::Harmonic, std::string(kHeader) + "\t#n_hosts\n" + withHosts(rows), {"1", "2", "3", "999999999"}, 0},
+      {"domain list with #n_hosts",
+       RankBy::Harmonic,
+       std::string(kHeader) + "\t#n_hosts\n" + withHosts(rows),
+       {"1", "2", "3", "999999999"},
+       0},
       {"host list, by PageRank", RankBy::PageRank, std::string(kHeader) + "\n" + rows, {"3", "1", "2", "999999999"}, 0},
       {"no header, CR LF, bad lines", RankBy::Harmonic, rows + odd, {"1", "2", "3", "7"}, 4},
-      {"columns in another order", RankBy::PageRank, "#host_rev\t#pr_pos\n com.example\t9\norg.dogs.blog\t8\n", {"9", "8", "999999999", "999999999"}, 0},
+      {"columns in another order",
+       RankBy::PageRank,
+       "#host_rev\t#pr_pos\n com.example\t9\norg.dogs.blog\t8\n",
+       {"9", "8", "999999999", "999999999"},
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -96,12 +105,13 @@ TEST(ImportPageviews, HoursSummedOverFilesAndScaledToAMonth) {
   const std::string h2 = run.dir.Write("pageviews-20240101-010000", hour2);
   ASSERT_EQ(run.Import({"pageviews", h1, h2}), 0) << run.Output();
   // (10 + 5 + 15) views in 2 hours: 10,800 a month; (2 + 1) in 2 hours: 1,080.
-  EXPECT_EQ(run.Research("dog training"), (std::vector<std::vector<std::string>>{
-                                              {"dog training", "10800", "0"}, {"dog training tips", "1080", "0"}}));
+  EXPECT_EQ(run.Research("dog training"), (std::vector<std::vector<std::string>>{{"dog training", "10800", "0"},
+                                                                                 {"dog training tips", "1080", "0"}}));
   EXPECT_EQ(run.Research("caf\xC3\xA9"), (std::vector<std::vector<std::string>>{{"caf\xC3\xA9 au lait", "1080", "0"}}));
   const std::string out = run.Output();
-  for (const char* shown : {"left out: 3 lines of other projects", "2 not four fields", "1 term holds '<'", "1 invalid UTF-8 in term",
-                            "1 view count not a whole number", "covering 2 hours", "3 terms stored (3 added, 0 replaced)"})
+  for (const char* shown :
+       {"left out: 3 lines of other projects", "2 not four fields", "1 term holds '<'", "1 invalid UTF-8 in term",
+        "1 view count not a whole number", "covering 2 hours", "3 terms stored (3 added, 0 replaced)"})
     EXPECT_NE(out.find(shown), std::string::npos) << shown << "\n" << out;
 
   // Imported again, a term gets the new value: 15 views over 7 hours, rounded.
@@ -126,7 +136,8 @@ TEST(ImportSearchConsole, ExportsSummedAndBadFilesRefused) {
   EXPECT_EQ(run.Import({"gsc", run.dir.Write("other.csv", "Query,Visits\ndog training,5\n")}), 1);
   EXPECT_NE(run.Output().find("no header with the columns Top queries and Impressions"), std::string::npos);
   EXPECT_EQ(run.Import({"gsc", run.dir.Write("new.csv", "Top queries,Impressions\ndog training,1\n"),
-                        run.dir.File("missing.csv")}), 1);
+                        run.dir.File("missing.csv")}),
+            1);
   EXPECT_NE(run.Output().find("nothing of this run was stored"), std::string::npos) << run.Output();
   EXPECT_EQ(run.Research("dog training")[0][1], "2234");
 }

@@ -17,14 +17,14 @@
 namespace quillet::services {
 namespace {
 
+using testing::Exchange;
 using testing::FakeList;
+using testing::ProgramRequest;
 using testing::QuietWindow;
 using testing::ReadLinkCount;
 using testing::ReadResultHosts;
 using testing::ReadTrafficRank;
 using testing::ScratchDir;
-using testing::Exchange;
-using testing::ProgramRequest;
 using testing::ServiceFetcher;
 
 // The same tests for every store: each kind is written once, with the same calls.
@@ -39,7 +39,8 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
     for (int i = 0; i < 150; ++i) writer->PutKeyword("widget " + std::to_string(i), i);
     // Pages are listed in the order they are stored.
     writer->AddPage({"http://www.top.com/a", "Dog training", "dog training made easy", {"http://www.b.com/"}});
-    writer->AddPage({"http://shop.b.com/x", "Collars", "dog training collars for sale", {"http://top.com/", "http://b.com/"}});
+    writer->AddPage(
+        {"http://shop.b.com/x", "Collars", "dog training collars for sale", {"http://top.com/", "http://b.com/"}});
     writer->AddPage({"https://c.org/p?q=1", "Puppies", "puppy dog training", {"http://www.top.com/z"}});
     writer->AddPage({"http://top.com/b", "Cats", "cat toys", {"http://c.org/"}});
     for (int i = 1; i <= 3; ++i) writer->AddPage({"http://x.com/" + std::to_string(i), "Rods", "fly rods", {}});
@@ -53,9 +54,9 @@ class ServiceTest : public ::testing::TestWithParam<std::string> {
 
   static const std::map<std::string, std::int64_t>& Searches() {
     static const std::map<std::string, std::int64_t> kSearches = {
-        {"dog training", 5000}, {"dog training collars", 900}, {"puppy dog training", 700},
-        {"dogs", 100000},       {"salt & pepper", 300},        {"salt & pepper mills", 200},
-        {"salt pepper", 250},   {"c++ books", 40},             {"caf\xC3\xA9 au lait", 30}};
+        {"dog training", 5000},     {"dog training collars", 900}, {"puppy dog training", 700}, {"dogs", 100000},
+        {"salt & pepper", 300},     {"salt & pepper mills", 200},  {"salt pepper", 250},        {"c++ books", 40},
+        {"caf\xC3\xA9 au lait", 30}};
     return kSearches;
   }
 
@@ -117,7 +118,9 @@ TEST_P(ServiceTest, AffiliateSearchRoundTrip) {
     std::vector<std::vector<std::string>> rows;  // Website URL, Rank #, affiliates, traffic rank
   };
   const std::vector<Case> cases = {
-      {"Dog Training", 20, 0,
+      {"Dog Training",
+       20,
+       0,
        {{"www.top.com", "1", "2", "4271"}, {"shop.b.com", "2", "0", "2147483647"}, {"c.org", "3", "1", "999999999"}}},
       {"dog training", 1, 1, {{"shop.b.com", "2", "0", "2147483647"}}},
       {"cat toys", 20, 0, {{"top.com", "1", "2", "4271"}}},
@@ -150,8 +153,8 @@ TEST_P(ServiceTest, SuggestionsAreCappedAndMostSearchedFirst) {
   QuietWindow window;
   FakeList list;
   bool stopFlag = false;
-  CategoryResearch research(window, list, [](const std::string&) { return std::string(); }, testing::LocalHosts(),
-                            stopFlag, '.');
+  CategoryResearch research(
+      window, list, [](const std::string&) { return std::string(); }, testing::LocalHosts(), stopFlag, '.');
   research.ParseSuggestionPage(reply.body);
   ASSERT_EQ(list.rows.size(), 100u);
   for (size_t i = 0; i < list.rows.size(); ++i) {
@@ -186,8 +189,8 @@ TEST_P(ServiceTest, ResultListLinkCountsAndRanks) {
   };
   // The program's own requests for a site: link:http://SITE, and url=www. + SITE without www.
   const std::vector<Count> counts = {
-      {"www.top.com", "2", "4271"},   {"top.com", "2", "4271"},        {"shop.b.com", "0", "2147483647"},
-      {"c.org", "1", "999999999"},    {"nowhere.net", "0", "999999999"}, {"", "0", "999999999"},
+      {"www.top.com", "2", "4271"}, {"top.com", "2", "4271"},          {"shop.b.com", "0", "2147483647"},
+      {"c.org", "1", "999999999"},  {"nowhere.net", "0", "999999999"}, {"", "0", "999999999"},
   };
   for (const Count& c : counts) {
     SCOPED_TRACE(c.site);
@@ -234,8 +237,8 @@ TEST_P(ServiceTest, OddButValidQueriesAreAnswered) {
   auto store = Reader();
   Service service(*store);
   // Search syntax in the phrase is only text; bytes of every value are harmless.
-  for (std::string p : {"%22a%22+OR+%22b", "%22NEAR(dog+training)%22", "%22%00%FF%22", "*", "%22dog%22%22%22",
-                        "-dog", "%22dog+training%22+AND", "%5E%5E"}) {
+  for (std::string p : {"%22a%22+OR+%22b", "%22NEAR(dog+training)%22", "%22%00%FF%22", "*", "%22dog%22%22%22", "-dog",
+                        "%22dog+training%22+AND", "%5E%5E"}) {
     SCOPED_TRACE(p);
     Reply reply = service.Respond("/search", "p=" + p + "&n=-5&b=99999999999999999999");
     EXPECT_EQ(reply.status, 200);
@@ -247,9 +250,10 @@ TEST_P(ServiceTest, OddButValidQueriesAreAnswered) {
 TEST_P(ServiceTest, RandomQueriesAlwaysGetAWholePage) {
   auto store = Reader();
   Service service(*store);
-  const std::vector<std::string> pieces = {"p=", "term=", "url=", "n=", "b=", "&", "=", "%", "%2", "%22", "%3A", "+",
-                                           "link:", "http://", "www.", "\"", "<", ">", ";", "*", "-", "(", ")",
-                                           std::string(1, '\0'), "\xFF", "\xC3\xA9", "dog", "training", "9", " "};
+  const std::vector<std::string> pieces = {
+      "p=",    "term=",    "url=", "n=",       "b=", "&", "=", "%", "%2", "%22", "%3A", "+",
+      "link:", "http://",  "www.", "\"",       "<",  ">", ";", "*", "-",  "(",   ")",   std::string(1, '\0'),
+      "\xFF",  "\xC3\xA9", "dog",  "training", "9",  " "};
   std::uint64_t state = 12345;
   int answered = 0;
   // A store over the network answers a few times slower: fewer queries, the same kinds.
@@ -286,16 +290,17 @@ TEST_P(ServiceTest, OverHttp) {
   std::thread runner([&] { server.Run(); });
 
   const std::string target = "/d/searchinventory/suggestion/?term=salt%20&%20pepper&mkt=us&lang=en_US";
-  const std::string expected = service.Respond("/d/searchinventory/suggestion/", target.substr(target.find('?') + 1)).body;
+  const std::string expected =
+      service.Respond("/d/searchinventory/suggestion/", target.substr(target.find('?') + 1)).body;
   auto bodyOf = [](const std::string& reply) { return reply.substr(reply.find("\r\n\r\n") + 4); };
   std::string reply = Exchange(port, ProgramRequest(target));
   EXPECT_EQ(reply.rfind("HTTP/1.1 200", 0), 0u);
   EXPECT_EQ(bodyOf(reply), expected);
   // The program's requests, unencoded bytes and all, arrive as sent.
-  for (std::string sent : {target, std::string("/d/searchinventory/suggestion/?term=CAF\xC3\xA9&mkt=us&lang=en_US"),
-                           std::string("/search?p=%22say+\"hi\"+<b>%22&ei=UTF-8&n=20&b=1"),
-                           std::string("/search?p=link%3Ahttp%3A%2F%2Fwww.top.com"),
-                           std::string("/data/details/?url=www.top.com")}) {
+  for (std::string sent :
+       {target, std::string("/d/searchinventory/suggestion/?term=CAF\xC3\xA9&mkt=us&lang=en_US"),
+        std::string("/search?p=%22say+\"hi\"+<b>%22&ei=UTF-8&n=20&b=1"),
+        std::string("/search?p=link%3Ahttp%3A%2F%2Fwww.top.com"), std::string("/data/details/?url=www.top.com")}) {
     SCOPED_TRACE(sent);
     size_t mark = sent.find('?');
     std::string direct = service.Respond(sent.substr(0, mark), sent.substr(mark + 1)).body;

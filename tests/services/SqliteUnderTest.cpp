@@ -30,6 +30,5 @@ TEST(ServiceOpen, MissingOrForeignFilesAreRefused) {
   EXPECT_THROW(SqliteReader(dir.Write("text.db", "just some text, not a database")), DbError);
 }
 
-
 }  // namespace
 }  // namespace quillet::services::testing

@@ -20,14 +20,10 @@ Action Send(std::string bytes) { return {Action::Kind::kSend, std::move(bytes), 
 Action Sleep(int ms) { return {Action::Kind::kSleep, {}, ms}; }
 Action Close() { return {Action::Kind::kClose, {}, 0}; }
 Action Hang() { return {Action::Kind::kHang, {}, 0}; }
-Action Trickle(std::string bytes, int pauseMs) {
-  return {Action::Kind::kTrickle, std::move(bytes), pauseMs};
-}
+Action Trickle(std::string bytes, int pauseMs) { return {Action::Kind::kTrickle, std::move(bytes), pauseMs}; }
 
-std::string HttpResponse(const std::string& status, const std::string& body,
-                         const std::string& headers) {
-  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
-         headers + "\r\n" + body;
+std::string HttpResponse(const std::string& status, const std::string& body, const std::string& headers) {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
 }
 
 std::string RequestTarget(const std::string& request) {
@@ -39,8 +35,7 @@ std::string RequestTarget(const std::string& request) {
   return line.substr(first + 1, second - first - 1);
 }
 
-LoopbackServer::LoopbackServer(std::vector<Action> script)
-    : LoopbackServer(std::move(script), nullptr) {}
+LoopbackServer::LoopbackServer(std::vector<Action> script) : LoopbackServer(std::move(script), nullptr) {}
 
 LoopbackServer::LoopbackServer(Route route) : LoopbackServer({}, std::move(route)) {}
 
@@ -57,9 +52,7 @@ LoopbackServer::~LoopbackServer() {
   thread_.join();
 }
 
-std::string LoopbackServer::BaseUrl() const {
-  return "http://127.0.0.1:" + std::to_string(port_);
-}
+std::string LoopbackServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 std::vector<std::string> LoopbackServer::Requests() const {
   const std::lock_guard<std::mutex> lock(mutex_);
@@ -76,8 +69,7 @@ void LoopbackServer::Run() {
 void LoopbackServer::Serve(Socket& connection) {
   std::string request;
   char buffer[4096];
-  for (int waited = 0; waited < kRequestWaitMs && !stopping_ &&
-                       request.find("\r\n\r\n") == std::string::npos;) {
+  for (int waited = 0; waited < kRequestWaitMs && !stopping_ && request.find("\r\n\r\n") == std::string::npos;) {
     const auto got = connection.Receive(buffer, sizeof buffer, kSliceMs);
     if (got.status == Socket::Status::kData) request.append(buffer, got.bytes);
     else if (got.status == Socket::Status::kTimeout) waited += kSliceMs;
@@ -104,19 +96,13 @@ bool LoopbackServer::Pause(int ms) {
 
 bool LoopbackServer::Play(Socket& connection, const Action& action) {
   switch (action.kind) {
-    case Action::Kind::kSend:
-      return connection.SendAll(action.bytes, kSendWaitMs);
-    case Action::Kind::kSleep:
-      return Pause(action.ms);
-    case Action::Kind::kClose:
-      return false;
-    case Action::Kind::kHang:
-      WaitForClientClose(connection);
-      return false;
+    case Action::Kind::kSend: return connection.SendAll(action.bytes, kSendWaitMs);
+    case Action::Kind::kSleep: return Pause(action.ms);
+    case Action::Kind::kClose: return false;
+    case Action::Kind::kHang: WaitForClientClose(connection); return false;
     case Action::Kind::kTrickle:
       for (char c : action.bytes)
-        if (!Pause(action.ms) || !connection.SendAll(std::string_view(&c, 1), kSendWaitMs))
-          return false;
+        if (!Pause(action.ms) || !connection.SendAll(std::string_view(&c, 1), kSendWaitMs)) return false;
       return true;
   }
   return false;

@@ -34,8 +34,7 @@ Action Trickle(std::string bytes, int pauseMs);
 
 // A complete response with the given status line ("200 OK"), extra header lines (each
 // ended by CR LF) and body, with a matching Content-Length.
-std::string HttpResponse(const std::string& status, const std::string& body,
-                         const std::string& headers = "");
+std::string HttpResponse(const std::string& status, const std::string& body, const std::string& headers = "");
 
 // The request target of a raw request ("GET /a?b HTTP/1.1..." gives "/a?b"); empty when
 // the request line is malformed.
@@ -61,7 +60,7 @@ class LoopbackServer {
   LoopbackServer(std::vector<Action> script, Route route);
   void Run();
   void Serve(Socket& connection);
-  bool Pause(int ms);                                // false when stopping
+  bool Pause(int ms);                                   // false when stopping
   bool Play(Socket& connection, const Action& action);  // false ends the connection
   void WaitForClientClose(Socket& connection);
 

@@ -27,13 +27,15 @@ inline std::string CategoryAnswer(const std::string& target) {
 inline std::string AffiliateAnswer(const std::string& target) {
   const auto item = [](const std::string& address) {
     return "<li><div><a class=yschttl href=\"http://r.example/\">A <b>title</b></a></div>"
-           "<div class=abstr>Abstract.</div><em class=yschurl>" + address + "</em></li>";
+           "<div class=abstr>Abstract.</div><em class=yschurl>" +
+           address + "</em></li>";
   };
   if (target.rfind("/search?p=%22dog+training%22&ei=UTF-8&", 0) == 0)
-    return HttpResponse("200 OK", "<ul><li><a href=/images>Images</a></li></ul><p>Results 1 - 3 of about "
-                                  "<b>1,200</b> for <b>dog training</b></p><ol>" +
-                                      item("WWW.DogTraining.com/classes/index.html") +
-                                      item("http://Clicker.Example.org/dogs") + item("ab") + "</ol>");
+    return HttpResponse("200 OK",
+                        "<ul><li><a href=/images>Images</a></li></ul><p>Results 1 - 3 of about "
+                        "<b>1,200</b> for <b>dog training</b></p><ol>" +
+                            item("WWW.DogTraining.com/classes/index.html") + item("http://Clicker.Example.org/dogs") +
+                            item("ab") + "</ol>");
   if (target == "/search?p=link%3Ahttp%3A%2F%2Fwww.dogtraining.com")
     return HttpResponse("200 OK", "Results 1 - 10 of about <b>1,234</b> linking to www.dogtraining.com");
   if (target == "/search?p=link%3Ahttp%3A%2F%2Fclicker.example.org")

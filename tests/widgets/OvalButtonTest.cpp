@@ -47,9 +47,7 @@ class Image {
   HGDIOBJ old_ = nullptr;
 };
 
-LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  return DefWindowProcA(hwnd, msg, wp, lp);
-}
+LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcA(hwnd, msg, wp, lp); }
 
 HWND MakeParent() {
   static const char* kClass = [] {
@@ -61,8 +59,8 @@ HWND MakeParent() {
     RegisterClassA(&wc);
     return "OvalTestParent";
   }();
-  return CreateWindowExA(0, kClass, "parent", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 400, 300,
-                         nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  return CreateWindowExA(0, kClass, "parent", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 400, 300, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
 }
 
 class Parent {
@@ -243,12 +241,27 @@ TEST_F(OvalButtonTest, RaisedBevelArcsOfAboutBoxButton) {
   const Image img = Rendered();
   const Probe probes[] = {
       // Outline on (0, 0, 63, 30), arcs on (1, 1, 62, 29) and (2, 2, 61, 28), top and bottom.
-      {31, 0, kBlack}, {31, 1, kLight}, {31, 2, kLight}, {31, 3, kFace},
-      {31, 29, kBlack}, {31, 28, kDark}, {31, 27, kDark}, {31, 26, kFace},
-      {0, 15, kBlack}, {1, 15, kLight}, {2, 15, kLight}, {3, 15, kFace},
-      {62, 15, kBlack}, {61, 15, kDark}, {60, 15, kDark}, {59, 15, kFace},
+      {31, 0, kBlack},
+      {31, 1, kLight},
+      {31, 2, kLight},
+      {31, 3, kFace},
+      {31, 29, kBlack},
+      {31, 28, kDark},
+      {31, 27, kDark},
+      {31, 26, kFace},
+      {0, 15, kBlack},
+      {1, 15, kLight},
+      {2, 15, kLight},
+      {3, 15, kFace},
+      {62, 15, kBlack},
+      {61, 15, kDark},
+      {60, 15, kDark},
+      {59, 15, kFace},
       // Corners and the excluded right and bottom edges show the parent.
-      {0, 0, kParentColour}, {63, 30, kParentColour}, {63, 15, kParentColour}, {31, 30, kParentColour},
+      {0, 0, kParentColour},
+      {63, 30, kParentColour},
+      {63, 15, kParentColour},
+      {31, 30, kParentColour},
       {31, 15, kFace},
   };
   for (const auto& p : probes) EXPECT_EQ(img.At(p.x, p.y), p.colour) << p.x << "," << p.y;
@@ -328,10 +341,9 @@ TEST_F(OvalButtonTest, GlyphCellForEachState) {
     COLORREF centre;
   };
   const Case cases[] = {
-      {3, true, false, RGB(255, 0, 0)},   {3, false, false, RGB(0, 255, 0)},
-      {2, false, false, RGB(0, 255, 0)},  {1, false, false, RGB(255, 0, 0)},
-      {3, true, true, RGB(0, 0, 255)},    {3, false, true, RGB(0, 0, 255)},
-      {2, true, true, RGB(255, 0, 0)},    {4, true, false, RGB(255, 0, 0)},
+      {3, true, false, RGB(255, 0, 0)},  {3, false, false, RGB(0, 255, 0)}, {2, false, false, RGB(0, 255, 0)},
+      {1, false, false, RGB(255, 0, 0)}, {3, true, true, RGB(0, 0, 255)},   {3, false, true, RGB(0, 0, 255)},
+      {2, true, true, RGB(255, 0, 0)},   {4, true, false, RGB(255, 0, 0)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.cells) + (c.enabled ? " enabled" : " disabled") + (c.down ? " down" : " up"));
@@ -493,8 +505,8 @@ TEST_F(OvalButtonTest, ToggleButtonStaysDownThenComesUp) {
   Mouse(b, WM_LBUTTONUP, 32, 15);
   EXPECT_FALSE(b.Down());
   EXPECT_EQ(b.BevelState(), 1);
-  EXPECT_EQ(rec.events, (Events{"enter", "down 0 32,15", "click", "up 0 32,15", "down 0 32,15", "click",
-                                "up 0 32,15"}));
+  EXPECT_EQ(rec.events,
+            (Events{"enter", "down 0 32,15", "click", "up 0 32,15", "down 0 32,15", "click", "up 0 32,15"}));
 }
 
 TEST_F(OvalButtonTest, DragOutAndBack) {
@@ -594,8 +606,8 @@ TEST_F(OvalButtonTest, DoubleClick) {
   Mouse(b, WM_LBUTTONUP, 32, 15);
   Mouse(b, WM_LBUTTONDBLCLK, 32, 15, MK_LBUTTON);
   Mouse(b, WM_LBUTTONUP, 32, 15);
-  EXPECT_EQ(rec.events, (Events{"enter", "down 0 32,15", "click", "up 0 32,15", "dblclick", "down 0 32,15",
-                                "up 0 32,15"}));
+  EXPECT_EQ(rec.events,
+            (Events{"enter", "down 0 32,15", "click", "up 0 32,15", "dblclick", "down 0 32,15", "up 0 32,15"}));
 }
 
 TEST_F(OvalButtonTest, AcceleratorThroughDialogCharacter) {

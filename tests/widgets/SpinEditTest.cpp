@@ -83,8 +83,8 @@ TEST(SpinEdit, TypingFilter) {
     std::string start, typed, text;
     int beeps;
   } cases[] = {
-      {true, "", "12a3", "123", 1},     {true, "", "-4.5+", "-4.5+", 0}, {true, "", " x\r", "", 3},
-      {true, "", "9\b7", "7", 0},       {false, "5", "12", "5", 2},      {false, "5", "\b", "5", 1},
+      {true, "", "12a3", "123", 1}, {true, "", "-4.5+", "-4.5+", 0}, {true, "", " x\r", "", 3},
+      {true, "", "9\b7", "7", 0},   {false, "5", "12", "5", 2},      {false, "5", "\b", "5", 1},
       {false, "5", "\x01", "5", 0},  // other control characters pass
   };
   for (const Case& c : cases) {
@@ -105,9 +105,10 @@ TEST(SpinEdit, ArrowKeysAndButtonsStepWithinTheBounds) {
     bool up;
     std::string text;
   } cases[] = {
-      {0, 0, 1, "0", false, "-1"},   {0, 0, 5, "3", true, "8"},        {0, 0, 1, "999", true, "1000"},
-      {2, 30, 1, "30", true, "30"},  {2, 30, 1, "2", false, "2"},       {2, 30, 1, "abc", true, "3"},
-      {2, 30, 1, "45", false, "30"}, {0, 0, 1, "2147483647", true, "2147483647"},
+      {0, 0, 1, "0", false, "-1"},    {0, 0, 5, "3", true, "8"},
+      {0, 0, 1, "999", true, "1000"}, {2, 30, 1, "30", true, "30"},
+      {2, 30, 1, "2", false, "2"},    {2, 30, 1, "abc", true, "3"},
+      {2, 30, 1, "45", false, "30"},  {0, 0, 1, "2147483647", true, "2147483647"},
   };
   for (const Case& c : cases) {
     for (bool byKey : {true, false}) {
@@ -116,10 +117,8 @@ TEST(SpinEdit, ArrowKeysAndButtonsStepWithinTheBounds) {
       h.Spin.Increment = c.increment;
       h.Spin.SetMaxLength(3);  // limits typing only
       h.Enter(c.start);
-      if (byKey)
-        h.Key(c.up ? VK_UP : VK_DOWN);
-      else
-        h.Press(c.up);
+      if (byKey) h.Key(c.up ? VK_UP : VK_DOWN);
+      else h.Press(c.up);
       EXPECT_EQ(h.Spin.Text(), c.text) << c.start << (byKey ? " key" : " button");
     }
   }
@@ -141,8 +140,8 @@ TEST(SpinEdit, LeavingTheFieldPutsTheBoundedValueIntoTheText) {
     int32_t min, max;
     std::string typed, text;
   } cases[] = {
-      {2, 30, "99", "30"}, {2, 30, "1", "2"}, {2, 30, "17", "17"},
-      {2, 30, "-", "-"},  // no number reads as the minimum, which needs no bounding
+      {2, 30, "99", "30"}, {2, 30, "1", "2"},
+      {2, 30, "17", "17"}, {2, 30, "-", "-"},  // no number reads as the minimum, which needs no bounding
       {0, 0, "45", "45"},  {0, 0, "-999", "-999"},
   };
   for (const Case& c : cases) {
@@ -229,10 +228,8 @@ TEST(SpinEdit, ButtonPressStepsAtOnceAndFocusesTheField) {
 void PumpUntil(DWORD until) {
   MSG msg;
   while (static_cast<LONG>(GetTickCount() - until) < 0) {
-    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-      DispatchMessageA(&msg);
-    else
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    else MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
   }
 }
 

@@ -16,10 +16,10 @@ TEST(SpinLogic, BoundingHoldsOnlyWhenTheBoundsDiffer) {
     SpinRange range;
     int32_t in, out;
   } cases[] = {
-      {kFree, -5, -5},        {kFree, 1000, 1000},    {kFree, INT32_MIN, INT32_MIN},
-      {{7, 7}, 3, 3},         {{7, 7}, 9, 9},         {kResults, 1, 2},
-      {kResults, 2, 2},       {kResults, 30, 30},     {kResults, 31, 30},
-      {kResults, 99, 30},     {kResults, -40, 2},     {{-10, -5}, 0, -5},
+      {kFree, -5, -5},    {kFree, 1000, 1000}, {kFree, INT32_MIN, INT32_MIN},
+      {{7, 7}, 3, 3},     {{7, 7}, 9, 9},      {kResults, 1, 2},
+      {kResults, 2, 2},   {kResults, 30, 30},  {kResults, 31, 30},
+      {kResults, 99, 30}, {kResults, -40, 2},  {{-10, -5}, 0, -5},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.range.Bound(c.in), c.out) << c.range.minValue << ".." << c.range.maxValue << " " << c.in;
@@ -60,11 +60,16 @@ TEST(SpinLogic, SteppingBoundsAndNeverWraps) {
     SpinRange range;
     int32_t out;
   } cases[] = {
-      {0, -1, kFree, -1},      {999, 1, kFree, 1000},  // the typing limit does not stop the buttons
-      {30, 1, kResults, 30},   {2, -1, kResults, 2},    {29, 5, kResults, 30},
+      {0, -1, kFree, -1},
+      {999, 1, kFree, 1000},  // the typing limit does not stop the buttons
+      {30, 1, kResults, 30},
+      {2, -1, kResults, 2},
+      {29, 5, kResults, 30},
       {45, -1, kResults, 30},  // an out-of-range text steps from its bounded value
-      {0, 1, kResults, 2},     {INT32_MAX, 1, kFree, INT32_MAX},
-      {INT32_MIN, -1, kFree, INT32_MIN}, {INT32_MIN, INT32_MIN, kFree, INT32_MIN},
+      {0, 1, kResults, 2},
+      {INT32_MAX, 1, kFree, INT32_MAX},
+      {INT32_MIN, -1, kFree, INT32_MIN},
+      {INT32_MIN, INT32_MIN, kFree, INT32_MIN},
       {INT32_MIN, -static_cast<int64_t>(INT32_MIN), kFree, 0},  // down by the most negative increment
       {10, -3, kFree, 7},
   };

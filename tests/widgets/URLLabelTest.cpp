@@ -38,8 +38,8 @@ class Parent {
       RegisterClassA(&wc);
       return "URLLabelTestParent";
     }();
-    hwnd_ = CreateWindowExA(0, kClass, "parent", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 40, 40, 400,
-                            200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    hwnd_ = CreateWindowExA(0, kClass, "parent", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 40, 40, 400, 200,
+                            nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   }
   ~Parent() { DestroyWindow(hwnd_); }
   HWND get() const { return hwnd_; }
@@ -97,7 +97,9 @@ class URLLabelTest : public ::testing::Test {
   }
   void TearDown() override { TestApp().SetShell({}); }
 
-  void Press(UINT msg, int x, int y) { SendMessageA(label.Handle(), msg, msg == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(x, y)); }
+  void Press(UINT msg, int x, int y) {
+    SendMessageA(label.Handle(), msg, msg == WM_LBUTTONDOWN ? MK_LBUTTON : 0, MAKELPARAM(x, y));
+  }
   void LeftClick(int x = 2, int y = 2) {
     Press(WM_LBUTTONDOWN, x, y);
     Press(WM_LBUTTONUP, x, y);
@@ -216,7 +218,8 @@ TEST_F(URLLabelTest, LinkCursorIsOurPointingHand) {
   EXPECT_TRUE(xorBit(5, 3));
 
   // Shown over the label through WM_SETCURSOR.
-  SendMessageA(label.Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(label.Handle()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  SendMessageA(label.Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(label.Handle()),
+               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
   EXPECT_EQ(GetCursor(), link);
 }
 
