@@ -1,5 +1,7 @@
-# Dependencies point down only: each folder may include, of the project's own folders, only
-# those listed for it. Included by the top-level CMakeLists.txt (a bad include fails the
+# Dependencies point one way: each folder may include, of the project's own folders, only
+# those listed for it. A file belongs to the longest folder of the list that holds it, and so
+# does an include ("services/store/sqlite/Database.h" is of services/store/sqlite, not of
+# services/store). Included by the top-level CMakeLists.txt (a bad include fails the
 # configure step) and run by CTest as `cmake -P cmake/CheckLayers.cmake` (it fails the test).
 cmake_policy(VERSION 3.25)
 
@@ -9,19 +11,57 @@ function(quillet_check_layers top)
     "research: research net"
     "widgets: widgets framework"
     "framework: framework"
-    "app: app framework widgets research net")
+    "app: app framework widgets research net"
+    # The data service: text rules at the bottom, the store interface on them, its two
+    # implementations, serving and importing beside each other over the interface, the
+    # program on top. Limits.h, in services/ itself, is for all.
+    "services: services"
+    "services/text: services/text services"
+    "services/store: services/store services/text services"
+    "services/store/sqlite: services/store/sqlite services/store services/text services"
+    "services/store/clickhouse: services/store/clickhouse services/store services/text services"
+    "services/serve: services/serve services/store services/text services"
+    "services/import: services/import services/store services/text services"
+    "services/program: services/program services/serve services/import services/store/sqlite
+       services/store/clickhouse services/store services/text services")
+  set(folders "")
+  foreach(entry IN LISTS layers)
+    string(REGEX MATCH "^([a-z/]+):" ignored "${entry}")
+    list(APPEND folders "${CMAKE_MATCH_1}")
+  endforeach()
+  # The listed folder that holds a path (relative to top), longest first; empty when none.
+  function(layer_of path out)
+    set(best "")
+    foreach(folder IN LISTS folders)
+      string(LENGTH "${folder}" length)
+      string(LENGTH "${best}" bestLength)
+      if(path MATCHES "^${folder}/" AND length GREATER bestLength)
+        set(best "${folder}")
+      endif()
+    endforeach()
+    set(${out} "${best}" PARENT_SCOPE)
+  endfunction()
+
   set(errors "")
   foreach(entry IN LISTS layers)
-    string(REGEX MATCH "^([a-z]+): (.*)$" ignored "${entry}")
+    string(REGEX MATCH "^([a-z/]+): (.*)$" ignored "${entry}")
     set(folder "${CMAKE_MATCH_1}")
-    string(REPLACE " " ";" allowed "${CMAKE_MATCH_2}")
+    string(REGEX REPLACE "[ \t\n]+" ";" allowed "${CMAKE_MATCH_2}")
     file(GLOB_RECURSE sources "${top}/${folder}/*.h" "${top}/${folder}/*.cpp")
     foreach(source IN LISTS sources)
+      file(RELATIVE_PATH shown "${top}" "${source}")
+      layer_of("${shown}" own)
+      if(NOT own STREQUAL folder)
+        continue()  # checked with the deeper folder it belongs to
+      endif()
       file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[a-z]+/")
       foreach(line IN LISTS includes)
-        string(REGEX MATCH "\"([a-z]+)/" ignored "${line}")
-        if(NOT CMAKE_MATCH_1 IN_LIST allowed)
-          file(RELATIVE_PATH shown "${top}" "${source}")
+        string(REGEX MATCH "\"([^\"]+)\"" ignored "${line}")
+        layer_of("${CMAKE_MATCH_1}" target)
+        if(target STREQUAL "")
+          string(REGEX MATCH "^[a-z]+" target "${CMAKE_MATCH_1}")
+        endif()
+        if(NOT target IN_LIST allowed)
           string(APPEND errors "\n  ${shown}: ${line}")
         endif()
       endforeach()

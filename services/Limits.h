@@ -27,6 +27,8 @@ constexpr milliseconds kLingerTime{2000};
 constexpr int kMaxConnections = 1024;
 // Threads answering requests from the store; idle and slow connections never hold one.
 constexpr int kDefaultWorkers = 16;
+// The most --threads may ask for: each thread holds a store connection and its caches.
+constexpr int kMaxWorkers = 256;
 // Time a request may spend in the store; past it the answer is a page without data.
 constexpr milliseconds kQueryBudget{1000};
 
@@ -37,6 +39,13 @@ constexpr std::size_t kMaxWords = 16;
 constexpr int kMaxSuggestions = 100;
 constexpr int kMaxResults = 100;
 constexpr std::int64_t kMaxFirstResult = 1000;
+// Matches a result list looks through for sites not yet shown (at most two pages a site),
+// so that a common word costs no more than this.
+constexpr int kMaxCandidates = 10000;
+
+// The SQLite store.
+// A writer waits this long for another writer's lock (two imports at once) before it fails.
+constexpr milliseconds kSqliteBusyTimeout{5000};
 
 // Importing.
 // Lines of the line-based files (keyword exports, rank lists).
@@ -73,6 +82,8 @@ constexpr std::size_t kPhraseCountBatch = 100000;
 // The ClickHouse store.
 // An answer to a serving read; a larger one is an error, never a shortened answer.
 constexpr std::size_t kMaxClickHouseAnswer = 4 * 1024 * 1024;
+// An answer to an import's load of stored keys (a few million numbers at a time) or sums.
+constexpr std::size_t kMaxClickHouseKeyAnswer = 64 * 1024 * 1024;
 // Rows an import holds per table before sending them in one insert: large blocks, bounded
 // memory (six tables).
 constexpr std::size_t kInsertBatchBytes = 8 * 1024 * 1024;

@@ -19,10 +19,10 @@
 
 #include <unistd.h>
 
-#include "services/Demo.h"
-#include "services/Import.h"
-#include "services/SqliteStore.h"
-#include "tests/services/Child.h"
+#include "services/import/Importers.h"
+#include "services/program/Demo.h"
+#include "services/store/sqlite/SqliteStore.h"
+#include "tests/services/support/Child.h"
 
 namespace {
 
@@ -310,7 +310,8 @@ int main(int argc, char** argv) {
     const double mb = static_cast<double>(std::filesystem::file_size(file)) / 1048576.0;
     NullWriter none;
     begin = Clock::now();
-    ImportReport read = kind == std::string("wet") ? ImportWet(none, file, nullptr) : ImportWat(none, file, nullptr);
+    InputFile input(file);
+    ImportReport read = FindImporter(kind)->read(none, input, ImportSettings(), nullptr);
     std::printf("  %s: %.0f MB, %lld records; reading alone %.1f MB/s\n", kind, mb, static_cast<long long>(read.lines),
                 mb / Seconds(begin));
     Measured run = RunImport({"import", kind, file, "--db", crawl}, scratch);

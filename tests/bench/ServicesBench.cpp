@@ -31,15 +31,15 @@
 
 #include "net/FetchPage.h"
 #include "net/Text.h"
-#include "services/ClickHouseStore.h"
-#include "services/Demo.h"
-#include "services/HttpServer.h"
-#include "services/Service.h"
-#include "services/SqliteStore.h"
-#include "services/Tokens.h"
-#include "tests/services/Child.h"
-#include "tests/services/ClickHouseServers.h"
-#include "tests/services/Clients.h"
+#include "services/store/clickhouse/ClickHouseStore.h"
+#include "services/program/Demo.h"
+#include "services/serve/HttpServer.h"
+#include "services/serve/Service.h"
+#include "services/store/sqlite/SqliteStore.h"
+#include "services/text/Words.h"
+#include "tests/services/support/Child.h"
+#include "tests/services/support/ClickHouseServers.h"
+#include "tests/services/support/Clients.h"
 
 namespace {
 

@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <string>
 
-#include "services/Import.h"
-#include "services/Input.h"
-#include "services/JsonLine.h"
-#include "services/Query.h"
-#include "services/Text.h"
-#include "services/Tokens.h"
+#include "services/import/Input.h"
+#include "services/import/Json.h"
+#include "services/import/ReaderKit.h"
+#include "services/serve/Query.h"
+#include "services/text/Hosts.h"
+#include "services/text/Keys.h"
+#include "services/text/Strings.h"
+#include "services/text/Utf8.h"
+#include "services/text/Words.h"
 
 namespace {
 
@@ -39,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace quillet;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   services::ParseQuery(bytes, {"p", "n", "b", "term", "url"});
-  services::DecodeQueryValue(bytes);
+  services::PercentDecode(bytes);
   services::NormalizeHost(bytes);
-  services::SplitWords(bytes);
+  services::BlankSeparated(bytes);
   services::SplitFields(bytes, ',');
   services::SplitFields(bytes, '\t', 3);
   services::PageRecord record;

@@ -1,0 +1,270 @@
+#include "services/import/Input.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "services/text/Utf8.h"
+
+namespace quillet::services {
+namespace {
+
+constexpr std::size_t kRawChunk = 256 * 1024;
+constexpr std::size_t kLineChunk = 256 * 1024;
+
+}  // namespace
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+#ifdef _WIN32
+  std::u16string name = Utf16FromUtf8(path), wideMode = Utf16FromUtf8(mode);
+  return name.empty() ? nullptr
+                      : _wfopen(reinterpret_cast<const wchar_t*>(name.c_str()),
+                                reinterpret_cast<const wchar_t*>(wideMode.c_str()));
+#else
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+struct InputFile::Inflater {
+  z_stream stream{};
+  bool open = false;
+  bool atMemberStart = true;
+  ~Inflater() {
+    if (open) inflateEnd(&stream);
+  }
+};
+
+InputFile::InputFile(const std::string& path) : path_(path), raw_(kRawChunk) {
+  file_ = OpenFile(path, "rb");
+  if (!file_) throw InputError("cannot open " + path + ": " + std::strerror(errno));
+  if (std::fseek(file_, 0, SEEK_END) == 0) {
+    long long end = static_cast<long long>(
+#ifdef _WIN32
+        _ftelli64(file_)
+#else
+        ftello(file_)
+#endif
+    );
+    size_ = end > 0 ? end : 0;
+    std::rewind(file_);
+  }
+  FillRaw();
+  if (rawEnd_ >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1F && static_cast<unsigned char>(raw_[1]) == 0x8B) {
+    inflater_ = std::make_unique<Inflater>();
+    if (inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK) throw InputError("out of memory for " + path);
+    inflater_->open = true;
+  }
+}
+
+InputFile::~InputFile() {
+  if (file_) std::fclose(file_);
+}
+
+bool InputFile::FillRaw() {
+  if (rawBegin_ < rawEnd_) return true;
+  if (rawEof_) return false;
+  rawBegin_ = 0;
+  rawEnd_ = std::fread(raw_.data(), 1, raw_.size(), file_);
+  if (rawEnd_ < raw_.size()) {
+    if (std::ferror(file_)) throw InputError("cannot read " + path_ + ": " + std::strerror(errno));
+    rawEof_ = true;
+  }
+  consumed_ += static_cast<std::int64_t>(rawEnd_);
+  return rawEnd_ > 0;
+}
+
+std::size_t InputFile::ReadRaw(char* out, std::size_t size) {
+  if (!FillRaw()) return 0;
+  std::size_t n = std::min(size, rawEnd_ - rawBegin_);
+  std::memcpy(out, raw_.data() + rawBegin_, n);
+  rawBegin_ += n;
+  return n;
+}
+
+std::size_t InputFile::ReadUnpacked(char* out, std::size_t size) {
+  if (!inflater_) return ReadRaw(out, size);
+  if (!damage_.empty()) return 0;
+  z_stream& z = inflater_->stream;
+  z.next_out = reinterpret_cast<Bytef*>(out);
+  z.avail_out = static_cast<uInt>(size);
+  while (z.avail_out == size) {
+    if (rawBegin_ == rawEnd_ && !FillRaw()) {
+      if (!inflater_->atMemberStart) damage_ = "the file ends inside compressed data";
+      break;
+    }
+    if (inflater_->atMemberStart) {
+      // A member follows only where the gzip magic does: anything else is not ours to read.
+      unsigned char first = static_cast<unsigned char>(raw_[rawBegin_]);
+      if (first != 0x1F) {
+        damage_ = "data after the last compressed member was ignored";
+        break;
+      }
+      inflater_->atMemberStart = false;
+    }
+    z.next_in = reinterpret_cast<Bytef*>(raw_.data() + rawBegin_);
+    z.avail_in = static_cast<uInt>(rawEnd_ - rawBegin_);
+    int rc = inflate(&z, Z_NO_FLUSH);
+    rawBegin_ = rawEnd_ - z.avail_in;
+    if (rc == Z_STREAM_END) {
+      inflateReset(&z);
+      inflater_->atMemberStart = true;
+    } else if (rc == Z_MEM_ERROR) {
+      throw InputError("out of memory while unpacking " + path_);
+    } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+      damage_ = std::string("damaged compressed data: ") + (z.msg ? z.msg : "inflate failed");
+      break;
+    }
+  }
+  return size - z.avail_out;
+}
+
+std::size_t InputFile::Read(char* out, std::size_t size) {
+  if (size == 0) return 0;
+  if (encoding_ == Encoding::Unknown) {
+    char head[3];
+    std::size_t got = 0;
+    while (got < 3) {
+      std::size_t n = ReadUnpacked(head + got, 3 - got);
+      if (n == 0) break;
+      got += n;
+    }
+    auto at = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (got >= 2 && at(0) == 0xFF && at(1) == 0xFE) encoding_ = Encoding::Utf16Le;
+    else if (got >= 2 && at(0) == 0xFE && at(1) == 0xFF) encoding_ = Encoding::Utf16Be;
+    else encoding_ = Encoding::Utf8;
+    std::size_t skip = encoding_ != Encoding::Utf8                                     ? 2
+                       : (got == 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF) ? 3
+                                                                                       : 0;
+    if (encoding_ == Encoding::Utf8) pending_.assign(head + skip, got - skip);
+    else raw16_.assign(head + skip, got - skip);
+  }
+  if (encoding_ == Encoding::Utf8) {
+    std::size_t n = std::min(size, pending_.size());
+    std::memcpy(out, pending_.data(), n);
+    pending_.erase(0, n);
+    return n + (n < size ? ReadUnpacked(out + n, size - n) : 0);
+  }
+  // UTF-16: decode enough units to fill the request, keeping a split unit or pair for later.
+  while (pending_.size() < size) {
+    char chunk[8192];
+    std::size_t n = ReadUnpacked(chunk, sizeof chunk);
+    bool end = n == 0;
+    raw16_.append(chunk, n);
+    bool little = encoding_ == Encoding::Utf16Le;
+    auto unit = [&](std::size_t i) {
+      unsigned char a = static_cast<unsigned char>(raw16_[i]), b = static_cast<unsigned char>(raw16_[i + 1]);
+      return little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>((a << 8) | b);
+    };
+    std::size_t i = 0;
+    while (i + 2 <= raw16_.size()) {
+      std::uint32_t code = unit(i);
+      if (code >= 0xD800 && code <= 0xDBFF) {
+        if (i + 4 > raw16_.size() && !end) break;  // the pair may continue in the next piece
+        std::uint32_t next = i + 4 <= raw16_.size() ? unit(i + 2) : 0;
+        if (next >= 0xDC00 && next <= 0xDFFF) {
+          code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+          i += 2;
+        }
+      }
+      AppendUtf8(pending_, code);
+      i += 2;
+    }
+    raw16_.erase(0, i);
+    if (end) {
+      // An odd byte at the end: a broken character, which fails the UTF-8 check of its line.
+      if (!raw16_.empty()) pending_ += '\xFF';
+      raw16_.clear();
+      break;
+    }
+  }
+  std::size_t n = std::min(size, pending_.size());
+  std::memcpy(out, pending_.data(), n);
+  pending_.erase(0, n);
+  return n;
+}
+
+LineReader::LineReader(InputFile& input, std::size_t maxLine) : input_(input), maxLine_(maxLine), buffer_(kLineChunk) {}
+
+bool LineReader::Refill() {
+  if (begin_ < end_) return true;
+  begin_ = 0;
+  end_ = input_.Read(buffer_.data(), buffer_.size());
+  return end_ > 0;
+}
+
+LineReader::Result LineReader::Next(std::string_view* line) {
+  line_.clear();
+  bool any = false, tooLong = false, inBuffer = false;
+  std::size_t start = 0, length = 0;
+  while (Refill()) {
+    any = true;
+    const char* from = buffer_.data() + begin_;
+    const char* newline = static_cast<const char*>(std::memchr(from, '\n', end_ - begin_));
+    std::size_t take = newline ? static_cast<std::size_t>(newline - from) : end_ - begin_;
+    if (!tooLong) {
+      if (line_.size() + take > maxLine_ + 1) {  // + 1: room for the CR of a CR LF end
+        tooLong = true;
+        line_.clear();
+        line_.shrink_to_fit();
+      } else if (newline && line_.empty()) {
+        // The whole line is in the buffer: hand out a view of it, copying nothing.
+        inBuffer = true;
+        start = begin_;
+        length = take;
+      } else {
+        line_.append(from, take);
+      }
+    }
+    begin_ += take;
+    if (newline) {
+      ++begin_;
+      break;
+    }
+  }
+  if (!any) return Result::End;
+  ++number_;
+  std::string_view text = inBuffer ? std::string_view(buffer_.data() + start, length) : std::string_view(line_);
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  if (tooLong || text.size() > maxLine_) return Result::TooLong;
+  *line = text;
+  return Result::Line;
+}
+
+bool LineReader::Fill(std::size_t want) {
+  if (end_ - begin_ >= want) return true;
+  std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  while (end_ < want) {
+    std::size_t got = input_.Read(buffer_.data() + end_, buffer_.size() - end_);
+    if (got == 0) return false;
+    end_ += got;
+  }
+  return true;
+}
+
+std::size_t LineReader::ReadBlock(std::size_t n, std::string* out, std::size_t keep, std::string_view stopAt) {
+  std::size_t done = 0;
+  bool lineStart = true;
+  while (done < n) {
+    if (lineStart && !stopAt.empty() && Fill(stopAt.size()) &&
+        std::memcmp(buffer_.data() + begin_, stopAt.data(), stopAt.size()) == 0)
+      break;
+    if (!Refill()) break;
+    std::size_t take = std::min(n - done, end_ - begin_);
+    if (!stopAt.empty()) {
+      // Line by line, so that each line start can be looked at.
+      const char* from = buffer_.data() + begin_;
+      const char* newline = static_cast<const char*>(std::memchr(from, '\n', take));
+      lineStart = newline != nullptr;
+      if (newline) take = static_cast<std::size_t>(newline - from) + 1;
+    }
+    if (out->size() < keep) out->append(buffer_.data() + begin_, std::min(take, keep - out->size()));
+    begin_ += take;
+    done += take;
+  }
+  return done;
+}
+
+}  // namespace quillet::services

@@ -1,0 +1,99 @@
+#include "services/import/Run.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "services/text/Strings.h"
+
+namespace quillet::services {
+namespace {
+
+class Stopwatch {
+ public:
+  double Seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+std::string Format(const char* format, double seconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, seconds);
+  return text;
+}
+
+std::string Explain(const RunConsole& console, const std::exception& error) {
+  return console.explain ? console.explain(error) : error.what();
+}
+
+ImportReport ReadFile(const Importer& importer, StoreWriter& writer, const std::string& file,
+                      const ImportSettings& settings, const RunConsole& console) {
+  InputFile input(file);
+  return importer.read(writer, input, settings, console.progress ? console.progress(file) : ImportProgress());
+}
+
+std::string Done(const std::string& file, const ImportReport& report, const Stopwatch& clock) {
+  return file + ": " + report.Describe() + Format(" (%.1f s)", clock.Seconds());
+}
+
+int ImportEach(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
+               const OpenWriter& openWriter, const RunConsole& console) {
+  int status = 0;
+  for (const std::string& file : files) {
+    Stopwatch clock;
+    try {
+      std::unique_ptr<StoreWriter> writer = openWriter();
+      ImportReport report = ReadFile(importer, *writer, file, settings, console);
+      writer->Commit();
+      console.said(Done(file, report, clock));
+      if (report.NothingStored()) status = 1;
+    } catch (const std::exception& error) {
+      const char* what = dynamic_cast<const InputError*>(&error) ? "could not be read" : "failed";
+      console.failed(file + ": import " + what + ", nothing of it was stored: " + Explain(console, error));
+      status = 1;
+    }
+  }
+  return status;
+}
+
+int ImportSummed(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
+                 const OpenWriter& openWriter, const RunConsole& console) {
+  const bool hourly = importer.run == RunKind::kHourly;
+  const std::int64_t hours = settings.hours > 0 ? settings.hours : static_cast<std::int64_t>(files.size());
+  Stopwatch run;
+  std::string current;
+  try {
+    std::unique_ptr<StoreWriter> writer = openWriter();
+    int status = 0;
+    for (const std::string& file : files) {
+      current = file;
+      Stopwatch clock;
+      ImportReport report = ReadFile(importer, *writer, file, settings, console);
+      console.said(Done(file, report, clock));
+      if (report.NothingStored()) status = 1;
+    }
+    current.clear();
+    TallyResult stored = hourly ? writer->StoreTally(kHoursPerMonth, hours) : writer->StoreTally(1, 1);
+    writer->Commit();
+    console.said(std::to_string(files.size()) + " files" +
+                 (hourly ? " covering " + std::to_string(hours) + " hours, scaled to a month" : "") + ": " +
+                 WithThousands(stored.added + stored.replaced) + " terms stored (" + WithThousands(stored.added) +
+                 " added, " + WithThousands(stored.replaced) + " replaced)" + Format(" in %.1f s", run.Seconds()));
+    return status;
+  } catch (const std::exception& error) {
+    const char* what = !current.empty() && dynamic_cast<const InputError*>(&error) ? "could not be read" : "failed";
+    console.failed((current.empty() ? "the run" : current) + ": import " + what +
+                   "; nothing of this run was stored: " + Explain(console, error));
+    return 1;
+  }
+}
+
+}  // namespace
+
+int RunImport(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
+              const OpenWriter& openWriter, const RunConsole& console) {
+  return importer.run == RunKind::kEach ? ImportEach(importer, files, settings, openWriter, console)
+                                        : ImportSummed(importer, files, settings, openWriter, console);
+}
+
+}  // namespace quillet::services

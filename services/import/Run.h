@@ -1,0 +1,37 @@
+#pragma once
+// The rules of one `import` run over its files: which files are one import, when sums are
+// stored and scaled, what is said about each file, and the exit status.
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "services/import/Importers.h"
+
+namespace quillet::services {
+
+// Where a run tells what it did, one line at a time (without line ends).
+struct RunConsole {
+  std::function<void(const std::string&)> said;    // what a file or the run stored
+  std::function<void(const std::string&)> failed;  // a file or the run that failed
+  // The progress of a file about to be read; may be null.
+  std::function<ImportProgress(const std::string& file)> progress;
+  // A store's error as people should read it; may be null (its what() is used).
+  std::function<std::string(const std::exception&)> explain;
+};
+
+// A writer for one import (each file of a kEach run, or the whole of another run).
+using OpenWriter = std::function<std::unique_ptr<StoreWriter>()>;
+
+// Reads the files with the importer and stores them as its RunKind says: kEach commits each
+// file on its own, and a file that fails leaves the others stored; kSummed and kHourly are
+// one import, stored only when every file was read. Returns 0 when every file was read and
+// each stored something, else 1.
+int RunImport(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
+              const OpenWriter& openWriter, const RunConsole& console);
+
+// A month of 30 days: pageview hours are scaled to it.
+constexpr int kHoursPerMonth = 720;
+
+}  // namespace quillet::services

@@ -1,0 +1,74 @@
+#include "services/store/Rules.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "services/Limits.h"
+#include "services/text/Hosts.h"
+#include "services/text/Words.h"
+
+namespace quillet::services {
+
+std::string Snippet(std::string_view text) {
+  std::size_t chars = 0, i = 0;
+  for (; i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && chars++ == kSnippetLength) break;
+  return std::string(text.substr(0, i));
+}
+
+std::vector<std::vector<std::string>> QueryPhrases(const TextQuery& query) {
+  std::vector<std::vector<std::string>> phrases;
+  auto add = [&](std::string_view text) {
+    std::vector<std::string> words = Words(text);
+    if (!words.empty()) phrases.push_back(std::move(words));
+  };
+  if (query.phrase) add(query.text);
+  else
+    for (const std::string& piece : BlankSeparated(query.text)) add(piece);
+  return phrases;
+}
+
+std::vector<std::string> SuggestionWords(std::string_view text) { return BlankSeparated(text); }
+
+std::vector<std::string> RankDomains(std::string_view host) {
+  std::vector<std::string> domains = {NormalizeHost(host)};
+  while (true) {
+    const std::string& last = domains.back();
+    std::size_t dot = last.find('.');
+    if (last.empty() || dot == std::string::npos || last.find('.', dot + 1) == std::string::npos) break;
+    domains.push_back(last.substr(dot + 1));
+  }
+  if (domains.front().empty()) domains.clear();
+  return domains;
+}
+
+std::vector<std::string> LinkHosts(std::string_view ownHost, const std::vector<std::string>& links) {
+  std::vector<std::string> hosts;
+  for (const std::string& link : links) {
+    std::string target = NormalizeHost(link);
+    if (!target.empty() && target != ownHost) hosts.push_back(std::move(target));
+  }
+  std::sort(hosts.begin(), hosts.end());
+  hosts.erase(std::unique(hosts.begin(), hosts.end()), hosts.end());
+  return hosts;
+}
+
+void CheckTallyScale(std::int64_t multiply, std::int64_t divide) {
+  if (divide < 1 || multiply < 0 || multiply > (std::int64_t{1} << 20))
+    throw std::invalid_argument("StoreTally: multiplier out of range");
+}
+
+std::int64_t TalliedSearches(std::int64_t total, std::int64_t multiply, std::int64_t divide) {
+  // Totals stop at 2^40 and multipliers at 2^20: the product cannot overflow.
+  std::int64_t product = std::min(total, limits::kMaxDemandTotal) * multiply;
+  std::int64_t searches = product / divide + (2 * (product % divide) >= divide ? 1 : 0);
+  return std::min<std::int64_t>(searches, 2147483647);
+}
+
+void PutTallied(StoreWriter& store, const std::string& term, std::int64_t total, std::int64_t multiply,
+                std::int64_t divide, TallyResult* result) {
+  if (store.PutKeyword(term, TalliedSearches(total, multiply, divide)) == StoreWriter::Put::Added) ++result->added;
+  else ++result->replaced;
+}
+
+}  // namespace quillet::services

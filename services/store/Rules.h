@@ -1,0 +1,56 @@
+#pragma once
+// The rules of an answer that do not depend on where the data is kept, written once for
+// every store: how a search is read, which rank a host gets, which links count, what a
+// result shows and how summed demand becomes searches.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/store/Store.h"
+
+namespace quillet::services {
+
+// A result shows the first characters of the page text and at most two pages of one site.
+constexpr std::size_t kSnippetLength = 160;
+constexpr int kResultsPerHost = 2;
+
+// The text a result shows: the first kSnippetLength characters of the page text (which is
+// well-formed UTF-8). prefix may be longer than needed, and may end inside a character.
+std::string Snippet(std::string_view text);
+// Bytes of the page text that always hold its snippet.
+constexpr std::size_t kSnippetBytes = 4 * kSnippetLength;
+
+// The phrases a page must hold for the search, each as the folded words of the word
+// splitter: one phrase of all the words, or, for words anywhere on the page, each
+// blank-separated piece a phrase of its own words. Pieces without words are left out; no
+// phrase at all means that no page can match.
+std::vector<std::vector<std::string>> QueryPhrases(const TextQuery& query);
+
+// The words by which a stored term is found for a topic, and the words of a topic: the
+// blank-separated words, lower-cased, each once. A term is suggested for a topic when it has
+// every word of the topic.
+std::vector<std::string> SuggestionWords(std::string_view text);
+
+// The names a host's rank is looked up under, best first: the host itself (normalised),
+// then each parent domain, never a bare top-level name ("blog.example.com",
+// "example.com"). The first one that has a rank gives it.
+std::vector<std::string> RankDomains(std::string_view host);
+
+// The hosts a page's links count for: each link's normalised host, without empty ones and
+// the page's own host, sorted, each once.
+std::vector<std::string> LinkHosts(std::string_view ownHost, const std::vector<std::string>& links);
+
+// Throws std::invalid_argument unless 1 <= divide and 0 <= multiply <= 2^20.
+void CheckTallyScale(std::int64_t multiply, std::int64_t divide);
+// The searches StoreTally puts for a total: total * multiply / divide rounded to the nearest
+// whole number (halves up), the total capped at limits::kMaxDemandTotal and the result at
+// 2147483647.
+std::int64_t TalliedSearches(std::int64_t total, std::int64_t multiply, std::int64_t divide);
+// Puts one term of the tally as StoreTally does, and counts it in *result.
+void PutTallied(StoreWriter& store, const std::string& term, std::int64_t total, std::int64_t multiply,
+                std::int64_t divide, TallyResult* result);
+
+}  // namespace quillet::services

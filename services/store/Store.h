@@ -1,0 +1,118 @@
+#pragma once
+// What the service reads and the importers write, whatever holds the data. Every store gives
+// the same answers for the same data; the pages rendered from them are the same byte for byte.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::services {
+
+struct Suggestion {
+  std::string term;       // lower case; never holds '<', '>' or ';' (the importer refuses them)
+  std::int64_t searches;  // monthly searches
+};
+
+struct ResultItem {
+  std::string url;
+  std::string title;
+  std::string snippet;
+};
+
+// When a request's time in the store is up.
+class Deadline {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static Deadline None() { return Deadline(Clock::time_point::max()); }
+  static Deadline In(std::chrono::milliseconds budget) { return Deadline(Clock::now() + budget); }
+  Clock::time_point At() const { return at_; }
+  bool Passed() const { return Clock::now() >= at_; }
+
+ private:
+  explicit Deadline(Clock::time_point at) : at_(at) {}
+  Clock::time_point at_;
+};
+
+// The store could not answer in full within the deadline (or at all). The request then gets
+// a page without data, never a partial answer presented as whole.
+class NoAnswer : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A search of the page texts: the words as given (the store splits and folds them), as one
+// exact phrase or as words anywhere on the page.
+struct TextQuery {
+  std::string text;
+  bool phrase = true;
+};
+
+// The reading side. Safe to call from several threads at once. Hosts are normalised here.
+class StoreReader {
+ public:
+  virtual ~StoreReader() = default;
+  // Terms holding every one of the words (whole words, lower case), most searched first.
+  virtual std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit,
+                                                  Deadline deadline) = 0;
+  virtual std::int64_t CountMatches(const TextQuery& query, Deadline deadline) = 0;
+  // Matching pages in the order they were stored, at most two per host, skipping offset.
+  virtual std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit,
+                                            Deadline deadline) = 0;
+  // Pages on other hosts that link to the host.
+  virtual std::int64_t CountLinks(std::string_view host, Deadline deadline) = 0;
+  // Rank of the host, or of the nearest parent domain that has one.
+  virtual std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) = 0;
+};
+
+// A page as an importer hands it over: url already checked (KeyProblem, ValidHost), title and
+// text already repaired (RepairText), links as found (checked here, bad ones dropped).
+struct PageInput {
+  std::string url;
+  std::string title;
+  std::string text;
+  std::vector<std::string> links;
+};
+
+// What StoreTally stored.
+struct TallyResult {
+  std::int64_t added = 0;
+  std::int64_t replaced = 0;
+};
+
+// One import. Nothing of it is visible to readers before Commit, and nothing of it is kept
+// when the writer is destroyed without Commit (an error, an interruption, a killed process).
+class StoreWriter {
+ public:
+  enum class Put { Added, Replaced };
+  // What MergePage did: stored a new page, added to a stored one, or found nothing to add.
+  enum class Merge { Added, Updated, Unchanged };
+  virtual ~StoreWriter() = default;
+  // term must already be normalised (NormalizeTerm).
+  virtual Put PutKeyword(const std::string& term, std::int64_t searches) = 0;
+  // host must already be valid (ValidHost).
+  virtual Put PutRank(const std::string& host, std::int64_t rank) = 0;
+  // False, changing nothing, when a page with this address is stored already. Links to the
+  // page's own host do not count.
+  virtual bool AddPage(const PageInput& page) = 0;
+  // For sources that bring a page in parts (crawl text and crawl metadata, in either order):
+  // a new address is stored as AddPage stores it. For a stored page, a non-empty title
+  // replaces its title, non-empty text becomes its text only when it has none yet (a crawl
+  // that repeats a page changes nothing), and the links are added to its links.
+  virtual Merge MergePage(const PageInput& page) = 0;
+  // Demand summed over the files of one run (hourly pageview files, several exports), kept
+  // in the store so that memory stays bounded however many terms there are. TallyKeyword
+  // adds count to the term's total (term normalised as for PutKeyword; totals stop at
+  // limits::kMaxDemandTotal). StoreTally then puts every tallied term as PutKeyword does,
+  // with searches = total * multiply / divide rounded to the nearest whole number (halves
+  // up) and capped at 2147483647, and empties the tally. Throws std::invalid_argument unless
+  // 1 <= divide and 0 <= multiply <= 2^20.
+  virtual void TallyKeyword(const std::string& term, std::int64_t count) = 0;
+  virtual TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) = 0;
+  virtual void Commit() = 0;
+};
+
+}  // namespace quillet::services

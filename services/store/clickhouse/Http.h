@@ -1,0 +1,50 @@
+#pragma once
+// A small client of ClickHouse's HTTP interface: one statement per request, an answer of
+// bounded size, and a deadline for the whole exchange (connect, send, wait, read), so that a
+// slow or stopped server costs a request no more than its time budget. Any failure, the
+// server's own error included, is thrown as ClickHouseError.
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "services/store/Store.h"
+
+namespace quillet::services {
+
+class ClickHouseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One server, named by a URL "http://HOST[:PORT][/][?PARAMS]"; PARAMS (user=...&password=...,
+// settings) go with every request. Safe to use from several threads at once.
+class ClickHouseNode {
+ public:
+  // Throws ClickHouseError for a URL of another form or a host that cannot be resolved.
+  explicit ClickHouseNode(const std::string& url);
+
+  // Runs the statement and returns the body of the answer. With data, the statement goes in
+  // the URL and data is the body (INSERT ... FORMAT ...). settings are more URL parameters,
+  // already encoded ("a=1&b=2"). An answer larger than maxAnswer is an error.
+  std::string Run(std::string_view statement, Deadline deadline, std::size_t maxAnswer, std::string_view settings = {},
+                  std::string_view data = {}) const;
+
+  const std::string& Url() const { return url_; }
+
+ private:
+  std::string url_;
+  std::string host_;
+  std::string params_;
+  std::vector<std::pair<std::string, unsigned short>> endpoints_;  // resolved addresses
+};
+
+// A string as a ClickHouse SQL literal, quotes included.
+std::string SqlString(std::string_view text);
+// Appends a field in ClickHouse's TabSeparated escaping.
+void AppendTsvField(std::string& out, std::string_view field);
+// The rows of a TabSeparated answer, fields unescaped.
+std::vector<std::vector<std::string>> ParseTsv(std::string_view body);
+
+}  // namespace quillet::services

@@ -1,0 +1,164 @@
+#include "services/store/clickhouse/Schema.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace quillet::services::clickhouse {
+namespace {
+
+bool PlainName(const std::string& name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  });
+}
+
+template <typename Integer>
+Integer Parsed(std::string_view text) {
+  Integer value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size())
+    throw ClickHouseError("ClickHouse answered " + std::string(text.substr(0, 40)) + " where a number was due");
+  return value;
+}
+
+}  // namespace
+
+const Table kTables[7] = {
+    {"pages",
+     "page UInt64, ord UInt64, sign Int8, import_id UInt32, url_hash UInt64, host String, url String, title String, "
+     "snippet String, title_words String, body_words String, link_hosts String",
+     "page", "intHash64(page)"},
+    {"grams", "gram String, page UInt64, sign Int8, import_id UInt32", "gram, page", "intHash64(page)"},
+    {"links", "host String, page UInt64, sign Int8, import_id UInt32", "host, page", "intHash64(page)"},
+    {"keywords", "term String, key UInt64, searches Int64, version UInt64, import_id UInt32", "term",
+     "cityHash64(term)"},
+    {"keyword_words", "word String, term String, import_id UInt32", "word, term", "cityHash64(term)"},
+    {"ranks", "domain String, key UInt64, rank Int64, version UInt64, import_id UInt32", "domain",
+     "cityHash64(domain)"},
+    // Demand summed over the files of one run before it becomes keywords.
+    {"tally", "term String, count Int64, round UInt32, import_id UInt32", "term", "cityHash64(term)"},
+};
+
+std::uint64_t NowMs() {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
+}
+
+std::uint64_t Number(std::string_view text) { return Parsed<std::uint64_t>(text); }
+std::int64_t SignedNumber(std::string_view text) { return Parsed<std::int64_t>(text); }
+
+std::vector<std::vector<std::string>> Rows(const std::string& body, size_t columns) {
+  auto rows = ParseTsv(body);
+  for (const auto& row : rows)
+    if (row.size() != columns) throw ClickHouseError("ClickHouse answered rows of another shape");
+  return rows;
+}
+
+// The settings of a read that must end by the deadline, on the server and its shards too.
+std::string ReadSettings(Deadline deadline) {
+  std::string settings = "wait_end_of_query=1&skip_unavailable_shards=0";
+  if (deadline.At() == Deadline::None().At()) return settings;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.At() - Deadline::Clock::now()).count();
+  // Whole seconds: the server reads a fraction as none at all.
+  std::string seconds = std::to_string(std::max<long long>(1, (left + 999) / 1000));
+  return settings + "&max_execution_time=" + seconds + "&receive_timeout=" + seconds + "&connect_timeout=" + seconds;
+}
+
+ClickHouseDatabase::ClickHouseDatabase(const ClickHouseOptions& options) : options_(options) {
+  if (options_.nodes.empty()) throw ClickHouseError("no ClickHouse server named");
+  if (!PlainName(options_.database))
+    throw ClickHouseError("database name " + options_.database + ": letters, digits and _ only");
+  if (!options_.cluster.empty() && !PlainName(options_.cluster))
+    throw ClickHouseError("cluster name " + options_.cluster + ": letters, digits and _ only");
+  for (const std::string& url : options_.nodes) nodes_.emplace_back(url);
+}
+
+void ClickHouseDatabase::Delete(const std::string& ids, std::string_view only) const {
+  for (const ClickHouseNode& node : nodes_) {
+    try {
+      for (const Table& table : kTables)
+        if (only.empty() || only == table.name)
+          Write(node, "ALTER TABLE " + Local(table.name) + " DELETE WHERE import_id IN (" + ids + ")");
+    } catch (const ClickHouseError&) {
+    }
+  }
+}
+
+void ClickHouseDatabase::PrepareNode(const ClickHouseNode& node) const {
+  Write(node, "CREATE DATABASE IF NOT EXISTS " + options_.database);
+  Write(node, "CREATE TABLE IF NOT EXISTS " + Local("schema") + " (version UInt32) ENGINE = TinyLog");
+  auto versions = Rows(node.Run("SELECT version FROM " + Local("schema"), Deadline::In(limits::kClickHouseWriteTimeout),
+                                limits::kMaxClickHouseAnswer),
+                       1);
+  if (versions.empty()) {
+    Write(node, "INSERT INTO " + Local("schema") + " VALUES (" + std::to_string(kClickHouseSchemaVersion) + ")");
+  } else if (SignedNumber(versions[0][0]) != kClickHouseSchemaVersion) {
+    throw ClickHouseError(node.Url() + ": database " + options_.database + " holds tables of schema " + versions[0][0] +
+                          ", this version reads " + std::to_string(kClickHouseSchemaVersion) +
+                          "; import into a new database (--clickhouse-db)");
+  }
+  Write(node, "CREATE TABLE IF NOT EXISTS " + Local("imports") +
+                  " (id UInt32, owner UInt64, state UInt8, at UInt64) ENGINE = MergeTree ORDER BY (id, at)");
+  for (const Table& table : kTables) {
+    Write(node, "CREATE TABLE IF NOT EXISTS " + Local(table.name) + " (" + table.columns +
+                    ") ENGINE = MergeTree ORDER BY (" + table.order + ")");
+    if (Cluster())
+      Write(node, "CREATE TABLE IF NOT EXISTS " + Shared(table.name) + " AS " + Local(table.name) +
+                      " ENGINE = Distributed(" + options_.cluster + ", " + options_.database + ", " + table.name +
+                      ", " + table.shardKey + ")");
+  }
+  if (Cluster())
+    Write(node, "CREATE TABLE IF NOT EXISTS " + Shared("schema") + " AS " + Local("schema") + " ENGINE = Distributed(" +
+                    options_.cluster + ", " + options_.database + ", schema)");
+}
+
+void ClickHouseDatabase::CheckShards() const {
+  Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
+  auto shards = Rows(
+      Read("SELECT uniqExact(shard_num) FROM system.clusters WHERE cluster = " + SqlString(options_.cluster), deadline),
+      1);
+  std::uint64_t expected = Number(shards.at(0).at(0));
+  if (expected == 0) throw ClickHouseError(nodes_.front().Url() + " knows no cluster " + options_.cluster);
+  std::string found;
+  try {
+    found = Read("SELECT count(), min(version), max(version) FROM " + Shared("schema"), deadline);
+  } catch (const ClickHouseError& error) {
+    throw ClickHouseError(std::string(error.what()) + "\n(every shard of " + options_.cluster +
+                          " needs the schema: name each shard's server once in --clickhouse)");
+  }
+  auto row = Rows(found, 3).at(0);
+  if (Number(row[0]) != expected || SignedNumber(row[1]) != kClickHouseSchemaVersion ||
+      SignedNumber(row[2]) != kClickHouseSchemaVersion)
+    throw ClickHouseError("the shards of " + options_.cluster + " hold " + row[0] + " schema rows of versions " +
+                          row[1] + " to " + row[2] + " for " + std::to_string(expected) + " shards");
+}
+
+void ClickHouseDatabase::CleanUp() const {
+  auto dead = Rows(
+      Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING " + kOnlyRunning +
+               " AND max(at) < " + std::to_string(NowMs() - static_cast<std::uint64_t>(options_.staleImport.count())),
+           Deadline::In(limits::kClickHouseWriteTimeout)),
+      2);
+  if (dead.empty()) return;
+  std::string ids;
+  for (const auto& row : dead) {
+    Mark(static_cast<std::uint32_t>(Number(row[0])), Number(row[1]), kAbandoned);
+    ids += (ids.empty() ? "" : ", ") + row[0];
+  }
+  Delete(ids);
+}
+
+void ClickHouseDatabase::Mark(std::uint32_t id, std::uint64_t owner, ImportState state) const {
+  Write("INSERT INTO " + Local("imports") + " VALUES (" + std::to_string(id) + ", " + std::to_string(owner) + ", " +
+        std::to_string(state) + ", " + std::to_string(NowMs()) + ")");
+}
+
+std::vector<std::vector<std::string>> ClickHouseDatabase::Running(std::uint64_t exceptOwner) const {
+  return Rows(Read("SELECT id, owner FROM " + Local("imports") + " GROUP BY id, owner HAVING " + kOnlyRunning +
+                       " AND owner != " + std::to_string(exceptOwner),
+                   Deadline::In(limits::kClickHouseWriteTimeout)),
+              2);
+}
+
+}  // namespace quillet::services::clickhouse

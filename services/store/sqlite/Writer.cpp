@@ -1,0 +1,236 @@
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "services/Limits.h"
+#include "services/store/Rules.h"
+#include "services/store/sqlite/SqliteStore.h"
+#include "services/text/Hosts.h"
+#include "services/text/Words.h"
+
+namespace quillet::services {
+namespace {
+
+// Page cache of an import (KiB, negative as SQLite takes it): large imports touch their
+// indexes all over; the default 2 MB makes them read the same pages again and again.
+constexpr const char* kImportCache = "-32768";
+// The write-ahead log is cut back to this after an import, whether it committed or not.
+constexpr const char* kJournalLimit = "67108864";
+
+Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
+  Database db(path, Database::Mode::Create);
+  if (mode == SqliteWriter::Mode::Bulk) {
+    db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;");
+  } else {
+    db.Exec(std::string("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = ") +
+            kJournalLimit + "; PRAGMA cache_size = " + kImportCache + ";");
+  }
+  CreateSchema(db);
+  // The sums of one run, per connection: nothing of them outlives the import.
+  db.Exec("CREATE TEMP TABLE IF NOT EXISTS tally(term TEXT PRIMARY KEY, total INTEGER NOT NULL) WITHOUT ROWID");
+  return db;
+}
+
+}  // namespace
+
+SqliteWriter::SqliteWriter(const std::string& path, Mode mode)
+    : db_(OpenForWriting(path, mode)),
+      mode_(mode),
+      transaction_(db_),
+      putKeyword_(db_.Prepare("INSERT OR REPLACE INTO keywords(term, searches) VALUES(?1, ?2)")),
+      findKeyword_(db_.Prepare("SELECT 1 FROM keywords WHERE term = ?1")),
+      putWord_(db_.Prepare("INSERT OR IGNORE INTO keyword_words(word, term) VALUES(?1, ?2)")),
+      findHost_(db_.Prepare("SELECT id FROM hosts WHERE name = ?1")),
+      putHost_(db_.Prepare("INSERT INTO hosts(name) VALUES(?1)")),
+      putPage_(db_.Prepare("INSERT OR IGNORE INTO pages(url, host_id, title) VALUES(?1, ?2, ?3)")),
+      findPage_(db_.Prepare("SELECT id FROM pages WHERE url = ?1")),
+      putText_(db_.Prepare("INSERT INTO page_text(rowid, title, body) VALUES(?1, ?2, ?3)")),
+      readText_(db_.Prepare("SELECT title, body FROM page_text WHERE rowid = ?1")),
+      setTitle_(db_.Prepare("UPDATE pages SET title = ?2 WHERE id = ?1")),
+      setText_(db_.Prepare("UPDATE page_text SET title = ?2, body = ?3 WHERE rowid = ?1")),
+      putLink_(db_.Prepare("INSERT OR IGNORE INTO links(host_id, page_id) VALUES(?1, ?2)")),
+      findRank_(db_.Prepare("SELECT 1 FROM ranks WHERE domain = ?1")),
+      putRank_(db_.Prepare("INSERT OR REPLACE INTO ranks(domain, rank) VALUES(?1, ?2)")),
+      findPhrase_(db_.Prepare("SELECT 1 FROM phrase_counts WHERE phrase = ?1")),
+      putPhrase_(db_.Prepare("INSERT INTO phrase_counts(phrase, pages) VALUES(?1, ?2)")),
+      countPhrase_(db_.Prepare("SELECT count(*) FROM page_text WHERE page_text MATCH ?1")),
+      changePhrase_(db_.Prepare("UPDATE phrase_counts SET pages = pages + ?2 WHERE phrase = ?1")),
+      tally_(db_.Prepare("INSERT INTO temp.tally(term, total) VALUES(?1, min(?2, ?3)) "
+                         "ON CONFLICT(term) DO UPDATE SET total = min(total + excluded.total, ?3)")) {}
+
+SqliteWriter::~SqliteWriter() {
+  transaction_.Rollback();
+  // Whatever the import left in the log (all of it, when it failed on a full disk) goes.
+  if (mode_ == Mode::Durable) sqlite3_exec(db_.Handle(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+}
+
+StoreWriter::Put SqliteWriter::PutKeyword(const std::string& term, std::int64_t searches) {
+  findKeyword_.Bind(1, term);
+  bool existed = findKeyword_.Step();
+  findKeyword_.Reset();
+  putKeyword_.Bind(1, term).Bind(2, searches).Run();
+  if (!existed) {
+    for (const std::string& word : SuggestionWords(term)) putWord_.Bind(1, word).Bind(2, term).Run();
+    AddKnownPhrase(term);
+  }
+  return existed ? Put::Replaced : Put::Added;
+}
+
+void SqliteWriter::AddKnownPhrase(const std::string& term) {
+  std::string phrase = NormalizedText(term);
+  // Phrases the service would refuse to count are never asked for.
+  std::size_t words = phrase.empty() ? 0 : 1 + static_cast<std::size_t>(std::count(phrase.begin(), phrase.end(), ' '));
+  if (words == 0 || words > limits::kMaxWords) return;
+  findPhrase_.Bind(1, phrase);
+  bool known = findPhrase_.Step();
+  findPhrase_.Reset();
+  if (known) return;  // "Salt & pepper" and "salt pepper" are one phrase
+  countPhrase_.Bind(1, MatchExpression(phrase, true));
+  std::int64_t pages = countPhrase_.Step() ? countPhrase_.Int(0) : 0;
+  countPhrase_.Reset();
+  putPhrase_.Bind(1, phrase).Bind(2, pages).Run();
+  // A change gathered for it while it was no known phrase (the filter lets a few through)
+  // is already in the index's count.
+  auto gathered = phraseChanges_.find(std::string_view(phrase));
+  if (gathered != phraseChanges_.end()) phraseChanges_.erase(gathered);
+  if (phraseFilter_) phraseFilter_->Add(phrase);
+}
+
+void SqliteWriter::PagePhrases(std::string_view title, std::string_view text, int scratch,
+                               std::unordered_set<std::string_view>* found) {
+  if (!phraseFilter_) {
+    Statement count = db_.Prepare("SELECT count(*) FROM phrase_counts");
+    phraseFilter_ = std::make_unique<PhraseFilter>(count.Step() ? static_cast<std::size_t>(count.Int(0)) : 0);
+    Statement all = db_.Prepare("SELECT phrase FROM phrase_counts");
+    while (all.Step()) phraseFilter_->Add(all.Text(0));
+  }
+  if (phraseFilter_->Phrases() == 0) return;
+  FoldedWords& titleWords = words_[2 * scratch];
+  FoldedWords& textWords = words_[2 * scratch + 1];
+  titleWords.Assign(title);
+  textWords.Assign(text);
+  // The index matches a phrase within one column: title and text are looked at apart.
+  phraseFilter_->Candidates(titleWords, found);
+  phraseFilter_->Candidates(textWords, found);
+}
+
+void SqliteWriter::ChangePhraseCount(std::string_view phrase, std::int64_t change) {
+  auto it = phraseChanges_.find(phrase);
+  if (it == phraseChanges_.end()) it = phraseChanges_.emplace(std::string(phrase), 0).first;
+  it->second += change;
+  if (phraseChanges_.size() >= limits::kPhraseCountBatch) WritePhraseCounts();
+}
+
+void SqliteWriter::WritePhraseCounts() {
+  // Candidates that are no known phrase change no row.
+  for (const auto& [phrase, change] : phraseChanges_)
+    if (change != 0) changePhrase_.Bind(1, phrase).Bind(2, change).Run();
+  phraseChanges_.clear();
+}
+
+std::int64_t SqliteWriter::HostId(const std::string& host) {
+  auto it = hostIds_.find(host);
+  if (it != hostIds_.end()) return it->second;
+  std::int64_t id;
+  findHost_.Bind(1, host);
+  if (findHost_.Step()) {
+    id = findHost_.Int(0);
+    findHost_.Reset();
+  } else {
+    findHost_.Reset();
+    putHost_.Bind(1, host).Run();
+    id = db_.LastInsertId();
+  }
+  // Link targets of a large crawl run into the millions: the cache stays bounded.
+  if (hostIds_.size() >= limits::kHostCacheEntries) hostIds_.clear();
+  hostIds_.emplace(host, id);
+  return id;
+}
+
+int SqliteWriter::PutLinks(std::int64_t pageId, const std::string& host, const std::vector<std::string>& links) {
+  int added = 0;
+  for (const std::string& target : LinkHosts(host, links)) {
+    putLink_.Bind(1, HostId(target)).Bind(2, pageId).Run();
+    added += db_.Changes();
+  }
+  return added;
+}
+
+bool SqliteWriter::AddPage(const PageInput& page) {
+  std::string host = NormalizeHost(page.url);
+  std::int64_t hostId = HostId(host);
+  putPage_.Bind(1, page.url).Bind(2, hostId).Bind(3, page.title).Run();
+  if (db_.Changes() == 0) return false;
+  std::int64_t pageId = db_.LastInsertId();
+  putText_.Bind(1, pageId).Bind(2, page.title).Bind(3, page.text).Run();
+  PutLinks(pageId, host, page.links);
+  std::unordered_set<std::string_view> phrases;
+  PagePhrases(page.title, page.text, 0, &phrases);
+  for (std::string_view phrase : phrases) ChangePhraseCount(phrase, 1);
+  return true;
+}
+
+StoreWriter::Merge SqliteWriter::MergePage(const PageInput& page) {
+  findPage_.Bind(1, page.url);
+  bool stored = findPage_.Step();
+  std::int64_t pageId = stored ? findPage_.Int(0) : 0;
+  findPage_.Reset();
+  if (!stored) return AddPage(page) ? Merge::Added : Merge::Unchanged;
+  readText_.Bind(1, pageId);
+  std::string oldTitle, oldText;
+  if (readText_.Step()) {
+    oldTitle = readText_.Text(0);
+    oldText = readText_.Text(1);
+  }
+  readText_.Reset();
+  const std::string& title = page.title.empty() ? oldTitle : page.title;
+  const std::string& text = oldText.empty() ? page.text : oldText;
+  bool changed = title != oldTitle || text != oldText;
+  if (changed) {
+    setTitle_.Bind(1, pageId).Bind(2, title).Run();
+    setText_.Bind(1, pageId).Bind(2, title).Bind(3, text).Run();
+    std::unordered_set<std::string_view> before, after;
+    PagePhrases(oldTitle, oldText, 0, &before);
+    PagePhrases(title, text, 1, &after);
+    for (std::string_view phrase : after)
+      if (!before.count(phrase)) ChangePhraseCount(phrase, 1);
+    for (std::string_view phrase : before)
+      if (!after.count(phrase)) ChangePhraseCount(phrase, -1);
+  }
+  if (PutLinks(pageId, NormalizeHost(page.url), page.links) > 0) changed = true;
+  return changed ? Merge::Updated : Merge::Unchanged;
+}
+
+void SqliteWriter::TallyKeyword(const std::string& term, std::int64_t count) {
+  tally_.Bind(1, term).Bind(2, count).Bind(3, limits::kMaxDemandTotal).Run();
+}
+
+TallyResult SqliteWriter::StoreTally(std::int64_t multiply, std::int64_t divide) {
+  CheckTallyScale(multiply, divide);
+  TallyResult result;
+  Statement totals = db_.Prepare("SELECT term, total FROM temp.tally ORDER BY term");
+  while (totals.Step()) PutTallied(*this, totals.Text(0), totals.Int(1), multiply, divide, &result);
+  db_.Exec("DELETE FROM temp.tally");
+  return result;
+}
+
+StoreWriter::Put SqliteWriter::PutRank(const std::string& host, std::int64_t rank) {
+  std::string domain = NormalizeHost(host);
+  findRank_.Bind(1, domain);
+  bool existed = findRank_.Step();
+  findRank_.Reset();
+  putRank_.Bind(1, domain).Bind(2, rank).Run();
+  return existed ? Put::Replaced : Put::Added;
+}
+
+void SqliteWriter::Commit() {
+  WritePhraseCounts();
+  transaction_.Commit();
+  if (mode_ == Mode::Bulk) {
+    db_.Exec("INSERT INTO page_text(page_text) VALUES('optimize')");
+    // Served files are in WAL mode from the start, so that imports never block their readers.
+    db_.Exec("PRAGMA journal_mode = WAL");
+  }
+}
+
+}  // namespace quillet::services

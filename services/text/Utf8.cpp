@@ -1,0 +1,116 @@
+#include "services/text/Utf8.h"
+
+namespace quillet::services {
+namespace {
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+}  // namespace
+
+char32_t DecodeUtf8(std::string_view text, std::size_t i, std::size_t* length) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char lead = byte(i);
+  *length = 1;
+  if (lead < 0x80) return lead;
+  std::size_t need = lead >= 0xC2 && lead <= 0xDF   ? 2
+                     : lead >= 0xE0 && lead <= 0xEF ? 3
+                     : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                    : 0;
+  if (need == 0) return kInvalidCodePoint;
+  // The second byte's range rules out overlong forms and code points past U+10FFFF; the
+  // surrogates (lead ED) pass, to be told apart by their value.
+  unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+  unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+  char32_t code = lead & (0x7F >> need);
+  for (std::size_t k = 1; k < need; ++k) {
+    if (i + k >= text.size()) return kInvalidCodePoint;
+    unsigned char c = byte(i + k);
+    if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) return kInvalidCodePoint;
+    code = (code << 6) | (c & 0x3F);
+    *length = k + 1;
+  }
+  return code;
+}
+
+void AppendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+std::u16string Utf16FromUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 1;
+    char32_t code = DecodeUtf8(text, i, &length);
+    if (code == kInvalidCodePoint || IsSurrogate(code)) return {};
+    if (code < 0x10000) {
+      out += static_cast<char16_t>(code);
+    } else {
+      out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string Utf8Problem(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 1;
+    char32_t code = DecodeUtf8(text, i, &length);
+    if (code == kInvalidCodePoint) return "invalid UTF-8";
+    if (IsSurrogate(code)) return "lone UTF-16 surrogate";
+    i += length;
+  }
+  return {};
+}
+
+bool HasControlBytes(std::string_view text) {
+  for (char c : text)
+    if (IsControl(static_cast<unsigned char>(c))) return true;
+  return false;
+}
+
+std::string RepairText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t kept = 0;  // text before this is in out; what follows it up to i needs no repair
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 1;
+    char32_t code = DecodeUtf8(text, i, &length);
+    bool character = code != kInvalidCodePoint && !IsSurrogate(code);
+    if (character && !IsControl(c)) {
+      i += length;
+      continue;
+    }
+    out.append(text, kept, i - kept);
+    out += character ? std::string_view(" ") : kReplacement;
+    i += length;
+    kept = i;
+  }
+  out.append(text, kept, text.size() - kept);
+  return out;
+}
+
+}  // namespace quillet::services

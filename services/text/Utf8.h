@@ -1,0 +1,40 @@
+#pragma once
+// UTF-8 as the service reads and writes it: the one decoder and the one encoder that every
+// other part uses, the check of what may be stored, and the repair of text that is shown.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quillet::services {
+
+// What DecodeUtf8 gives for ill-formed UTF-8.
+constexpr char32_t kInvalidCodePoint = 0xFFFFFFFF;
+
+// The code point at text[i] and its length in *length. Ill-formed UTF-8 gives
+// kInvalidCodePoint with the length of its maximal subpart (the bytes that could still have
+// begun a valid sequence), so that one replacement character stands for them. A surrogate
+// written as UTF-8 (what a lone surrogate of a UTF-16 file turns into) is decoded to its
+// value, 0xD800 to 0xDFFF: no character, and every caller treats it as none.
+char32_t DecodeUtf8(std::string_view text, std::size_t i, std::size_t* length);
+
+constexpr bool IsSurrogate(char32_t code) { return code >= 0xD800 && code <= 0xDFFF; }
+
+// Appends the UTF-8 form of code (a surrogate gets its three-byte form, which the checks
+// below then name).
+void AppendUtf8(std::string& out, char32_t code);
+
+// UTF-16 for Windows' file functions; empty for text that is not well-formed UTF-8.
+std::u16string Utf16FromUtf8(std::string_view text);
+
+// Why text is not well-formed UTF-8: empty when it is. A UTF-16 surrogate written as UTF-8
+// is named as such.
+std::string Utf8Problem(std::string_view text);
+
+// True when the text holds a C0 control byte or DEL.
+bool HasControlBytes(std::string_view text);
+
+// Text to show (titles, page text): ill-formed UTF-8 sequences become U+FFFD and control
+// bytes blanks, so that no page the service renders can carry them.
+std::string RepairText(std::string_view text);
+
+}  // namespace quillet::services

@@ -1,0 +1,480 @@
+// The ClickHouse store against two local servers: its wire formats and bounds, the same
+// counts and pages as SQLite on the same data, a killed import, and a shard that stops.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/services/support/Child.h"
+#include "tests/services/support/ClickHouseServers.h"
+#include "tests/services/support/Fixtures.h"
+#include "tests/services/support/Clients.h"
+#include "tests/services/support/ProgramRules.h"
+#include "services/program/Demo.h"
+#include "services/store/clickhouse/ClickHouseStore.h"
+#include "services/store/clickhouse/Http.h"
+#include "services/store/clickhouse/KeySet.h"
+#include "services/serve/HtmlPages.h"
+#include "services/serve/Query.h"
+#include "services/text/Hosts.h"
+#include "services/text/Strings.h"
+#include "services/text/Words.h"
+#include "services/serve/Service.h"
+#include "services/store/sqlite/SqliteStore.h"
+#include "services/text/Words.h"
+
+namespace quillet::services {
+namespace {
+
+using testing::ClickHouseServers;
+using testing::FreshClickHouse;
+using testing::MsSince;
+using testing::ScratchDir;
+using testing::SharedClickHouse;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A count straight from the first server, unfinished imports included.
+std::int64_t RawCount(const ClickHouseOptions& options, const std::string& table, const std::string& where) {
+  ClickHouseNode node(options.nodes.front());
+  std::string name = options.database + "." + table + (options.cluster.empty() ? "" : "_all");
+  return std::stoll(node.Run("SELECT count() FROM " + name + " WHERE " + where, Deadline::None(), 100));
+}
+
+TEST(ClickHouseWire, FieldsAndLiteralsSurviveTheRoundTrip) {
+  const std::vector<std::string> values = {"",
+                                           "plain",
+                                           "tab\there",
+                                           "line\nbreak",
+                                           "back\\slash",
+                                           "it's",
+                                           std::string("nul\0byte", 8),
+                                           "cr\r\n",
+                                           "\\t not a tab",
+                                           "caf\xC3\xA9",
+                                           "'; DROP DATABASE x; --",
+                                           "\x01\x1F\x7F",
+                                           "\xFF\xFE broken utf-8"};
+  std::string body;
+  for (size_t i = 0; i < values.size(); ++i) {
+    AppendTsvField(body, values[i]);
+    body += i + 1 < values.size() ? '\t' : '\n';
+  }
+  auto rows = ParseTsv(body);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0], values);
+  // What the server makes of the literals is the text itself.
+  ClickHouseNode node(SharedClickHouse().Url(0));
+  for (const std::string& value : values) {
+    auto answer = ParseTsv(node.Run("SELECT " + SqlString(value), Deadline::None(), 1000));
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].at(0), value);
+  }
+}
+
+TEST(ClickHouseWire, UrlsAndBounds) {
+  for (const char* bad : {"", "localhost:8123", "https://localhost", "http://", "http://:8123", "http://host:0",
+                          "http://host:99999", "http://host/path", "http://no-such-host.invalid"}) {
+    EXPECT_THROW(ClickHouseNode{bad}, ClickHouseError) << bad;
+  }
+  ClickHouseServers& servers = SharedClickHouse();
+  // Parameters of the URL go with every request: an unknown user is refused.
+  EXPECT_THROW(ClickHouseNode(servers.Url(0) + "/?user=nobody").Run("SELECT 1", Deadline::None(), 100),
+               ClickHouseError);
+  ClickHouseNode node(servers.Url(0) + "/");
+  EXPECT_EQ(node.Run("SELECT 1", Deadline::None(), 100), "1\n");
+  // An answer past the cap is an error, not a shortened answer.
+  try {
+    node.Run("SELECT number FROM numbers(100000)", Deadline::None(), 100000);
+    ADD_FAILURE() << "an answer of 600 kB passed a cap of 100 kB";
+  } catch (const ClickHouseError& error) {
+    EXPECT_NE(std::string(error.what()).find("larger than"), std::string::npos) << error.what();
+  }
+  // A server that takes the connection but never answers costs no more than the deadline.
+  servers.Pause(0);
+  auto start = Clock::now();
+  EXPECT_THROW(node.Run("SELECT 1", Deadline::In(milliseconds(300)), 100), ClickHouseError);
+  double waited = MsSince(start);
+  servers.Resume(0);
+  EXPECT_LT(waited, 2000);
+  EXPECT_EQ(node.Run("SELECT 1", Deadline::None(), 100), "1\n");
+}
+
+TEST(ClickHouseKeys, NewAndStoredKeysAreTold) {
+  clickhouse::KeySet keys;
+  std::vector<clickhouse::KeySet::Entry> entries;
+  std::vector<std::uint64_t> stored;
+  for (std::uint64_t k = 0; k < 1000; ++k) stored.push_back(k * 7919 % 100003);
+  for (std::uint64_t k : stored) entries.emplace_back(k, k + 1);
+  keys.Load(entries);
+  EXPECT_FALSE(keys.Insert(stored[500]));
+  // Values follow their keys, in the sorted part and among the new ones.
+  keys.Update(stored[7], 42);
+  EXPECT_EQ(keys.Find(stored[7]), 42u);
+  EXPECT_EQ(keys.Find(stored[8]), stored[8] + 1);
+  // Enough new keys to be merged into the sorted ones several times over.
+  for (std::uint64_t k = 200000; k < 600000; ++k) ASSERT_TRUE(keys.Insert(k * 2654435761u)) << k;
+  for (std::uint64_t k = 200000; k < 600000; k += 997) ASSERT_FALSE(keys.Insert(k * 2654435761u)) << k;
+  for (std::uint64_t k : stored) ASSERT_FALSE(keys.Insert(k));
+  EXPECT_TRUE(keys.Insert(100003, 5));
+  keys.Update(100003, 6);
+  EXPECT_EQ(keys.Find(100003), 6u);
+  EXPECT_EQ(keys.Find(std::uint64_t{200000} * 2654435761u), 0u);
+  EXPECT_EQ(keys.Find(99), std::nullopt);
+}
+
+TEST(ClickHouseStore, ForeignSchemasAreRefused) {
+  ClickHouseServers& servers = SharedClickHouse();
+  ClickHouseOptions options = FreshClickHouse(false);
+  ClickHouseNode node(servers.Url(0));
+  node.Run("CREATE DATABASE " + options.database, Deadline::None(), 100);
+  node.Run("CREATE TABLE " + options.database + ".schema (version UInt32) ENGINE = TinyLog", Deadline::None(), 100);
+  node.Run("INSERT INTO " + options.database + ".schema VALUES (99)", Deadline::None(), 100);
+  try {
+    ClickHouseReader reader(options);
+    ADD_FAILURE() << "a database of schema 99 was read";
+  } catch (const ClickHouseError& error) {
+    EXPECT_NE(std::string(error.what()).find("schema 99"), std::string::npos) << error.what();
+  }
+  // A cluster whose second shard has no tables yet: refused, saying what to do.
+  ClickHouseOptions cluster = FreshClickHouse(true);
+  cluster.nodes.resize(1);
+  try {
+    ClickHouseReader reader(cluster);
+    ADD_FAILURE() << "a cluster with a shard without tables was read";
+  } catch (const ClickHouseError& error) {
+    EXPECT_NE(std::string(error.what()).find("--clickhouse"), std::string::npos) << error.what();
+  }
+}
+
+// Every call goes to two stores, which must agree on it; page texts are kept for phrases.
+class TeeWriter : public StoreWriter {
+ public:
+  TeeWriter(StoreWriter& a, StoreWriter& b) : a_(a), b_(b) {}
+  Put PutKeyword(const std::string& term, std::int64_t searches) override {
+    Put put = a_.PutKeyword(term, searches);
+    EXPECT_EQ(put, b_.PutKeyword(term, searches)) << term;
+    return put;
+  }
+  Put PutRank(const std::string& host, std::int64_t rank) override {
+    Put put = a_.PutRank(host, rank);
+    EXPECT_EQ(put, b_.PutRank(host, rank)) << host;
+    return put;
+  }
+  bool AddPage(const PageInput& page) override {
+    bool added = a_.AddPage(page);
+    EXPECT_EQ(added, b_.AddPage(page)) << page.url;
+    Keep(page);
+    return added;
+  }
+  Merge MergePage(const PageInput& page) override {
+    Merge merge = a_.MergePage(page);
+    EXPECT_EQ(merge, b_.MergePage(page)) << page.url;
+    Keep(page);
+    return merge;
+  }
+  void TallyKeyword(const std::string& term, std::int64_t count) override {
+    a_.TallyKeyword(term, count);
+    b_.TallyKeyword(term, count);
+  }
+  TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) override {
+    TallyResult result = a_.StoreTally(multiply, divide);
+    TallyResult other = b_.StoreTally(multiply, divide);
+    EXPECT_EQ(result.added, other.added);
+    EXPECT_EQ(result.replaced, other.replaced);
+    return result;
+  }
+  void Commit() override {
+    a_.Commit();
+    b_.Commit();
+  }
+  std::vector<std::string> texts;
+  std::vector<std::string> hosts;
+
+ private:
+  void Keep(const PageInput& page) {
+    texts.push_back(page.title);
+    texts.push_back(page.text);
+    hosts.push_back(NormalizeHost(page.url));
+  }
+
+  StoreWriter& a_;
+  StoreWriter& b_;
+};
+
+// Pages that catch the ways a phrase search goes wrong on raw text.
+void AddTrapPages(StoreWriter& writer) {
+  const std::vector<PageInput> pages = {
+      {"http://trap.example/1", "Caf\xC3\xA9 au lait", "The dogtraining school; dog-training, DOG TRAINING.", {}},
+      {"http://trap.example/2", "dog", "training dog training dog training dog", {"http://other.example/"}},
+      {"http://trap.example/3", "one two three four", "five six seven eight one two three four five", {}},
+      {"http://trap.example/4", "", "one two three four-five six seven eight", {}},
+      {"http://trap.example/5", "two three four five", "one", {}},
+      {"http://trap.example/6",
+       "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1 \xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5",
+       "na\xC3\xAFve r\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E text",
+       {}},
+      {"http://trap.example/7", "a a a a a", "a a a a a a a a", {}},
+      {"http://trap.example/8", "long", std::string(3000, 'x') + " tail words here", {}},
+  };
+  for (const PageInput& page : pages) writer.AddPage(page);
+  writer.AddPage(pages[0]);  // stored already
+}
+
+// A later import that completes and extends stored pages, as crawl metadata does for crawl
+// text, and sums demand over files. Run twice, changing nothing the second time.
+void MergeLater(StoreWriter& writer, const std::vector<std::string>& urls) {
+  using M = StoreWriter::Merge;
+  struct Case {
+    PageInput page;
+    M first, again;
+  };
+  const std::vector<Case> cases = {
+      // A title for a page without one, links to new hosts and to its own.
+      {{urls[3], "Merged title about dog training", "", {"http://fresh.example/", urls[3]}}, M::Updated, M::Unchanged},
+      // A page that has text keeps it: crawls repeat pages.
+      {{"http://trap.example/4", "", "one two three four-five six seven eight", {}}, M::Unchanged, M::Unchanged},
+      {{urls[5], "", "lorem ipsum dolor", {}}, M::Unchanged, M::Unchanged},
+      // Another title replaces the old one: its phrases count no more.
+      {{"http://trap.example/3", "nine ten eleven", "", {}}, M::Updated, M::Unchanged},
+      // Links already there change nothing.
+      {{"http://trap.example/2", "", "", {"http://other.example/x"}}, M::Unchanged, M::Unchanged},
+      // A page stored by metadata alone, then given its text by the crawl text.
+      {{"http://merged.example/only-meta", "Only metadata", "", {"http://trap.example/"}}, M::Added, M::Unchanged},
+      {{"http://merged.example/only-meta", "", "text arriving after the metadata", {}}, M::Updated, M::Unchanged},
+  };
+  for (const Case& c : cases) EXPECT_EQ(writer.MergePage(c.page), c.first) << c.page.url;
+  for (const Case& c : cases) EXPECT_EQ(writer.MergePage(c.page), c.again) << c.page.url;
+  writer.TallyKeyword("dog training", 3);
+  writer.TallyKeyword("merged demand", 1);
+  writer.TallyKeyword("dog training", 4);
+  writer.StoreTally(720, 2);
+}
+
+TEST(ClickHouseStore, SameCountsAndPagesAsSqlite) {
+  ScratchDir dir;
+  std::string path = dir.File("demo.db");
+  ClickHouseOptions options = FreshClickHouse(true);
+  DemoOptions demo;
+  demo.pages = 3000;
+  demo.hosts = 150;
+  std::vector<std::string> texts, hosts, urls;
+  {
+    SqliteWriter sqlite(path);
+    ClickHouseWriter clickhouse(options);
+    TeeWriter tee(sqlite, clickhouse);
+    WriteDemo(tee, demo, nullptr);
+    AddTrapPages(tee);
+    tee.Commit();
+    texts = std::move(tee.texts);
+    hosts = std::move(tee.hosts);
+  }
+  {
+    SqliteReader sqlite(path);
+    for (const ResultItem& item : sqlite.FindPages({"the", true}, 0, 10, Deadline::None())) urls.push_back(item.url);
+    ASSERT_GE(urls.size(), 6u);
+  }
+  for (bool commit : {false, true}) {
+    // Abandoned first: its merges must show nowhere.
+    SqliteWriter sqlite(path);
+    ClickHouseWriter clickhouse(options);
+    TeeWriter tee(sqlite, clickhouse);
+    MergeLater(tee, urls);
+    if (!commit) continue;
+    tee.Commit();
+    texts.insert(texts.end(), tee.texts.begin(), tee.texts.end());
+    hosts.insert(hosts.end(), tee.hosts.begin(), tee.hosts.end());
+  }
+  SqliteReader sqlite(path);
+  ClickHouseReader clickhouse(options);
+
+  // Phrases cut from the stored texts (as written there, with their punctuation and case),
+  // word runs of 1 to 7, the same words as separate words, and words of different pages.
+  std::mt19937 random(15);
+  std::vector<TextQuery> queries = {{"dog training", true},
+                                    {"DOG-training", true},
+                                    {"dogtraining", true},
+                                    {"one two three four five", true},
+                                    {"two three four five", true},
+                                    {"four five six", true},
+                                    {"a a a a a a", true},
+                                    {"a a a a a a a a a", true},
+                                    {"cafe", true},
+                                    {"CAF\xC3\x89 au", true},
+                                    {"kalhmera", true},
+                                    {"\xCE\xBA\xCE\xBF\xCF\x83\xCE\xBC\xCE\xB5", true},
+                                    {"resume naive", false},
+                                    {"dog -training", false},
+                                    {"training, dog", false},
+                                    {"x tail", true}};
+  std::vector<std::string> words;
+  for (const std::string& text : texts)
+    for (std::string& word : Words(text)) words.push_back(std::move(word));
+  while (queries.size() < 700) {
+    const std::string& text = texts[random() % texts.size()];
+    std::vector<std::pair<size_t, size_t>> spans;
+    ForEachWord(text, [&](std::string_view, size_t begin, size_t end) { spans.emplace_back(begin, end); });
+    if (spans.empty()) continue;
+    size_t first = random() % spans.size();
+    size_t last = std::min(spans.size() - 1, first + random() % 7);
+    std::string cut = text.substr(spans[first].first, spans[last].second - spans[first].first);
+    queries.push_back({cut, true});
+    if (queries.size() % 5 == 0) queries.push_back({cut, false});
+    if (queries.size() % 7 == 0)
+      queries.push_back({words[random() % words.size()] + " " + words[random() % words.size()], random() % 2 == 0});
+  }
+  int differences = 0, found = 0;
+  for (const TextQuery& query : queries) {
+    std::int64_t expected = sqlite.CountMatches(query, Deadline::None());
+    std::int64_t got = clickhouse.CountMatches(query, Deadline::None());
+    found += expected > 0;
+    if (got != expected && ++differences <= 20)
+      ADD_FAILURE() << (query.phrase ? "\"" : "") << query.text << (query.phrase ? "\"" : "") << ": SQLite " << expected
+                    << ", ClickHouse " << got;
+  }
+  EXPECT_EQ(differences, 0) << "of " << queries.size() << " searches";
+  EXPECT_GT(found, static_cast<int>(queries.size()) / 2);
+
+  // The pages the program reads, byte for byte, for searches with long result lists, later
+  // result pages, link counts and traffic ranks.
+  Service a(sqlite), b(clickhouse);
+  std::vector<std::pair<std::string, std::string>> requests;
+  for (size_t i = 0; i < 60; ++i) {
+    const TextQuery& query = queries[i * 11 % queries.size()];
+    std::string p = PercentEncode(query.phrase ? "\"" + query.text + "\"" : query.text);
+    requests.push_back({"/search", "p=" + p + "&n=100&b=1"});
+    requests.push_back({"/search", "p=" + p + "&n=7&b=" + std::to_string(1 + i % 9)});
+    const std::string& host = hosts[random() % hosts.size()];
+    requests.push_back({"/search", "p=link%3Ahttp%3A%2F%2F" + host});
+    requests.push_back({"/data/details/", "url=www." + host});
+    requests.push_back({"/d/searchinventory/suggestion/", "term=" + PercentEncode(Words(query.text).front())});
+  }
+  for (std::string common : {"the", "dog", "training", "best"}) {
+    requests.push_back({"/search", "p=%22" + common + "%22&n=100&b=1"});
+    requests.push_back({"/search", "p=%22" + common + "%22&n=100&b=901"});
+  }
+  for (const auto& [path, query] : requests) {
+    Reply want = a.Respond(path, query);
+    Reply got = b.Respond(path, query);
+    EXPECT_EQ(got.status, want.status) << path << "?" << query;
+    EXPECT_EQ(got.body, want.body) << path << "?" << query;
+  }
+}
+
+// A pages file of count pages whose texts hold the phrase (and enough words to fill a few
+// batches of inserts).
+std::string PagesFile(const ScratchDir& dir, const std::string& name, int count, const std::string& phrase,
+                      int filler) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) {
+    std::string text = phrase;
+    for (int w = 0; w < filler; ++w) text += " word" + std::to_string((i * 31 + w * 17) % 5000);
+    lines += "{\"url\": \"http://host" + std::to_string(i % 40) + ".example/" + name + std::to_string(i) +
+             "\", \"title\": \"" + name + "\", \"text\": \"" + text + "\", \"links\": [\"http://hub.example/\"]}\n";
+  }
+  return dir.Write(name + ".jsonl", lines);
+}
+
+std::vector<std::string> ImportArgs(const ClickHouseOptions& options, const std::string& file) {
+  std::string nodes;
+  for (const std::string& node : options.nodes) nodes += (nodes.empty() ? "" : ",") + node;
+  return {"import",          "pages",         file, "--clickhouse", nodes, "--clickhouse-cluster", options.cluster,
+          "--clickhouse-db", options.database};
+}
+
+TEST(ClickHouseStore, KilledImportShowsNothingAndIsCleanedUp) {
+  ScratchDir dir;
+  ClickHouseOptions options = FreshClickHouse(true);
+  std::string first = PagesFile(dir, "first", 50, "alpha beta", 5);
+  std::string second = PagesFile(dir, "second", 3000, "gamma delta", 200);
+  {
+    testing::Child child(ImportArgs(options, first), {0, dir.File("first.out")});
+    ASSERT_EQ(child.Wait(), 0) << testing::ReadFile(dir.File("first.out"));
+  }
+  {
+    testing::Child child(ImportArgs(options, second), {0, dir.File("second.out")});
+    // Killed once some of its rows are on the servers.
+    auto until = Clock::now() + std::chrono::seconds(120);
+    while (RawCount(options, "grams", "gram = 'gamma delta'") == 0 && Clock::now() < until)
+      std::this_thread::sleep_for(milliseconds(20));
+    child.Kill();
+    child.Wait();
+  }
+  std::int64_t sent = RawCount(options, "grams", "gram = 'gamma delta'");
+  ASSERT_GT(sent, 0);
+  ASSERT_LT(sent, 3000) << "the import finished before it was killed";
+  ClickHouseReader reader(options);
+  EXPECT_EQ(reader.CountMatches({"gamma delta", true}, Deadline::None()), 0);
+  EXPECT_EQ(reader.CountMatches({"alpha beta", true}, Deadline::None()), 50);
+  EXPECT_EQ(reader.CountLinks("hub.example", Deadline::None()), 50);
+  // While its heartbeat is recent it may still be running: another import is refused.
+  EXPECT_THROW(ClickHouseWriter{options}, ClickHouseError);
+  // Once silent for long enough, the next import deletes its rows and goes ahead.
+  ClickHouseOptions impatient = options;
+  impatient.staleImport = milliseconds(0);
+  {
+    ClickHouseWriter writer(impatient);
+    writer.Commit();
+  }
+  auto until = Clock::now() + std::chrono::seconds(60);
+  while (RawCount(options, "grams", "gram = 'gamma delta'") > 0 && Clock::now() < until)
+    std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(RawCount(options, "grams", "gram = 'gamma delta'"), 0);
+  EXPECT_EQ(RawCount(options, "pages", "1"), 50);
+  testing::Child again(ImportArgs(options, second), {0, dir.File("again.out")});
+  ASSERT_EQ(again.Wait(), 0) << testing::ReadFile(dir.File("again.out"));
+  EXPECT_EQ(reader.CountMatches({"gamma delta", true}, Deadline::None()), 3000);
+  EXPECT_EQ(reader.CountLinks("hub.example", Deadline::None()), 3050);
+}
+
+TEST(ClickHouseStore, StoppedShardGivesPagesWithoutData) {
+  ClickHouseServers& servers = SharedClickHouse();
+  ClickHouseOptions options = FreshClickHouse(true);
+  {
+    ClickHouseWriter writer(options);
+    for (int i = 0; i < 200; ++i)
+      writer.AddPage(
+          {"http://site" + std::to_string(i) + ".example/", "Epsilon", "epsilon zeta", {"http://hub.example/"}});
+    writer.PutRank("hub.example", 77);
+    writer.Commit();
+  }
+  ClickHouseReader reader(options);
+  Service service(reader, milliseconds(1000));
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"/search", "p=%22epsilon+zeta%22&n=10&b=1"},
+      {"/search", "p=link%3Ahttp%3A%2F%2Fhub.example"},
+      {"/data/details/", "url=www.hub.example"},
+      {"/d/searchinventory/suggestion/", "term=epsilon"},
+  };
+  auto whole = [&] {
+    EXPECT_EQ(testing::ReadLinkCount(service.Respond("/search", "p=link%3Ahttp%3A%2F%2Fhub.example").body), "200");
+    Reply search = service.Respond("/search", "p=%22epsilon+zeta%22&n=10&b=1");
+    EXPECT_NE(search.body.find("of about <b>200</b>"), std::string::npos);
+    EXPECT_EQ(testing::ReadResultHosts(search.body).size(), 10u);
+    EXPECT_EQ(testing::ReadTrafficRank(service.Respond("/data/details/", "url=www.hub.example").body), "77");
+  };
+  auto withoutData = [&](const char* how) {
+    for (const auto& [path, query] : requests) {
+      auto start = Clock::now();
+      Reply reply = service.Respond(path, query);
+      double ms = MsSince(start);
+      EXPECT_EQ(reply.status, 503) << how << " " << path;
+      EXPECT_LT(ms, 4000) << how << " " << path;
+      EXPECT_EQ(reply.body.find("of about"), std::string::npos);
+      EXPECT_EQ(testing::ReadTrafficRank(reply.body), "999999999");
+    }
+  };
+  whole();
+  servers.Pause(1);
+  withoutData("shard paused");
+  servers.Resume(1);
+  whole();
+  servers.Stop(1);
+  withoutData("shard stopped");
+  // Nothing can be imported meanwhile.
+  EXPECT_THROW(ClickHouseWriter{options}, ClickHouseError);
+  servers.Start(1);
+  whole();
+}
+
+}  // namespace
+}  // namespace quillet::services

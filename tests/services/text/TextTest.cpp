@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "services/text/Hosts.h"
+#include "services/text/Strings.h"
+#include "services/text/Words.h"
+
+namespace quillet::services {
+namespace {
+
+TEST(PercentDecode, PlusPercentAndBrokenEscapes) {
+  struct Case {
+    const char* raw;
+    std::string decoded;
+  };
+  const Case cases[] = {
+      {"dog+training", "dog training"},
+      {"%22dog%20training%22", "\"dog training\""},
+      {"a%2Bb", "a+b"},
+      {"100%", "100%"},
+      {"%zz%4", "%zz%4"},
+      {"%3a%3A", "::"},
+      {"%00x", std::string("\0x", 2)},
+      {"caf%C3%A9", "caf\xC3\xA9"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PercentDecode(c.raw), c.decoded) << c.raw;
+  EXPECT_EQ(PercentDecode("c++%20books", false), "c++ books");
+}
+
+TEST(BlankSeparated, LowerCaseEachWordOnce) {
+  EXPECT_EQ(BlankSeparated("  Dog\tTRAINING dog  & "), (std::vector<std::string>{"dog", "training", "&"}));
+  EXPECT_TRUE(BlankSeparated(" \t ").empty());
+}
+
+TEST(NormalizeHost, SchemePathPortAndWwwGo) {
+  struct Case {
+    const char* address;
+    const char* host;
+  };
+  const Case cases[] = {
+      {"http://www.Dogs.com:80/a", "dogs.com"},
+      {"www.dogs.com", "dogs.com"},
+      {"https://shop.dogs.co.uk/?q=1", "shop.dogs.co.uk"},
+      {"dogs.com.", "dogs.com"},
+      {"http://user@www.x.org#frag", "x.org"},
+      {"wwwx.com", "wwwx.com"},
+      {"", ""},
+      {"http://", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(NormalizeHost(c.address), c.host) << c.address;
+}
+
+TEST(Strings, NumbersAndPercentEncoding) {
+  struct Case {
+    std::int64_t value;
+    const char* text;
+  };
+  for (const Case& c :
+       {Case{0, "0"}, Case{999, "999"}, Case{1000, "1,000"}, Case{1234567, "1,234,567"}, Case{-12345, "-12,345"}}) {
+    EXPECT_EQ(WithThousands(c.value), c.text);
+  }
+  EXPECT_EQ(PercentEncode("b&b deals/100%+"), "b%26b%20deals%2F100%25%2B");
+}
+
+}  // namespace
+}  // namespace quillet::services
