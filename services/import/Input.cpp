@@ -35,41 +35,65 @@ struct InputFile::Inflater {
   }
 };
 
-InputFile::InputFile(const std::string& path) : path_(path), raw_(kRawChunk) {
-  file_ = OpenFile(path, "rb");
-  if (!file_) throw InputError("cannot open " + path + ": " + std::strerror(errno));
-  if (std::fseek(file_, 0, SEEK_END) == 0) {
-    long long end = static_cast<long long>(
+namespace {
+
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(const std::string& path) : path_(path), file_(OpenFile(path, "rb")) {
+    if (!file_) throw InputError("cannot open " + path + ": " + std::strerror(errno));
+    if (std::fseek(file_, 0, SEEK_END) == 0) {
 #ifdef _WIN32
-        _ftelli64(file_)
+      long long end = _ftelli64(file_);
 #else
-        ftello(file_)
+      long long end = ftello(file_);
 #endif
-    );
-    size_ = end > 0 ? end : 0;
-    std::rewind(file_);
+      size_ = end > 0 ? end : 0;
+      std::rewind(file_);
+    }
   }
+  ~FileSource() override { std::fclose(file_); }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  std::size_t Read(char* out, std::size_t size) override {
+    std::size_t n = std::fread(out, 1, size, file_);
+    if (n < size && std::ferror(file_)) throw InputError("cannot read " + path_ + ": " + std::strerror(errno));
+    return n;
+  }
+  std::int64_t Size() const override { return size_; }
+  const std::string& Name() const override { return path_; }
+
+ private:
+  std::string path_;
+  std::FILE* file_;
+  std::int64_t size_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> OpenFileSource(const std::string& path) { return std::make_unique<FileSource>(path); }
+
+InputFile::InputFile(const std::string& path) : InputFile(OpenFileSource(path)) {}
+
+InputFile::InputFile(std::unique_ptr<ByteSource> source) : source_(std::move(source)), raw_(kRawChunk) {
   FillRaw();
   if (rawEnd_ >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1F && static_cast<unsigned char>(raw_[1]) == 0x8B) {
     inflater_ = std::make_unique<Inflater>();
-    if (inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK) throw InputError("out of memory for " + path);
+    if (inflateInit2(&inflater_->stream, 16 + MAX_WBITS) != Z_OK)
+      throw InputError("out of memory for " + source_->Name());
     inflater_->open = true;
   }
 }
 
-InputFile::~InputFile() {
-  if (file_) std::fclose(file_);
-}
+InputFile::~InputFile() = default;
 
 bool InputFile::FillRaw() {
   if (rawBegin_ < rawEnd_) return true;
   if (rawEof_) return false;
   rawBegin_ = 0;
-  rawEnd_ = std::fread(raw_.data(), 1, raw_.size(), file_);
-  if (rawEnd_ < raw_.size()) {
-    if (std::ferror(file_)) throw InputError("cannot read " + path_ + ": " + std::strerror(errno));
-    rawEof_ = true;
-  }
+  // A source may hand out less than asked (a download as it arrives): only 0 is its end.
+  rawEnd_ = source_->Read(raw_.data(), raw_.size());
+  if (rawEnd_ == 0) rawEof_ = true;
   consumed_ += static_cast<std::int64_t>(rawEnd_);
   return rawEnd_ > 0;
 }
@@ -110,7 +134,7 @@ std::size_t InputFile::ReadUnpacked(char* out, std::size_t size) {
       inflateReset(&z);
       inflater_->atMemberStart = true;
     } else if (rc == Z_MEM_ERROR) {
-      throw InputError("out of memory while unpacking " + path_);
+      throw InputError("out of memory while unpacking " + source_->Name());
     } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
       damage_ = std::string("damaged compressed data: ") + (z.msg ? z.msg : "inflate failed");
       break;

@@ -18,7 +18,22 @@ class InputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The content of one file as UTF-8 bytes: gunzipped when it starts with the gzip magic
+// Where the bytes of an input come from: a file, or a download as it arrives.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to size bytes; 0 at the end. Throws InputError when the bytes cannot be read.
+  virtual std::size_t Read(char* out, std::size_t size) = 0;
+  // The whole size when known in advance, else 0 (progress then shows bytes only).
+  virtual std::int64_t Size() const = 0;
+  // For messages: the file's path, the address.
+  virtual const std::string& Name() const = 0;
+};
+
+// A file on disk. Throws InputError when it cannot be opened.
+std::unique_ptr<ByteSource> OpenFileSource(const std::string& path);
+
+// The content of one input as UTF-8 bytes: gunzipped when it starts with the gzip magic
 // (every member of a multi-member file, as web-crawl archives are packed), UTF-16 text with
 // a byte order mark converted (a lone surrogate becomes its three-byte form, which the UTF-8
 // check then names), a UTF-8 byte order mark dropped.
@@ -26,6 +41,7 @@ class InputFile {
  public:
   // Throws InputError when the file cannot be opened.
   explicit InputFile(const std::string& path);
+  explicit InputFile(std::unique_ptr<ByteSource> source);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
@@ -34,9 +50,9 @@ class InputFile {
   // early (see Damage); a failing read throws InputError.
   std::size_t Read(char* out, std::size_t size);
 
-  // Bytes of the file itself consumed so far, and its size, for progress.
+  // Bytes of the source consumed so far, and its size (0 when unknown), for progress.
   std::int64_t Consumed() const { return consumed_; }
-  std::int64_t Size() const { return size_; }
+  std::int64_t Size() const { return source_->Size(); }
   // Why the content ended before the file did, or empty.
   const std::string& Damage() const { return damage_; }
 
@@ -47,13 +63,12 @@ class InputFile {
   bool FillRaw();
 
   struct Inflater;
-  std::string path_;
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<ByteSource> source_;
   std::unique_ptr<Inflater> inflater_;
   std::vector<char> raw_;
   std::size_t rawBegin_ = 0, rawEnd_ = 0;
   bool rawEof_ = false;
-  std::int64_t consumed_ = 0, size_ = 0;
+  std::int64_t consumed_ = 0;
   Encoding encoding_ = Encoding::Unknown;
   std::string pending_;  // decoded bytes not yet handed out
   std::string raw16_;    // UTF-16 bytes not yet decoded
