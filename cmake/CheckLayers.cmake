@@ -9,7 +9,8 @@ function(quillet_check_layers top)
     "research: research net"
     "widgets: widgets framework"
     "framework: framework"
-    "app: app framework widgets research net")
+    "app: app framework widgets research net"
+    "cli: cli framework research net")
   set(errors "")
   foreach(entry IN LISTS layers)
     string(REGEX MATCH "^([a-z]+): (.*)$" ignored "${entry}")
