@@ -33,8 +33,11 @@ int UsageError(const std::string& error) {
   return kUsage;
 }
 
+// Says what failed, with the system's reason when errno holds one.
 int FileError(const std::string& what, const std::string& path) {
-  std::fprintf(stderr, "quillet-research: cannot %s %s: %s\n", what.c_str(), path.c_str(), std::strerror(errno));
+  const int error = errno;
+  std::fprintf(stderr, "quillet-research: cannot %s %s%s%s\n", what.c_str(), path.c_str(), error ? ": " : "",
+               error ? std::strerror(error) : "");
   return kUsage;
 }
 
@@ -88,6 +91,7 @@ struct Job {
 int Prepare(const Options& options, Job& job) {
   job.options = options;
   job.topics = options.topics;
+  errno = 0;
   if (!options.topicsFile.empty()) {
     const auto topics = ReadTopics(options.topicsFile);
     if (!topics) return FileError("read", options.topicsFile);
@@ -182,7 +186,7 @@ int Research(const Job& job, std::FILE* out, const std::string& outName) {
       if (job.options.command == Command::kCategory) {
         CategoryResearch research(run, run, fetch, job.hosts, stopFlag, decimalSeparator);
         research.ResearchCategory(topic);
-      } else {
+      } else if (!topic.empty()) {  // as Search, which leaves an empty category alone
         AffiliateSearch search(run, run, fetch, job.hosts, stopFlag);
         search.SearchAffiliatePrograms(topic, job.settings.results, job.settings.skip);
       }
@@ -221,6 +225,7 @@ int Main(const std::vector<std::string>& args) {
 
   FilePtr file(nullptr, std::fclose);
   if (!job.options.output.empty()) {
+    errno = 0;
     file.reset(std::fopen(job.options.output.c_str(), "wb"));
     if (!file) return FileError("write", job.options.output);
   } else {
