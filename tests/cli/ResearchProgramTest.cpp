@@ -32,41 +32,36 @@ std::string ReadFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-// RFC 4180: records end with CR LF, a quoted field doubles its quotes, every record has as
-// many fields as the header. ok is false for anything else, also for a cut-off last record.
-Table ParseCsv(const std::string& text, bool& ok) {
-  Table records;
-  std::vector<std::string> record;
+// RFC 4180 as written: CR LF after every record, quoted fields with doubled quotes, as many
+// fields in each record as in the header. Empty for anything else, a cut-off record too.
+Table ParseCsv(const std::string& text) {
+  Table records{{}};
   std::string field;
-  ok = false;
-  for (std::size_t i = 0; i < text.size();) {
-    if (text[i] == '"') {
-      for (++i;; ++i) {
-        if (i >= text.size()) return records;
-        if (text[i] == '"' && (i + 1 >= text.size() || text[i + 1] != '"')) break;
-        if (text[i] == '"') ++i;
-        field += text[i];
-      }
+  bool inQuotes = false, wasQuoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inQuotes) {
+      if (c != '"') field += c;
+      else if (i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
+      else inQuotes = false;
+    } else if (c == '"' && field.empty() && !wasQuoted) {
+      inQuotes = wasQuoted = true;
+    } else if (c == ',' || text.compare(i, 2, "\r\n") == 0) {
+      records.back().push_back(std::move(field));
+      field.clear();
+      wasQuoted = false;
+      if (c == ',') continue;
       ++i;
+      if (records.back().size() != records.front().size()) return {};
+      records.emplace_back();
+    } else if (c == '"' || c == '\r' || c == '\n' || wasQuoted) {
+      return {};
     } else {
-      while (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
-        if (text[i] == '"') return records;
-        field += text[i++];
-      }
+      field += c;
     }
-    record.push_back(std::move(field));
-    field.clear();
-    if (i < text.size() && text[i] == ',') {
-      ++i;
-      continue;
-    }
-    if (text.compare(i, 2, "\r\n") != 0) return records;
-    i += 2;
-    if (!records.empty() && record.size() != records[0].size()) return records;
-    records.push_back(std::move(record));
-    record.clear();
   }
-  ok = !records.empty();
+  if (inQuotes || !field.empty() || wasQuoted || !records.back().empty() || records.size() < 2) return {};
+  records.pop_back();
   return records;
 }
 
@@ -150,9 +145,8 @@ TEST_F(ResearchProgram, OneTopicGivesExactlyTheCoresRows) {
   const Finished run = Research({"category", "dog training", "--service", "127.0.0.1:" + std::to_string(port_)});
   EXPECT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(run.errors, "");
-  bool ok = false;
-  Table csv = ParseCsv(run.output, ok);
-  ASSERT_TRUE(ok) << run.output;
+  Table csv = ParseCsv(run.output);
+  ASSERT_FALSE(csv.empty()) << run.output;
   EXPECT_EQ(csv.front(), (std::vector<std::string>{"Category", "Demand", "Supply", "Profitability"}));
   csv.erase(csv.begin());
   EXPECT_EQ(csv, core);
@@ -169,9 +163,8 @@ TEST_F(ResearchProgram, SeveralTopicsFromArgumentsAndAFileGetATopicColumn) {
   EXPECT_EQ(run.output, "");
   const std::string text = ReadFile(dir_ / "rows.csv");
   ASSERT_EQ(text.compare(0, 3, "\xEF\xBB\xBF"), 0) << "--excel starts with a byte order mark";
-  bool ok = false;
-  Table csv = ParseCsv(text.substr(3), ok);
-  ASSERT_TRUE(ok) << text;
+  Table csv = ParseCsv(text.substr(3));
+  ASSERT_FALSE(csv.empty()) << text;
   EXPECT_EQ(csv.front(), (std::vector<std::string>{"Topic", "Category", "Demand", "Supply", "Profitability"}));
   csv.erase(csv.begin());
   Table expected;
@@ -192,9 +185,8 @@ TEST_F(ResearchProgram, AffiliateSearchesTheCategoriesOfAnIdeaListFile) {
   const Finished run = Research({"affiliate", "--ideas", File("ideas.qlc"), "--max", "3", "--skip", "1", "--service",
                                  "127.0.0.1:" + std::to_string(port_)});
   EXPECT_EQ(run.exitCode, 0) << run.errors;
-  bool ok = false;
-  Table csv = ParseCsv(run.output, ok);
-  ASSERT_TRUE(ok) << run.output;
+  Table csv = ParseCsv(run.output);
+  ASSERT_FALSE(csv.empty()) << run.output;
   EXPECT_EQ(csv.front(), (std::vector<std::string>{"Category", "Website URL", "Rank #", "Estimated # of affiliates",
                                                    "Alexa traffic rank"}));
   csv.erase(csv.begin());
@@ -238,9 +230,8 @@ TEST_F(ResearchProgram, CtrlCEndsAfterTheRowInProgressAndLeavesValidCsv) {
   released.set_value();
   EXPECT_EQ(cli.Wait(), 130) << ReadFile(dir_ / "cut.err");
 
-  bool ok = false;
-  Table csv = ParseCsv(ReadFile(dir_ / "cut.out"), ok);
-  ASSERT_TRUE(ok) << ReadFile(dir_ / "cut.out");
+  Table csv = ParseCsv(ReadFile(dir_ / "cut.out"));
+  ASSERT_FALSE(csv.empty()) << ReadFile(dir_ / "cut.out");
   csv.erase(csv.begin());
   Table firstThree = WithTopic("dog training", CategoryRows("dog training", Fetch()));
   firstThree.resize(3);
@@ -261,9 +252,8 @@ TEST_F(ResearchProgram, AServiceThatDoesNotAnswerGivesExitCode1AndThePlaceholder
   const Finished gone =
       Research({"category", "dog training", "--service", "127.0.0.1:" + std::to_string(relay.Port())});
   EXPECT_EQ(gone.exitCode, 1);
-  bool ok = false;
-  Table csv = ParseCsv(gone.output, ok);
-  ASSERT_TRUE(ok) << gone.output;
+  Table csv = ParseCsv(gone.output);
+  ASSERT_FALSE(csv.empty()) << gone.output;
   csv.erase(csv.begin());
   const Table placeholders = CategoryRows("dog training", [](const std::string& url) {
     return url.find("/search?") != std::string::npos ? std::string() : FetchPage(url);
