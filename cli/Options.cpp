@@ -9,13 +9,13 @@ namespace {
 
 enum class Takes { kNothing, kText, kNumber };
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   Takes takes;
   bool category, affiliate;  // the commands that accept it
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRule kOptions[] = {
     {"--topics", Takes::kText, true, false},
     {"--ideas", Takes::kText, false, true},
     {"--skip", Takes::kNumber, false, true},
@@ -30,9 +30,9 @@ constexpr OptionSpec kOptions[] = {
     {"-h", Takes::kNothing, true, true},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions)
-    if (name == spec.name) return &spec;
+const OptionRule* FindOption(const std::string& name) {
+  for (const OptionRule& rule : kOptions)
+    if (name == rule.name) return &rule;
   return nullptr;
 }
 
@@ -45,9 +45,9 @@ std::string ServiceAddress(std::string text) {
 }
 
 // Stores one option's value; an error text when it is not acceptable.
-std::string Apply(const OptionSpec& spec, const std::string& value, Options& o) {
-  const std::string name = spec.name;
-  if (spec.takes == Takes::kNumber) {
+std::string Apply(const OptionRule& rule, const std::string& value, Options& o) {
+  const std::string name = rule.name;
+  if (rule.takes == Takes::kNumber) {
     std::int32_t number = 0;
     if (!ReadInt32(value, number)) return name + " needs a whole number, not \"" + value + "\"";
     (name == "--skip" ? o.skip : o.max) = number;
@@ -69,7 +69,7 @@ std::string Apply(const OptionSpec& spec, const std::string& value, Options& o) 
   } else {
     o.help = true;
   }
-  if (spec.takes == Takes::kText && value.empty()) return name + " needs a value";
+  if (rule.takes == Takes::kText && value.empty()) return name + " needs a value";
   return {};
 }
 
@@ -108,30 +108,30 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     }
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = FindOption(name);
-    if (!spec) {
+    const OptionRule* rule = FindOption(name);
+    if (!rule) {
       parsed.error = "unknown option " + name;
       return parsed;
     }
-    if (!(o.command == Command::kCategory ? spec->category : spec->affiliate)) {
+    if (!(o.command == Command::kCategory ? rule->category : rule->affiliate)) {
       parsed.error = name + " belongs to the other command";
       return parsed;
     }
     std::string value;
     if (equals != std::string::npos) {
-      if (spec->takes == Takes::kNothing) {
+      if (rule->takes == Takes::kNothing) {
         parsed.error = name + " takes no value";
         return parsed;
       }
       value = arg.substr(equals + 1);
-    } else if (spec->takes != Takes::kNothing) {
+    } else if (rule->takes != Takes::kNothing) {
       if (++i == args.size()) {
         parsed.error = name + " needs a value";
         return parsed;
       }
       value = args[i];
     }
-    parsed.error = Apply(*spec, value, o);
+    parsed.error = Apply(*rule, value, o);
     if (!parsed.error.empty()) return parsed;
   }
   if (o.json && o.excel) parsed.error = "--excel is for CSV, not --json";

@@ -63,35 +63,29 @@ int main(int argc, char** argv) {
     bool stop = false;
     CategoryResearch research(
         window, list, [](const std::string& url) { return FetchPage(url); }, {base, base, base}, stop, '.');
-    research.ResearchCategory(topic);  // warm the service's caches
-    const RowHandle rows = list.rows;
-    list.rows = 0;
+    research.ResearchCategory(topic);  // warms the service's caches and counts the rows
+    const double rows = list.rows;
+    std::printf("topic \"%s\": %.0f rows a run, %d runs\n", topic.c_str(), rows, runs);
+    const auto show = [&](const char* what, Clock::time_point start) {
+      const double seconds = SecondsSince(start);
+      std::printf("  %-42s %6.0f rows/s  (%.1f ms a run)\n", what, rows * runs / seconds, 1000 * seconds / runs);
+    };
+    const auto cli = [&](std::vector<std::string> args) {
+      args.insert(args.end(), {"--service", address});
+      if (test::ChildProgram(QUILLET_RESEARCH_EXE, args, "/dev/null", file("cli.err")).Wait() != 0) exitCode = 1;
+    };
+
     auto start = Clock::now();
     for (int i = 0; i < runs; ++i) research.ResearchCategory(topic);
-    const double core = SecondsSince(start);
-    std::printf("topic \"%s\": %u rows a run, %d runs\n", topic.c_str(), static_cast<unsigned>(rows), runs);
-    std::printf("  the program (research core, null window):  %8.0f rows/s  (%.1f ms a run)\n", list.rows / core,
-                1000 * core / runs);
-
+    show("the program (research core, null window)", start);
     start = Clock::now();
-    for (int i = 0; i < runs; ++i) {
-      test::ChildProgram cli(QUILLET_RESEARCH_EXE, {"category", topic, "--service", address}, "/dev/null",
-                             file("cli.err"));
-      if (cli.Wait() != 0) exitCode = 1;
-    }
-    const double separate = SecondsSince(start);
-    std::printf("  quillet-research, one process a run:       %8.0f rows/s  (%.1f ms a run)\n", rows * runs / separate,
-                1000 * separate / runs);
-
-    std::vector<std::string> args{"category"};
-    for (int i = 0; i < runs; ++i) args.push_back(topic);
-    args.insert(args.end(), {"--service", address});
+    for (int i = 0; i < runs; ++i) cli({"category", topic});
+    show("quillet-research, one process a run", start);
+    std::vector<std::string> all{"category"};
+    all.insert(all.end(), runs, topic);
     start = Clock::now();
-    test::ChildProgram many(QUILLET_RESEARCH_EXE, args, "/dev/null", file("cli.err"));
-    if (many.Wait() != 0) exitCode = 1;
-    const double together = SecondsSince(start);
-    std::printf("  quillet-research, the %d runs in one:      %8.0f rows/s  (%.1f ms a run)\n", runs,
-                rows * runs / together, 1000 * together / runs);
+    cli(all);
+    show("quillet-research, all runs in one process", start);
   }
   if (exitCode != 0)
     std::fprintf(stderr, "research_cli_bench: quillet-research failed (see %s)\n", file("cli.err").c_str());

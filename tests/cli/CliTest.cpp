@@ -1,14 +1,11 @@
-// quillet-research's own parts: its command line, its output formats, and the console side of
-// a research run (which rows go out, and when a run stops).
+// quillet-research's own parts: its command line and its output formats. The console side
+// of a run is tested with the real program (tests/cli/ResearchProgramTest.cpp).
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "cli/ConsoleRun.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
-#include "research/AffiliateSearch.h"
-#include "tests/research/Fakes.h"
 
 namespace quillet::cli {
 namespace {
@@ -103,49 +100,6 @@ TEST(Output, CsvQuotesOnlyWhatNeedsItAndJsonIsAlwaysValid) {
   };
   for (const auto& s : strings) EXPECT_EQ(JsonString(s.bytes), s.json) << s.bytes;
   EXPECT_EQ(JsonRecord({"site", "rank"}, {"a.com", "1"}), "{\"site\":\"a.com\",\"rank\":\"1\"}\n");
-}
-
-// Rows reach the output once the run has moved past them, each exactly as the core left it.
-TEST(ConsoleRun, HandsOutEachFinishedRowAndStopsAfterTheRowInProgress) {
-  test::FakeWeb web;
-  const ServiceHosts hosts{"http://s", "http://s", "http://t"};
-  std::string page = "<p>of about</p>";
-  for (const char* site : {"a.com", "b.com", "c.com"}) page += std::string("<li><em>") + site + "/x</em>";
-  web.pages[hosts.search + "/search?p=%22q%22&ei=UTF-8&n=20&b=1"] = page;
-  for (const char* site : {"a.com", "b.com", "c.com"})
-    web.pages[hosts.search + "/search?p=link%3Ahttp%3A%2F%2F" + site] = "of about <b>1,234</b>";
-
-  bool stopRequested = false;
-  std::vector<std::vector<std::string>> out;
-  bool stopFlag = false;
-  ConsoleRun run(
-      4, [&](const std::vector<std::string>& cells) { out.push_back(cells); }, stopFlag, [&] { return stopRequested; },
-      nullptr);
-  web.onFetch = [&](const std::string& url) {
-    if (url.find("/data/details/") == std::string::npos) return;
-    EXPECT_EQ(out.size(), url.find("a.com") != std::string::npos ? 0u : 1u) << "a row goes out once the next begins";
-    // Ctrl-C while the second row fetches its traffic rank.
-    if (url.find("b.com") != std::string::npos) stopRequested = true;
-  };
-  run.Begin("q");
-  AffiliateSearch(run, run, web.Fetcher(), hosts, stopFlag).SearchAffiliatePrograms("q", 20, 0);
-  EXPECT_EQ(run.Finish(), 2u);
-  EXPECT_TRUE(stopFlag) << "the run's stop flag follows Ctrl-C";
-  EXPECT_EQ(out, (std::vector<std::vector<std::string>>{{"a.com", "1", "1234", "999999999"},
-                                                        {"b.com", "2", "1234", "999999999"}}));
-
-  // A handle of an earlier row, or of a cleared list, writes nothing.
-  out.clear();
-  run.Begin("r");
-  const RowHandle first = run.AddRow();
-  run.SetCaption(first, "one");
-  const RowHandle second = run.AddRow();
-  run.SetSubItem(first, 1, "late");
-  run.SetSubItem(second, 3, "three");
-  run.Clear();
-  run.SetCaption(second, "gone");
-  EXPECT_EQ(run.Finish(), 1u);
-  EXPECT_EQ(out, (std::vector<std::vector<std::string>>{{"one", "", "", ""}}));
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <thread>
 
+#include "cli/Output.h"
 #include "net/FetchPage.h"
 #include "research/AffiliateSearch.h"
 #include "research/CategoryResearch.h"
@@ -25,72 +27,53 @@ namespace {
 using Table = std::vector<std::vector<std::string>>;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const std::filesystem::path& path) {
+std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-// RFC 4180 as written: CR LF after every record, quoted fields with doubled quotes, as many
-// fields in each record as in the header. Empty for anything else, a cut-off record too.
-Table ParseCsv(const std::string& text) {
-  Table records{{}};
-  std::string field;
-  bool inQuotes = false, wasQuoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inQuotes) {
-      if (c != '"') field += c;
-      else if (i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
-      else inQuotes = false;
-    } else if (c == '"' && field.empty() && !wasQuoted) {
-      inQuotes = wasQuoted = true;
-    } else if (c == ',' || text.compare(i, 2, "\r\n") == 0) {
-      records.back().push_back(std::move(field));
-      field.clear();
-      wasQuoted = false;
-      if (c == ',') continue;
-      ++i;
-      if (records.back().size() != records.front().size()) return {};
-      records.emplace_back();
-    } else if (c == '"' || c == '\r' || c == '\n' || wasQuoted) {
-      return {};
-    } else {
-      field += c;
-    }
-  }
-  if (inQuotes || !field.empty() || wasQuoted || !records.back().empty() || records.size() < 2) return {};
-  records.pop_back();
-  return records;
+// The whole CSV the program should write: the header, then the rows (CsvRecord has tests of
+// its own).
+std::string Csv(const std::vector<std::string>& header, const Table& rows) {
+  std::string text = cli::CsvRecord(header, ',');
+  for (const auto& row : rows) text += cli::CsvRecord(row, ',');
+  return text;
 }
+
+const std::vector<std::string> kCategoryHeader{"Category", "Demand", "Supply", "Profitability"};
 
 struct Finished {
   int exitCode;
   std::string output, errors;
 };
 
+PageFetcher Fetch() {
+  return [](const std::string& url) { return FetchPage(url); };
+}
+
 class ResearchProgram : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quillet-cli-XXXXXX").string();
     dir_ = mkdtemp(pattern.data());
-    const std::string db = (dir_ / "demo.db").string();
+    const std::string db = File("demo.db");
     test::ChildProgram demo(QUILLET_SERVICES_EXE, {"demo", "--db", db, "--pages", "3000", "--hosts", "100"},
                             File("demo.out"), File("demo.err"));
-    ASSERT_EQ(demo.Wait(), 0) << ReadFile(dir_ / "demo.err");
-    port_ = test::RefusingPort();
-    base_ = "http://127.0.0.1:" + std::to_string(port_);
-    service_ = new test::ChildProgram(QUILLET_SERVICES_EXE,
-                                      {"serve", "--db", db, "--listen", "127.0.0.1:" + std::to_string(port_)},
-                                      File("serve.out"), File("serve.err"));
+    ASSERT_EQ(demo.Wait(), 0) << ReadFile(File("demo.err"));
+    address_ = "127.0.0.1:" + std::to_string(test::RefusingPort());
+    base_ = "http://" + address_;
+    service_ = std::make_unique<test::ChildProgram>(QUILLET_SERVICES_EXE,
+                                                    std::vector<std::string>{"serve", "--db", db, "--listen", address_},
+                                                    File("serve.out"), File("serve.err"));
     const auto start = std::chrono::steady_clock::now();
     while (FetchPage(base_ + "/data/details/?url=www.example.com").empty() &&
            std::chrono::steady_clock::now() - start < 20s)
       std::this_thread::sleep_for(50ms);
   }
   static void TearDownTestSuite() {
-    delete service_;
+    service_.reset();
     std::filesystem::remove_all(dir_);
   }
 
@@ -99,82 +82,64 @@ class ResearchProgram : public ::testing::Test {
   static Finished Research(const std::vector<std::string>& args) {
     test::ChildProgram cli(QUILLET_RESEARCH_EXE, args, File("cli.out"), File("cli.err"), {"LC_ALL=C"});
     const int exitCode = cli.Wait();
-    return {exitCode, ReadFile(dir_ / "cli.out"), ReadFile(dir_ / "cli.err")};
+    return {exitCode, ReadFile(File("cli.out")), ReadFile(File("cli.err"))};
   }
 
-  // What the research core puts into the program's list for the topic.
-  static Table CategoryRows(const std::string& topic, const PageFetcher& fetch) {
+  // What the research core puts into the program's lists, with a topic column when given one.
+  static Table CategoryRows(const std::string& topic, const PageFetcher& fetch, const char* column = nullptr) {
     test::FakeWindow window;
     test::FakeList list;
     bool stop = false;
     CategoryResearch(window, list, fetch, {base_, base_, base_}, stop, '.').ResearchCategory(topic);
-    return list.Table();
+    return WithTopic(column, list.Table());
   }
   static Table AffiliateRows(const std::string& term, std::int32_t n, std::int32_t s) {
     test::FakeWindow window;
     test::FakeList list;
     bool stop = false;
-    AffiliateSearch(
-        window, list, [](const std::string& url) { return FetchPage(url); }, {base_, base_, base_}, stop)
-        .SearchAffiliatePrograms(term, n, s);
-    return list.Table();
+    AffiliateSearch(window, list, Fetch(), {base_, base_, base_}, stop).SearchAffiliatePrograms(term, n, s);
+    return WithTopic(term.c_str(), list.Table());
   }
-  static PageFetcher Fetch() {
-    return [](const std::string& url) { return FetchPage(url); };
-  }
-
-  static Table WithTopic(const std::string& topic, Table rows) {
-    for (auto& row : rows) row.insert(row.begin(), topic);
+  static Table WithTopic(const char* topic, Table rows) {
+    if (topic)
+      for (auto& row : rows) row.insert(row.begin(), topic);
     return rows;
   }
 
-  static std::filesystem::path dir_;
-  static std::uint16_t port_;
-  static std::string base_;
-  static test::ChildProgram* service_;
+  inline static std::filesystem::path dir_;
+  inline static std::string address_, base_;
+  inline static std::unique_ptr<test::ChildProgram> service_;
 };
-
-std::filesystem::path ResearchProgram::dir_;
-std::uint16_t ResearchProgram::port_ = 0;
-std::string ResearchProgram::base_;
-test::ChildProgram* ResearchProgram::service_ = nullptr;
 
 TEST_F(ResearchProgram, OneTopicGivesExactlyTheCoresRows) {
   const Table core = CategoryRows("dog training", Fetch());
   ASSERT_GE(core.size(), 10u);
-  const Finished run = Research({"category", "dog training", "--service", "127.0.0.1:" + std::to_string(port_)});
+  const Finished run = Research({"category", "dog training", "--service", address_});
   EXPECT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(run.errors, "");
-  Table csv = ParseCsv(run.output);
-  ASSERT_FALSE(csv.empty()) << run.output;
-  EXPECT_EQ(csv.front(), (std::vector<std::string>{"Category", "Demand", "Supply", "Profitability"}));
-  csv.erase(csv.begin());
-  EXPECT_EQ(csv, core);
+  EXPECT_EQ(run.output, Csv(kCategoryHeader, core));
 }
 
 TEST_F(ResearchProgram, SeveralTopicsFromArgumentsAndAFileGetATopicColumn) {
   // The suggestion service finds nothing for a topic with a comma.
   std::ofstream(File("topics.txt"), std::ios::binary) << "\xEF\xBB\xBF"
                                                          "cat care\r\n\r\n  bed & breakfast \t\ndog training, tips\n";
-  const std::string topicWithQuotes = "\"dog training\"";
-  const Finished run = Research({"category", topicWithQuotes, "--topics", File("topics.txt"), "--excel", "-o",
-                                 File("rows.csv"), "--service=127.0.0.1:" + std::to_string(port_)});
+  const std::string quoted = "\"dog training\"";
+  const Finished run = Research(
+      {"category", quoted, "--topics", File("topics.txt"), "--excel", "-o", File("rows.csv"), "--service=" + address_});
   EXPECT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(run.output, "");
-  const std::string text = ReadFile(dir_ / "rows.csv");
-  ASSERT_EQ(text.compare(0, 3, "\xEF\xBB\xBF"), 0) << "--excel starts with a byte order mark";
-  Table csv = ParseCsv(text.substr(3));
-  ASSERT_FALSE(csv.empty()) << text;
-  EXPECT_EQ(csv.front(), (std::vector<std::string>{"Topic", "Category", "Demand", "Supply", "Profitability"}));
-  csv.erase(csv.begin());
   Table expected;
   for (const std::string& topic :
-       {topicWithQuotes, std::string("cat care"), std::string("bed & breakfast"), std::string("dog training, tips")}) {
-    const Table rows = WithTopic(topic, CategoryRows(topic, Fetch()));
+       {quoted, std::string("cat care"), std::string("bed & breakfast"), std::string("dog training, tips")}) {
+    const Table rows = CategoryRows(topic, Fetch(), topic.c_str());
     EXPECT_EQ(rows.empty(), topic == "dog training, tips") << topic;
     expected.insert(expected.end(), rows.begin(), rows.end());
   }
-  EXPECT_EQ(csv, expected);
+  std::vector<std::string> header = kCategoryHeader;
+  header.insert(header.begin(), "Topic");
+  const std::string text = ReadFile(File("rows.csv"));
+  EXPECT_EQ(text, "\xEF\xBB\xBF" + Csv(header, expected));
   EXPECT_NE(text.find("\r\n\"\"\"dog training\"\"\",dog training,"), std::string::npos) << text;
 }
 
@@ -182,24 +147,20 @@ TEST_F(ResearchProgram, AffiliateSearchesTheCategoriesOfAnIdeaListFile) {
   const std::vector<IdeaEntry> ideas{{"dog training", "1"},     {"dog, training", "2"}, {"", "3"},
                                      {"dog \"training\"", "4"}, {"DOG TRAINING", "5"},  {"\"cat care\"", "6"}};
   std::ofstream(File("ideas.qlc"), std::ios::binary) << IdeaListText(ideas);
-  const Finished run = Research({"affiliate", "--ideas", File("ideas.qlc"), "--max", "3", "--skip", "1", "--service",
-                                 "127.0.0.1:" + std::to_string(port_)});
+  const Finished run =
+      Research({"affiliate", "--ideas", File("ideas.qlc"), "--max", "3", "--skip", "1", "--service", address_});
   EXPECT_EQ(run.exitCode, 0) << run.errors;
-  Table csv = ParseCsv(run.output);
-  ASSERT_FALSE(csv.empty()) << run.output;
-  EXPECT_EQ(csv.front(), (std::vector<std::string>{"Category", "Website URL", "Rank #", "Estimated # of affiliates",
-                                                   "Alexa traffic rank"}));
-  csv.erase(csv.begin());
   // As the category box lists them: empty ones and case-folded duplicates left out.
   Table expected;
   for (const char* term : {"dog training", "dog, training", "dog \"training\"", "\"cat care\""}) {
-    const Table rows = WithTopic(term, AffiliateRows(term, 3, 1));
+    const Table rows = AffiliateRows(term, 3, 1);
     EXPECT_EQ(rows.size(), 3u) << term;
     expected.insert(expected.end(), rows.begin(), rows.end());
   }
-  EXPECT_EQ(csv, expected);
-  ASSERT_FALSE(csv.empty());
-  EXPECT_EQ(csv[0][2], "2") << "ranks start behind the skipped result";
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(expected[0][2], "2") << "ranks start behind the skipped result";
+  EXPECT_EQ(run.output,
+            Csv({"Category", "Website URL", "Rank #", "Estimated # of affiliates", "Alexa traffic rank"}, expected));
 }
 
 TEST_F(ResearchProgram, CtrlCEndsAfterTheRowInProgressAndLeavesValidCsv) {
@@ -228,14 +189,14 @@ TEST_F(ResearchProgram, CtrlCEndsAfterTheRowInProgressAndLeavesValidCsv) {
     if (at != std::string::npos && (std::stoull(status.substr(at + 7), nullptr, 16) & (1u << (SIGINT - 1))) == 0) break;
   }
   released.set_value();
-  EXPECT_EQ(cli.Wait(), 130) << ReadFile(dir_ / "cut.err");
+  EXPECT_EQ(cli.Wait(), 130) << ReadFile(File("cut.err"));
 
-  Table csv = ParseCsv(ReadFile(dir_ / "cut.out"));
-  ASSERT_FALSE(csv.empty()) << ReadFile(dir_ / "cut.out");
-  csv.erase(csv.begin());
-  Table firstThree = WithTopic("dog training", CategoryRows("dog training", Fetch()));
+  Table firstThree = CategoryRows("dog training", Fetch(), "dog training");
   firstThree.resize(3);
-  EXPECT_EQ(csv, firstThree) << "three rows, the third complete with its real Supply, and no second topic";
+  std::vector<std::string> header = kCategoryHeader;
+  header.insert(header.begin(), "Topic");
+  EXPECT_EQ(ReadFile(File("cut.out")), Csv(header, firstThree))
+      << "whole records only: three rows, the third with its real Supply, and no second topic";
 }
 
 TEST_F(ResearchProgram, AServiceThatDoesNotAnswerGivesExitCode1AndThePlaceholders) {
@@ -252,15 +213,12 @@ TEST_F(ResearchProgram, AServiceThatDoesNotAnswerGivesExitCode1AndThePlaceholder
   const Finished gone =
       Research({"category", "dog training", "--service", "127.0.0.1:" + std::to_string(relay.Port())});
   EXPECT_EQ(gone.exitCode, 1);
-  Table csv = ParseCsv(gone.output);
-  ASSERT_FALSE(csv.empty()) << gone.output;
-  csv.erase(csv.begin());
   const Table placeholders = CategoryRows("dog training", [](const std::string& url) {
     return url.find("/search?") != std::string::npos ? std::string() : FetchPage(url);
   });
   ASSERT_FALSE(placeholders.empty());
   EXPECT_EQ(placeholders[0][2], "?");
-  EXPECT_EQ(csv, placeholders);
+  EXPECT_EQ(gone.output, Csv(kCategoryHeader, placeholders));
 }
 
 }  // namespace

