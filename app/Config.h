@@ -1,5 +1,6 @@
 #pragma once
-// Addresses the program reaches outside itself, in one place.
+// Addresses the program reaches outside itself. The data service's address, which the
+// command-line research shares, is in research/Services.h.
 #include <string>
 
 #include "research/Services.h"
@@ -11,13 +12,5 @@ inline constexpr const char* kHomepage = "http://www.orvane.example/quillet/";
 inline constexpr const char* kCustomerCare = "http://www.orvane.example/quillet/support/";
 inline constexpr const char* kSupportMail = "support@orvane.example";
 inline constexpr const char* kHelpFile = "help.chm";
-
-// Where the local data service answers for all three outside services.
-inline constexpr const char* kDefaultServiceHost = "127.0.0.1:8790";
-inline constexpr const char* kServiceHostVariable = "QUILLET_SERVICE_HOST";
-
-// The three service addresses: kDefaultServiceHost, or the value of the environment
-// variable QUILLET_SERVICE_HOST ("host" or "host:port") when it is set and not empty.
-ServiceHosts ServiceHostsFromEnvironment();
 
 }  // namespace quillet

@@ -12,11 +12,6 @@ namespace quillet {
 
 namespace {
 
-constexpr DWORD kSectionNamesBuffer = 16384;
-// Room for the names of a saved list of about 14,000 entries.
-constexpr DWORD kSavedListNamesBuffer = 1 << 17;
-constexpr DWORD kValueBuffer = 2048;
-
 // Stops a list view from repainting while many rows change at once.
 class RedrawOff {
  public:
@@ -31,21 +26,6 @@ class RedrawOff {
  private:
   HWND hwnd_;
 };
-
-// The number of entries: the number of section names that fit the 16 KB list. A list this
-// program saved with more entries than that (about 1,900) would otherwise come back cut
-// short, so when the names that fit are exactly item0, item1, ... the longer list is read.
-// Files of any other shape keep the 16 KB count, which also bounds the lookups a hostile
-// file can cost.
-size_t EntryCount(const win::IniFile& file) {
-  bool truncated = false;
-  const std::vector<std::string> names = file.SectionNames(kSectionNamesBuffer, &truncated);
-  if (truncated && IsSavedLayout(names)) {
-    const std::vector<std::string> more = file.SectionNames(kSavedListNamesBuffer);
-    if (IsSavedLayout(more)) return more.size();
-  }
-  return names.size();
-}
 
 void AppendIdea(win::ListView& list, const std::string& category, const std::string& profitability) {
   list.AddRow({category, profitability});
@@ -108,13 +88,8 @@ void TForm1::LoadIdeaList(const std::string& fileName) {
   ListView2.Clear();
   try {
     RedrawOff quiet(ListView2.Handle());
-    const win::IniFile file(fileName);
-    const size_t count = EntryCount(file);
-    for (size_t k = 0; k < count; ++k) {
-      const std::string section = IdeaSectionName(k);
-      AppendIdea(ListView2, file.ReadString(section, "cat", "", kValueBuffer),
-                 file.ReadString(section, "profit", "", kValueBuffer));
-    }
+    ReadIdeaList(win::IniFile(fileName),
+                 [this](const IdeaEntry& idea) { AppendIdea(ListView2, idea.category, idea.profitability); });
   } catch (...) {
     // Loading shows nothing; the entries read so far stay.
     win::Application::ReportFailure("TForm1::LoadIdeaList", win::ExceptionText(std::current_exception()));

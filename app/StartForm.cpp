@@ -16,19 +16,6 @@ win::Bounds InGroup(int left, int top, int width, int height) {
   return {kGroupLeft + left, kGroupTop + top, width, height};
 }
 
-// Sets the field from the stored value, or to its default when there is none. False when
-// a value exists but cannot be read as a REG_DWORD: the reading ends there.
-bool ReadSetting(const win::RegistryKey& key, const std::string& name, int defaultValue, widgets::TSpinEdit& field) {
-  if (!key.ValueExists(name)) {
-    field.SetValue(defaultValue);
-    return true;
-  }
-  const std::optional<uint32_t> value = key.ReadDword(name);
-  if (!value) return false;
-  field.SetValue(static_cast<int32_t>(*value));
-  return true;
-}
-
 }  // namespace
 
 TStartForm::TStartForm() {
@@ -46,8 +33,8 @@ TStartForm::TStartForm() {
   Label2.Create(hwnd_, "results", kGroupLeft + 209, kGroupTop + 32);
   Label1.Create(hwnd_, "Max number of results", kGroupLeft + 37, kGroupTop + 66);
   MaxResultsSpinEdit.Create(hwnd_, InGroup(148, 61, 51, 22));
-  MaxResultsSpinEdit.MinValue = 2;
-  MaxResultsSpinEdit.MaxValue = 30;
+  MaxResultsSpinEdit.MinValue = kMinResults;
+  MaxResultsSpinEdit.MaxValue = kMaxResults;
   MaxResultsSpinEdit.SetMaxLength(2);
   MaxResultsSpinEdit.SetValue(kDefaultResults);
   onCloseQuery = [this](bool& canClose) { FormCloseQuery(canClose); };
@@ -57,8 +44,9 @@ TStartForm::TStartForm() {
 void TStartForm::FormCreate() {
   // Opened, never created, here: without the key every value counts as missing.
   const win::RegistryKey key = win::RegistryKey::Open(HKEY_CURRENT_USER, kSetupKey);
-  if (!ReadSetting(key, "skip", kDefaultSkip, SkipSpinEdit)) return;
-  ReadSetting(key, "results", kDefaultResults, MaxResultsSpinEdit);
+  const SearchSettings settings = ReadSearchSettings(key);
+  SkipSpinEdit.SetValue(settings.skip);
+  MaxResultsSpinEdit.SetValue(settings.results);
 }
 
 void TStartForm::FormCloseQuery(bool& canClose) {

@@ -7,14 +7,10 @@
 
 #include "framework/Controls.h"
 #include "framework/Window.h"
+#include "research/SearchSettings.h"
 #include "widgets/SpinEdit.h"
 
 namespace quillet {
-
-// Below HKEY_CURRENT_USER; REG_DWORD values "skip" and "results".
-inline constexpr char kSetupKey[] = "\\Software\\Orvane\\Quillet1\\Setup";
-inline constexpr int kDefaultSkip = 0;
-inline constexpr int kDefaultResults = 20;
 
 class TStartForm : public win::Form {
  public:

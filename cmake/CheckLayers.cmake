@@ -23,7 +23,8 @@ function(quillet_check_layers top)
     "services/serve: services/serve services/store services/text services"
     "services/import: services/import services/store services/text services"
     "services/program: services/program services/serve services/import services/store/sqlite
-       services/store/clickhouse services/store services/text services")
+       services/store/clickhouse services/store services/text services"
+    "cli: cli framework research net")
   set(folders "")
   foreach(entry IN LISTS layers)
     string(REGEX MATCH "^([a-z/]+):" ignored "${entry}")

@@ -56,6 +56,7 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright Orvane"
 ; Every file the installer puts into the program folder, for installing and removing alike.
 !macro ReleaseFiles DO
   !insertmacro ${DO} "quillet.exe"
+  !insertmacro ${DO} "quillet-research.exe"
   !insertmacro ${DO} "${SERVICE}"
   !insertmacro ${DO} "${SERVICE_START}"
   !insertmacro ${DO} "README.txt"

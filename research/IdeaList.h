@@ -1,8 +1,10 @@
 #pragma once
 // The Idea Catcher's entries and the idea list file layout: which ticked result rows are
-// added, and the exact bytes a saved list consists of. Reading goes through the platform's
-// INI profile functions (framework/IniFile.h); this side only has to write what they read
-// back unchanged.
+// added, the exact bytes a saved list consists of, and how a file is read. Reading goes
+// through the platform's INI profile functions (framework/IniFile.h), or where they are not at
+// hand through IniProfile (research/IniProfile.h), which follows their rules; the writing side
+// only has to write what they read back unchanged.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,5 +46,40 @@ std::string IniValueText(const std::string& value);
 // The whole file: sections item0 .. item(n-1), each with "cat" and "profit", CR LF line
 // ends, nothing else (an empty list gives an empty file).
 std::string IdeaListText(const std::vector<IdeaEntry>& entries);
+
+// Reading a file: the number of entries is the number of section names that fit a list of
+// kSectionNamesBuffer bytes; each value is read through kIdeaValueBuffer bytes.
+inline constexpr std::uint32_t kSectionNamesBuffer = 16384;
+inline constexpr std::uint32_t kIdeaValueBuffer = 2048;
+// Room for the names of a saved list of about 14,000 entries.
+inline constexpr std::uint32_t kSavedListNamesBuffer = 1 << 17;
+
+// The number of entries of an idea list file. A list saved with more entries than the 16 KB
+// name list holds (about 1,900) would otherwise come back cut short, so when the names that
+// fit are exactly item0, item1, ... the longer list is read. Files of any other shape keep the
+// 16 KB count, which also bounds the lookups a hostile file can cost. Profile is
+// win::IniFile or IniProfile.
+template <typename Profile>
+std::size_t IdeaEntryCount(const Profile& file) {
+  bool truncated = false;
+  const std::vector<std::string> names = file.SectionNames(kSectionNamesBuffer, &truncated);
+  if (truncated && IsSavedLayout(names)) {
+    const std::vector<std::string> more = file.SectionNames(kSavedListNamesBuffer);
+    if (IsSavedLayout(more)) return more.size();
+  }
+  return names.size();
+}
+
+// Hands append the entries of an idea list file in order: "cat" and "profit" of the sections
+// item0 .. item(n-1), n being IdeaEntryCount. A missing section or key gives empty text.
+template <typename Profile, typename Append>
+void ReadIdeaList(const Profile& file, Append&& append) {
+  const std::size_t count = IdeaEntryCount(file);
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::string section = IdeaSectionName(k);
+    append(IdeaEntry{file.ReadString(section, "cat", "", kIdeaValueBuffer),
+                     file.ReadString(section, "profit", "", kIdeaValueBuffer)});
+  }
+}
 
 }  // namespace quillet

@@ -1,8 +1,9 @@
 // install_tests SETUP.EXE: the Windows installer in a fresh Wine prefix, as a user meets it.
 // A silent install into a folder with a blank in its name; what it put there and registered;
 // the data service started by the log-on entry's own command line; a category research in
-// the installed program against it; a silent uninstall that keeps the user's idea list and
-// the research database and removes everything else. The tests run in order, one install.
+// the installed program and in its command-line research against it; a silent uninstall
+// that keeps the user's idea list and the research database and removes everything else. The
+// tests run in order, one install.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@ std::wstring gSetup;
 std::string gVersion;
 
 const std::vector<std::wstring> kInstalledFiles = {L"quillet.exe",
+                                                   L"quillet-research.exe",
                                                    L"quillet-services.exe",
                                                    L"quillet-services-start.exe",
                                                    L"README.txt",
@@ -131,6 +134,7 @@ TEST_F(Installed, PutsTheFilesShortcutsAndEntriesInPlace) {
   EXPECT_TRUE(Exists(kDataDir + L"\\research.db"));
   EXPECT_EQ(FileVersion(kInstallDir + L"\\quillet.exe"), gVersion);
   EXPECT_EQ(FileVersion(kInstallDir + L"\\quillet-services.exe"), gVersion);
+  EXPECT_EQ(FileVersion(kInstallDir + L"\\quillet-research.exe"), gVersion);
 
   EXPECT_EQ(ShortcutTarget(kMenuDir + L"\\Quillet.lnk"), kInstallDir + L"\\quillet.exe");
   EXPECT_TRUE(Exists(kMenuDir + L"\\Quillet data folder.lnk"));
@@ -177,6 +181,52 @@ TEST_F(Installed, InstalledProgramResearchesTheDemoData) {
   }
   EXPECT_GT(supplied, 0);
   EXPECT_EQ(quillet.CloseAndWait(), 0u);
+}
+
+std::vector<std::string> CsvLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
+}
+
+TEST_F(Installed, CommandLineResearchWritesTheRowsAsCsv) {
+  const std::wstring research = Quoted(kInstallDir + L"\\quillet-research.exe");
+  const Finished topic = RunToEnd(research + L" category \"dog training\"", 300000);
+  ASSERT_EQ(topic.exitCode, 0u) << topic.output;
+  const std::vector<std::string> rows = CsvLines(topic.output);
+  ASSERT_GE(rows.size(), 4u) << topic.output;
+  EXPECT_EQ(rows[0], "Category,Demand,Supply,Profitability");
+  EXPECT_EQ(rows[1].rfind("dog training,", 0), 0u) << rows[1];
+
+  // The terms of an idea list, with the skip and the number of results that Settings... stored.
+  constexpr const wchar_t* kSetup = L"Software\\Orvane\\Quillet1\\Setup";
+  HKEY setup = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSetup, 0, nullptr, 0, KEY_WRITE, nullptr, &setup, nullptr),
+            ERROR_SUCCESS);
+  for (const auto& [name, value] : {std::pair{L"skip", DWORD{2}}, std::pair{L"results", DWORD{3}}})
+    RegSetValueExW(setup, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(setup);
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring ideas = std::wstring(temp) + L"cli ideas.qlc";
+  std::ofstream(std::filesystem::path(ideas), std::ios::binary)
+      << IdeaListText({{"dog training", "1"}, {"cat care", "2"}});
+  const Finished sites = RunToEnd(research + L" affiliate --settings --ideas " + Quoted(ideas), 300000);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kSetup);
+  DeleteFileW(ideas.c_str());
+  ASSERT_EQ(sites.exitCode, 0u) << sites.output;
+  const std::vector<std::string> lines = CsvLines(sites.output);
+  ASSERT_EQ(lines.size(), 7u) << sites.output;
+  EXPECT_EQ(lines[0], "Category,Website URL,Rank #,Estimated # of affiliates,Alexa traffic rank");
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::vector<std::string> fields;
+    std::stringstream line(lines[i]);
+    for (std::string field; std::getline(line, field, ',');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 5u) << lines[i];
+    EXPECT_EQ(fields[0], i <= 3 ? "dog training" : "cat care");
+    EXPECT_EQ(fields[2], std::to_string(3 + (i - 1) % 3)) << "ranks start behind the 2 skipped results";
+  }
 }
 
 FILETIME LastWrite(const std::wstring& path) {
