@@ -14,7 +14,7 @@
 #include "net/FetchPage.h"
 #include "research/CategoryResearch.h"
 #include "tests/bench/NullRun.h"
-#include "tests/cli/ChildProgram.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace {
@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
   if (db.empty()) {
     db = file("demo.db");
     const auto start = Clock::now();
-    test::ChildProgram demo(QUILLET_SERVICES_EXE, {"demo", "--db", db}, file("demo.out"), file("demo.err"));
+    test::ChildProcess demo(QUILLET_SERVICES_EXE, {"demo", "--db", db},
+                            {.output = file("demo.out"), .error = file("demo.err")});
     if (demo.Wait() != 0) {
       std::fprintf(stderr, "research_cli_bench: the demo data set could not be built (see %s)\n",
                    file("demo.err").c_str());
@@ -53,8 +54,8 @@ int main(int argc, char** argv) {
   const std::string base = "http://" + address;
   int exitCode = 0;
   {
-    test::ChildProgram service(QUILLET_SERVICES_EXE, {"serve", "--db", db, "--listen", address}, file("serve.out"),
-                               file("serve.err"));
+    test::ChildProcess service(QUILLET_SERVICES_EXE, {"serve", "--db", db, "--listen", address},
+                               {.output = file("serve.out"), .error = file("serve.err")});
     for (int i = 0; i < 400 && FetchPage(base + "/data/details/?url=www.example.com").empty(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
     };
     const auto cli = [&](std::vector<std::string> args) {
       args.insert(args.end(), {"--service", address});
-      if (test::ChildProgram(QUILLET_RESEARCH_EXE, args, "/dev/null", file("cli.err")).Wait() != 0) exitCode = 1;
+      if (test::ChildProcess(QUILLET_RESEARCH_EXE, args, {.output = "/dev/null", .error = file("cli.err")}).Wait() != 0)
+        exitCode = 1;
     };
 
     auto start = Clock::now();

@@ -17,7 +17,7 @@
 #include "research/AffiliateSearch.h"
 #include "research/CategoryResearch.h"
 #include "research/IdeaList.h"
-#include "tests/cli/ChildProgram.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/research/Fakes.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -27,12 +27,7 @@ namespace {
 using Table = std::vector<std::vector<std::string>>;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::ReadFile;
 
 // The whole CSV the program should write: the header, then the rows (CsvRecord has tests of
 // its own).
@@ -59,14 +54,14 @@ class ResearchProgram : public ::testing::Test {
     std::string pattern = (std::filesystem::temp_directory_path() / "quillet-cli-XXXXXX").string();
     dir_ = mkdtemp(pattern.data());
     const std::string db = File("demo.db");
-    test::ChildProgram demo(QUILLET_SERVICES_EXE, {"demo", "--db", db, "--pages", "3000", "--hosts", "100"},
-                            File("demo.out"), File("demo.err"));
+    test::ChildProcess demo(QUILLET_SERVICES_EXE, {"demo", "--db", db, "--pages", "3000", "--hosts", "100"},
+                            {.output = File("demo.out"), .error = File("demo.err")});
     ASSERT_EQ(demo.Wait(), 0) << ReadFile(File("demo.err"));
     address_ = "127.0.0.1:" + std::to_string(test::RefusingPort());
     base_ = "http://" + address_;
-    service_ = std::make_unique<test::ChildProgram>(QUILLET_SERVICES_EXE,
-                                                    std::vector<std::string>{"serve", "--db", db, "--listen", address_},
-                                                    File("serve.out"), File("serve.err"));
+    service_ = std::make_unique<test::ChildProcess>(
+        QUILLET_SERVICES_EXE, std::vector<std::string>{"serve", "--db", db, "--listen", address_},
+        test::ChildProcess::Options{.output = File("serve.out"), .error = File("serve.err")});
     const auto start = std::chrono::steady_clock::now();
     while (FetchPage(base_ + "/data/details/?url=www.example.com").empty() &&
            std::chrono::steady_clock::now() - start < 20s)
@@ -80,7 +75,8 @@ class ResearchProgram : public ::testing::Test {
   static std::string File(const std::string& name) { return (dir_ / name).string(); }
 
   static Finished Research(const std::vector<std::string>& args) {
-    test::ChildProgram cli(QUILLET_RESEARCH_EXE, args, File("cli.out"), File("cli.err"), {"LC_ALL=C"});
+    test::ChildProcess cli(QUILLET_RESEARCH_EXE, args,
+                           {.output = File("cli.out"), .error = File("cli.err"), .env = {"LC_ALL=C"}});
     const int exitCode = cli.Wait();
     return {exitCode, ReadFile(File("cli.out")), ReadFile(File("cli.err"))};
   }
@@ -108,7 +104,7 @@ class ResearchProgram : public ::testing::Test {
 
   inline static std::filesystem::path dir_;
   inline static std::string address_, base_;
-  inline static std::unique_ptr<test::ChildProgram> service_;
+  inline static std::unique_ptr<test::ChildProcess> service_;
 };
 
 TEST_F(ResearchProgram, OneTopicGivesExactlyTheCoresRows) {
@@ -175,10 +171,10 @@ TEST_F(ResearchProgram, CtrlCEndsAfterTheRowInProgressAndLeavesValidCsv) {
     }
     return test::HttpResponse("200 OK", FetchPage(base_ + target));
   });
-  test::ChildProgram cli(
+  test::ChildProcess cli(
       QUILLET_RESEARCH_EXE,
       {"category", "dog training", "cat care", "--service", "127.0.0.1:" + std::to_string(relay.Port())},
-      File("cut.out"), File("cut.err"), {"LC_ALL=C"});
+      {.output = File("cut.out"), .error = File("cut.err"), .env = {"LC_ALL=C"}});
   ASSERT_EQ(held.get_future().wait_for(30s), std::future_status::ready);
   ASSERT_EQ(kill(cli.Pid(), SIGINT), 0);
   // Released once the signal has been taken, so that the row in progress is the one it ends.

@@ -209,7 +209,7 @@ TEST(Import, AnInterruptedImportLeavesTheDatabaseAsItWas) {
     SCOPED_TRACE(file);
     SqliteWriter writer(loaded.db);
     int calls = 0;
-    EXPECT_THROW(testing::ReadFile(kind, writer, file, [&](std::int64_t, std::int64_t) { return ++calls < 2; }),
+    EXPECT_THROW(testing::ReadAs(kind, writer, file, [&](std::int64_t, std::int64_t) { return ++calls < 2; }),
                  ImportInterrupted);
     EXPECT_EQ(calls, 2);
   }
@@ -226,7 +226,7 @@ TEST(Import, AProcessKilledDuringAnImportLeavesTheDatabaseAsItWas) {
     // A tiny page cache makes the import write changed pages out before it commits.
     writer.Db().Exec("PRAGMA cache_size = 2");
     // Dies half-way, with rows written inside the open transaction.
-    testing::ReadFile("pages", writer, loaded.pages, [](std::int64_t done, std::int64_t total) {
+    testing::ReadAs("pages", writer, loaded.pages, [](std::int64_t done, std::int64_t total) {
       if (done * 2 > total) _exit(0);
       return true;
     });

@@ -62,7 +62,7 @@ TEST(ImportHostRanks, ListsWithAndWithoutHostCountsByEitherRank) {
       for (size_t at = 0; (at = bytes.find('\n', at)) != std::string::npos; at += 2) bytes.insert(at, "\r");
     ImportSettings settings;
     settings.rankBy = c.by;
-    ImportReport report = testing::ReadFile("hostranks", writer, dir.Write("ranks.txt", bytes), nullptr, settings);
+    ImportReport report = testing::ReadAs("hostranks", writer, dir.Write("ranks.txt", bytes), nullptr, settings);
     writer.Commit();
     EXPECT_EQ(report.Skipped(), c.skipped) << report.Describe();
     SqliteReader store(dir.File("r.db"));

@@ -102,8 +102,8 @@ inline std::string Fingerprint(const std::string& path) {
 }
 
 // One file read by the importer of a kind into a store (not committed).
-inline ImportReport ReadFile(std::string_view kind, StoreWriter& store, const std::string& file,
-                             const ImportProgress& progress = nullptr, const ImportSettings& settings = {}) {
+inline ImportReport ReadAs(std::string_view kind, StoreWriter& store, const std::string& file,
+                           const ImportProgress& progress = nullptr, const ImportSettings& settings = {}) {
   InputFile input(file);
   return FindImporter(kind)->read(store, input, settings, progress);
 }
@@ -112,7 +112,7 @@ inline ImportReport ReadFile(std::string_view kind, StoreWriter& store, const st
 inline ImportReport ImportFile(std::string_view kind, const std::string& db, const std::string& file,
                                const ImportProgress& progress = nullptr, const ImportSettings& settings = {}) {
   SqliteWriter writer(db);
-  ImportReport report = ReadFile(kind, writer, file, progress, settings);
+  ImportReport report = ReadAs(kind, writer, file, progress, settings);
   writer.Commit();
   return report;
 }
