@@ -168,8 +168,18 @@ void TabControl::ShowActive() {
 
 void TabSheet::Create(HWND tabControl, const RECT& area) {
   RegisterClassOnce(kClass, GetSysColorBrush(COLOR_BTNFACE), 0);
-  CreateWindowOf(kClass, "", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, area.left, area.top,
-                 area.right - area.left, area.bottom - area.top, tabControl);
+  // A sibling of the tab control over its display area, not its child: the dialog manager's
+  // Tab key descends only into windows marked WS_EX_CONTROLPARENT, and one so marked is no
+  // tab stop itself. So the row of tabs stays a tab stop and Tab goes on into the page.
+  HWND parent = GetParent(tabControl);
+  RECT inParent = area;
+  MapWindowPoints(tabControl, parent, reinterpret_cast<POINT*>(&inParent), 2);
+  CreateWindowOf(kClass, "", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT, inParent.left,
+                 inParent.top, inParent.right - inParent.left, inParent.bottom - inParent.top, parent);
+  // Just above the tab control, which clips its siblings above it: the page shows, and Tab
+  // goes from the page's last control to the tabs.
+  HWND above = GetWindow(tabControl, GW_HWNDPREV);
+  SetWindowPos(hwnd_, above ? above : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void TabSheet::FocusGained() {

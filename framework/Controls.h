@@ -74,7 +74,7 @@ class TabControl : public Control {
  public:
   std::function<void(int)> onChange;
   void Create(HWND parent, const Bounds& b, HIMAGELIST images);
-  // Adds a page; the sheet window covers the display area.
+  // Adds a page; the sheet window, a sibling of the tab control, covers the display area.
   void AddPage(TabSheet& sheet, const std::string& caption, int image);
   int ActivePage() const;
   // Selects a page the way a click on its tab does (sends the same notifications).

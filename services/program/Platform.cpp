@@ -8,6 +8,8 @@
 
 #include <thread>
 #else
+#include <unistd.h>
+
 #include <csignal>
 #endif
 
@@ -64,6 +66,11 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 }
 
 void PrepareProcess() { SetConsoleOutputCP(CP_UTF8); }
+
+bool ErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
 
 std::string DataFolder() {
   wchar_t base[MAX_PATH];
@@ -142,6 +149,8 @@ void PrepareProcess() {
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
+
+bool ErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 std::string DataFolder() { return "."; }
 

@@ -29,6 +29,10 @@ using Handle = std::unique_ptr<void, HandleCloser>;
 // (POSIX); console output shows UTF-8 (Windows).
 void PrepareProcess();
 
+// Whether standard error is a terminal (a console window on Windows), where a progress line
+// can be drawn over itself; a pipe or a log file gets one line per step instead.
+bool ErrorIsTerminal();
+
 // Linux: the current directory. Windows: %LOCALAPPDATA%\Quillet, created when missing; the
 // installed service keeps its database and log there.
 std::string DataFolder();

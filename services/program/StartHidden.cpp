@@ -1,14 +1,16 @@
 // quillet-services-start: the data service's log-on entry on Windows. Runs quillet-services.exe
 // from its own folder without a console window, serving the research database of the data
 // folder, with all its output appended to quillet-services.log there. When the database is
-// missing, builds the demo data set first. Returns once the server is running (exit code 0)
-// or has failed to start (1); what went wrong is in the log.
+// missing, builds the demo data set first, in view of a small window (the zip copy's first
+// start). Returns once the server is running (exit code 0) or has failed to start (1); what
+// went wrong is in the log.
 #include <windows.h>
 
 #include <cstdio>
 #include <ctime>
 #include <string>
 
+#include "services/program/BuildWindow.h"
 #include "services/program/Platform.h"
 
 namespace {
@@ -82,12 +84,7 @@ int Start() {
   int status = 0;
   if (GetFileAttributesW(database.c_str()) == INVALID_FILE_ATTRIBUTES) {
     Note(log.get(), "no research database yet: building the demo data set");
-    Handle demo = Run(program, L"demo --db " + quotedDatabase, log.get());
-    DWORD code = 1;
-    if (demo) {
-      WaitForSingleObject(demo.get(), INFINITE);
-      GetExitCodeProcess(demo.get(), &code);
-    }
+    const DWORD code = quillet::services::RunShowingBuildWindow(program, L"demo --db " + quotedDatabase, log.get());
     if (code != 0) {
       Note(log.get(), "the demo data set could not be built: the data service is not started");
       status = 1;

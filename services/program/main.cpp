@@ -13,6 +13,7 @@
 #include "services/import/Importers.h"
 #include "services/import/Run.h"
 #include "services/program/Demo.h"
+#include "services/program/ImportHelp.h"
 #include "services/program/Platform.h"
 #include "services/serve/HttpServer.h"
 #include "services/serve/Service.h"
@@ -23,20 +24,22 @@ namespace {
 
 using namespace quillet::services;
 
-void PrintUsage() {
+// To stderr after a mistake in the command, to stdout when asked for.
+void PrintUsage(std::FILE* out = stderr) {
   std::string kinds;
   for (const Importer& importer : Importers()) {
     kinds += "      " + std::string(importer.kind);
     if (!importer.options.empty()) kinds += " " + std::string(importer.options);
     kinds += "\n        " + std::string(importer.help) + "\n";
   }
-  std::fprintf(stderr,
+  std::fprintf(out,
                "usage:\n"
                "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
                "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
                "  quillet-services import KIND FILE... [--db FILE]\n"
                "    KIND:\n%s"
                "  quillet-services stop   (Windows: ends the servers started from this program file)\n"
+               "  quillet-services help import   (the file formats of each kind)\n"
                "serve, demo and import take, instead of --db, a ClickHouse store:\n"
                "  --clickhouse URL[,URL...] [--clickhouse-cluster NAME] [--clickhouse-db NAME]\n"
                "defaults: --db %s, --listen 127.0.0.1:8790, --threads %d,\n"
@@ -163,7 +166,7 @@ int Serve(const Options& options) {
   if (!IsLoopback(host))
     std::printf(
         "warning: the service has no access control; anyone who can reach %s can query it "
-        "(see services/README.md, \"Sharing one service\")\n",
+        "(see \"Sharing one service\" in services/README.md, or in Quillet's help)\n",
         options.listen.c_str());
   std::printf("serving %s on http://%s/\n", StoreName(options).c_str(), options.listen.c_str());
   std::fflush(stdout);
@@ -180,10 +183,20 @@ int Demo(const Options& options) {
   }
   auto start = std::chrono::steady_clock::now();
   DemoSummary summary;
+  // On a terminal the count is drawn over itself. Elsewhere each step is a line: the installer
+  // shows them as they come and moves its bar by them, and the hidden starter's log stays
+  // readable.
+  const bool terminal = platform::ErrorIsTerminal();
   try {
-    auto progress = [](std::int64_t done, std::int64_t total) {
-      std::fprintf(stderr, "\rpages %lld of %lld", static_cast<long long>(done), static_cast<long long>(total));
-      if (done == total) std::fputc('\n', stderr);
+    std::fprintf(stderr, "building the demo data set: %d pages on %d hosts\n", options.demo.pages, options.demo.hosts);
+    auto progress = [terminal](std::int64_t done, std::int64_t total) {
+      std::fprintf(stderr, terminal ? "\rpages %lld of %lld" : "pages %lld of %lld\n", static_cast<long long>(done),
+                   static_cast<long long>(total));
+      if (done == total)
+        std::fputs(terminal ? "\nwriting traffic ranks and the search index\n"
+                            : "writing traffic ranks and the search index\n",
+                   stderr);
+      std::fflush(stderr);
     };
     if (options.clickhouse.nodes.empty()) {
       summary = BuildDemo(options.db, options.demo, progress);
@@ -193,8 +206,8 @@ int Demo(const Options& options) {
       writer.Commit();
     }
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "\n%s: the demo data set could not be written: %s; %s\n", StoreName(options).c_str(),
-                 Explain(error).c_str(),
+    std::fprintf(stderr, "%s%s: the demo data set could not be written: %s; %s\n", terminal ? "\n" : "",
+                 StoreName(options).c_str(), Explain(error).c_str(),
                  options.clickhouse.nodes.empty() ? "any file there is as it was" : "nothing of it was stored");
     return 1;
   }
@@ -273,11 +286,25 @@ int Stop() {
   return 0;
 }
 
+bool AsksForHelp(const std::string& arg) { return arg == "help" || arg == "--help" || arg == "-h"; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   platform::PrepareProcess();
   std::vector<std::string> args = platform::Arguments(argc, argv);
+  // "help import", "import --help": the formats; "help", "--help": the usage.
+  const bool help = args.size() >= 2 && AsksForHelp(args[1]);
+  const bool importHelp = (help && args.size() >= 3 && args[2] == "import") ||
+                          (args.size() >= 3 && args[1] == "import" && AsksForHelp(args[2]));
+  if (importHelp) {
+    std::fputs(ImportHelp().c_str(), stdout);
+    return 0;
+  }
+  if (help) {
+    PrintUsage(stdout);
+    return 0;
+  }
   Options options;
   if (args.size() < 2 || !ParseOptions(args, &options)) {
     PrintUsage();

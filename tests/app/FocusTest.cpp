@@ -213,5 +213,27 @@ TEST_F(FocusTest, MessageBoxGivesTheFocusBackToClear) {
   EXPECT_EQ(GetFocus(), form->BitBtn3.Handle());
 }
 
+// The keyboard alone reaches every control: Tab goes from the row of tabs into the page, in
+// its order, and back to the tabs, whose arrows change the page; Shift+Tab goes back.
+TEST_F(FocusTest, TabGoesFromTheTabsIntoThePageAndBack) {
+  Open({});
+  Play([&](User& u) {
+    const HWND tabs = form->PageControl1.Handle();
+    if (!u.ClickUntil(test::CentreOf(form->leCategory.Handle()), "the topic box",
+                      [&] { return u.Focus() == form->leCategory.Handle(); }))
+      return;
+    for (HWND next :
+         {form->BitBtn2.Handle(), form->StopBtn.Handle(), form->ListView1.Handle(), tabs, form->leCategory.Handle()}) {
+      u.Keys({VK_TAB});
+      if (!u.Sees("the focus on the next control", [&] { return u.Focus() == next; })) return;
+    }
+    u.Keys({VK_SHIFT, VK_TAB});
+    if (!u.Sees("the focus back on the tabs", [&] { return u.Focus() == tabs; })) return;
+    u.Keys({VK_RIGHT});
+    u.Sees("the next page", [&] { return IsWindowVisible(form->TabSheet2.Handle()) != FALSE; });
+  });
+  EXPECT_EQ(form->PageControl1.ActivePage(), 1);
+}
+
 }  // namespace
 }  // namespace quillet
