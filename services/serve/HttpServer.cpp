@@ -154,9 +154,10 @@ std::string RefusalKind(int status) {
 class Connection;
 
 // Store work waiting for a worker thread. Requests wait in two lanes: the costly lane holds
-// repeats of requests that took the store long, runs on at most a quarter of the workers and
-// is short, so that costly requests never take every worker; the other lane is bounded per
-// client address and in all. A request is taken when a worker is free; one past its deadline
+// repeats of requests that took the store long (or have run long so far) and requests that
+// many clients repeat at once; it runs on at most a quarter of the workers and is short, so
+// that such requests never take every worker. The other lane is bounded per client address
+// and in all. A request is taken when a worker is free; one past its deadline
 // by then is answered 503 without the store, one whose client has gone is dropped.
 class WorkQueue {
  public:
@@ -203,6 +204,13 @@ class WorkQueue {
   std::deque<Job> normal_, costly_;
   std::unordered_map<std::string, int> waiting_;  // normal lane, by client address
   std::unordered_set<std::string> costlyTargets_;
+  // The same request (by target) waiting or being answered, and since when the first of
+  // them has run (none yet: the epoch).
+  struct Flight {
+    int count = 0;
+    Clock::time_point since;
+  };
+  std::unordered_map<std::string, Flight> flights_;
   int costlyRunning_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;  // last: started when everything else is ready
@@ -448,17 +456,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
 bool WorkQueue::Push(Job job) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    job.costly = costlyTargets_.count(job.target) > 0;
+    // Known to be costly, repeated by many at once, or running already and long so far.
+    Flight& flight = flights_[job.target];
+    job.costly = costlyTargets_.count(job.target) > 0 || flight.count >= limits::kMaxRepeatsInFlight ||
+                 (flight.since != Clock::time_point() && Clock::now() - flight.since >= limits::kCostlyRequest);
+    auto refuse = [&] {
+      if (flight.count == 0) flights_.erase(job.target);
+      return false;
+    };
     if (job.costly) {
-      if (static_cast<int>(costly_.size()) >= limits::kMaxCostlyQueued) return false;
+      if (static_cast<int>(costly_.size()) >= limits::kMaxCostlyQueued) return refuse();
+      ++flight.count;
       costly_.push_back(std::move(job));
     } else {
       int& mine = waiting_[job.address];
       if (mine >= perClient_ || static_cast<int>(normal_.size()) >= total_) {
         if (mine == 0) waiting_.erase(job.address);
-        return false;
+        return refuse();
       }
       ++mine;
+      ++flight.count;
       normal_.push_back(std::move(job));
     }
   }
@@ -483,6 +500,8 @@ void WorkQueue::Work() {
         costly_.pop_front();
         ++costlyRunning_;
       }
+      Flight& flight = flights_[job.target];
+      if (flight.since == Clock::time_point()) flight.since = Clock::now();
     }
     std::optional<Reply> reply;
     auto started = Clock::now();
@@ -509,6 +528,8 @@ void WorkQueue::Finished(const Job& job, Clock::duration took, const std::option
     --costlyRunning_;
     ready_.notify_one();
   }
+  auto flight = flights_.find(job.target);
+  if (--flight->second.count == 0) flights_.erase(flight);
   if (!ran) return;
   if (costly) {
     if (costlyTargets_.size() >= limits::kCostMemory) costlyTargets_.clear();

@@ -111,8 +111,13 @@ bool AnswerReader::Parse() {
     std::size_t used = parser.put(asio::buffer(pending_.data(), pending_.size()), ec);
     std::size_t got = piece.size() - parser.get().body().size;
     pending_.erase(0, used);
-    if (ec == http::error::body_limit || body_.size() + got > maxAnswer_)
+    if (ec == http::error::body_limit || body_.size() + got > maxAnswer_) {
+      // Refused on what it announces, before any of its body is read.
+      if (parser.content_length() && *parser.content_length() > maxAnswer_)
+        throw ClickHouseError("answer of " + std::to_string(*parser.content_length()) + " bytes announced, more than " +
+                              std::to_string(maxAnswer_));
       throw ClickHouseError("answer larger than " + std::to_string(maxAnswer_) + " bytes");
+    }
     body_.append(piece.data(), got);
     if (ec == http::error::need_more) {
       // Only a header not yet whole waits here, and a header has its own cap.
@@ -120,13 +125,11 @@ bool AnswerReader::Parse() {
       return false;
     }
     if (ec && ec != http::error::need_buffer) throw ClickHouseError("malformed answer (" + ec.message() + ")");
-    if (parser.is_header_done() && !checkedLength_) {
-      checkedLength_ = true;
-      // Refused on what it announces, before any of its body is read.
-      if (parser.content_length() && *parser.content_length() > maxAnswer_)
-        throw ClickHouseError("answer of " + std::to_string(*parser.content_length()) + " bytes announced, more than " +
-                              std::to_string(maxAnswer_));
-    }
+    // Beast checks an announced length against the body limit with the header; this holds
+    // whatever version does the parsing.
+    if (parser.is_header_done() && parser.content_length() && *parser.content_length() > maxAnswer_)
+      throw ClickHouseError("answer of " + std::to_string(*parser.content_length()) + " bytes announced, more than " +
+                            std::to_string(maxAnswer_));
     if (used == 0 && got == 0 && !parser.is_done()) return false;
   }
   return true;

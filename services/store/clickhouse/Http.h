@@ -71,7 +71,6 @@ class AnswerReader {
   std::size_t maxAnswer_;
   std::string pending_;  // bytes not yet parsed (a header not yet whole)
   std::string body_;
-  bool checkedLength_ = false;
 };
 
 // A string as a ClickHouse SQL literal, quotes included.
