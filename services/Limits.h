@@ -48,9 +48,6 @@ constexpr int kMaxCostlyQueued = 16;
 constexpr int kMaxRepeatsInFlight = 4;
 // Requests whose cost is remembered (by path and query); past it the memory starts afresh.
 constexpr std::size_t kCostMemory = 4096;
-// A store that has answered nothing for a whole budget counts as stalled: requests then get
-// 503 at once, but one this often is let through to see whether it answers again.
-constexpr milliseconds kStalledProbeInterval{1000};
 // Log lines a second, past which lines are counted and summed up in one; counts of routine
 // refusals (queue full, evictions at the connection cap, malformed requests) are written as
 // one line this often.

@@ -47,6 +47,8 @@ std::string DisplayAddress(std::string_view url) {
   // The host the store keys the page by (NormalizeHost): without any user part.
   size_t at = authority.rfind('@');
   if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  // An empty port says nothing, and its ':' with the path's "//" would read as "://".
+  while (!authority.empty() && authority.back() == ':') authority.remove_suffix(1);
   std::string shown = Lower(authority);
   // The program takes the host from the first "http://" and up to the next '/': the host is
   // always followed by a '/', and no "://" comes after it.

@@ -118,13 +118,6 @@ std::string Quoted(std::string_view target) {
 Service::Service(StoreReader& store, std::chrono::milliseconds budget, Log* log)
     : store_(store), budget_(budget), log_(log) {}
 
-bool Service::FailingFast() const {
-  if (!stalled_.load()) return false;
-  if (probing_.load()) return true;
-  auto since = Deadline::Clock::now() - Deadline::Clock::time_point(Deadline::Clock::duration(lastProbe_.load()));
-  return since < limits::kStalledProbeInterval;
-}
-
 Reply Service::Busy() { return {503, RenderMessagePage("Service busy", "The request could not be answered in time.")}; }
 
 Prepared Service::Prepare(std::string_view path, std::string_view rawQuery) const {
@@ -143,9 +136,8 @@ Reply Service::Run(const Prepared& prepared, Deadline deadline, std::string_view
   if (prepared.reply) return *prepared.reply;
   bool probe = false;
   if (stalled_.load()) {
-    // Now and then one request sees whether the store answers again; the others do not wait.
-    if (FailingFast() || probing_.exchange(true)) return Busy();
-    lastProbe_ = Deadline::Clock::now().time_since_epoch().count();
+    // One request at a time sees whether the store answers again; the others do not wait.
+    if (probing_.exchange(true)) return Busy();
     probe = true;
   }
   auto started = Deadline::Clock::now();
@@ -173,7 +165,6 @@ Reply Service::Run(const Prepared& prepared, Deadline deadline, std::string_view
     std::lock_guard<std::mutex> lock(mutex_);
     // Nothing answered since this request started: the store itself is stuck, not the query.
     stalledNow = lastAnswer_ < started && !stalled_.exchange(true);
-    if (stalledNow) lastProbe_ = Deadline::Clock::now().time_since_epoch().count();
   }
   if (costly && deadline.Passed()) {
     // Expected of a request known to be costly; counted, not a line each.

@@ -9,7 +9,8 @@
 // A stalled store (a paused server, a hung disk) would otherwise cost every request its
 // whole budget: once a request has run out of time without the store answering anything
 // since it started, the store counts as stalled, and requests get 503 at once, but for one
-// let through every limits::kStalledProbeInterval to see whether it answers again.
+// at a time that is let through to see whether it answers again (the first that gets an
+// answer ends the stall, so service resumes with the store).
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -50,9 +51,9 @@ class Service {
   // Both, with the budget from now.
   Reply Respond(std::string_view path, std::string_view rawQuery);
 
-  // True while the store counts as stalled and it is not yet time for the next request to
-  // see whether it answers: a new request would get 503 at once.
-  bool FailingFast() const;
+  // True while the store counts as stalled and a request is already seeing whether it
+  // answers: a new request would get 503 at once.
+  bool FailingFast() const { return stalled_.load() && probing_.load(); }
   std::chrono::milliseconds Budget() const { return budget_; }
   // The page without data of a request that cannot be answered in time.
   static Reply Busy();
@@ -65,7 +66,6 @@ class Service {
   Deadline::Clock::time_point lastAnswer_{};  // when the store last answered
   std::atomic<bool> stalled_{false};
   std::atomic<bool> probing_{false};
-  std::atomic<Deadline::Clock::rep> lastProbe_{0};  // when the last one started
 };
 
 }  // namespace quillet::services

@@ -144,6 +144,8 @@ TEST(SearchPage, EveryResultGivesItsHostInOrder) {
       {"https://spam.example/a/HTTP://victim.example/", "spam.example"},
       {"http://victim.example@spam.example/", "spam.example"},
       {"http://spam.example:81/x?http://victim.example", "spam.example:81"},
+      {"http://spamhttp:/victim.example/", "spamhttp"},
+      {"http://spam.example://victim.example/", "spam.example"},
       {"http://spam.example/\x20http://victim.example/", "spam.example"},
   };
   std::vector<ResultItem> items;
