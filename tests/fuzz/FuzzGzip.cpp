@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string plain = ReadAll(bytes, &damage);
   std::size_t split = bytes.empty() ? 0 : data[0] % (bytes.size() + 1);
   int level = data[0] % 10;
-  std::string packed = data[0] & 0x80 ? Gzip(bytes.substr(0, split), level) + Gzip(bytes.substr(split), level)
-                                      : Gzip(bytes, level);
+  std::string packed =
+      data[0] & 0x80 ? Gzip(bytes.substr(0, split), level) + Gzip(bytes.substr(split), level) : Gzip(bytes, level);
   std::string unpacked = ReadAll(packed, &damage);
   if (unpacked != plain || !damage.empty()) __builtin_trap();
   return 0;

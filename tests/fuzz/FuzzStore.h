@@ -10,6 +10,7 @@
 #include "services/store/Store.h"
 #include "services/text/Hosts.h"
 #include "services/text/Keys.h"
+#include "services/text/Strings.h"
 
 namespace quillet::fuzz {
 
@@ -69,7 +70,8 @@ class CheckingStore : public services::StoreWriter {
     if (!normal || *normal != term) __builtin_trap();
   }
   static void Page(const services::PageInput& page) {
-    bool http = page.url.rfind("http://", 0) == 0 || page.url.rfind("https://", 0) == 0;
+    std::string scheme = services::Lower(page.url.substr(0, 8));
+    bool http = scheme.rfind("http://", 0) == 0 || scheme == "https://";
     if (!http || page.url.size() > services::limits::kMaxUrlLength || !services::KeyProblem(page.url).empty() ||
         services::ValidHost(page.url).empty() || page.links.size() > services::limits::kMaxLinksPerPage ||
         page.text.size() > services::limits::kMaxPageLine)

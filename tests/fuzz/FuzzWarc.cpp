@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* wanted = data[0] % 3 == 0 ? "conversion" : data[0] % 3 == 1 ? "metadata" : "response";
   services::InputFile input = fuzz::Input(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
   services::ImportReport report;
-  services::WarcRecords records(input, wanted, kKeep, report, nullptr);
+  const services::ImportProgress progress;  // the records keep a reference to it
+  services::WarcRecords records(input, wanted, kKeep, report, progress);
   services::WarcRecord record;
   std::int64_t last = 0;
   while (records.Next(&record)) {
