@@ -20,8 +20,10 @@ constexpr milliseconds kRequestDeadline{10000};
 // A client that does not read its answer is dropped after this.
 constexpr milliseconds kWriteDeadline{10000};
 // After a refusal, unread input (a body sent anyway) is read and thrown away for at most
-// this long, so that the client sees the answer instead of a reset.
+// this long and this many bytes, so that the client sees the answer instead of a reset; a
+// client that sends without pause is cut off at whichever comes first.
 constexpr milliseconds kLingerTime{2000};
+constexpr std::size_t kLingerBytes = 4 * 1024 * 1024;
 // Open connections. Past it the connection that has waited longest without a complete
 // request is closed; when every connection is busy, new ones wait in the listen queue.
 constexpr int kMaxConnections = 1024;
@@ -29,8 +31,28 @@ constexpr int kMaxConnections = 1024;
 constexpr int kDefaultWorkers = 16;
 // The most --threads may ask for: each thread holds a store connection and its caches.
 constexpr int kMaxWorkers = 256;
-// Time a request may spend in the store; past it the answer is a page without data.
+// Time a request may take from its arrival (its header complete), waiting for a worker
+// included; past it the answer is a page without data (503).
 constexpr milliseconds kQueryBudget{1000};
+// Requests waiting for a worker: per client address, so that one client cannot fill the
+// queue, and in all, so that a crowd cannot either. Past either, 503 at once.
+constexpr int kMaxQueuedPerClient = 32;
+constexpr int kMaxQueued = 512;
+// A request that took the store this long (or ran out of time) is costly: its repeats run on
+// at most a quarter of the workers and wait in a short queue of their own (kMaxCostlyQueued,
+// 503 at once past it), so that other requests always find a worker.
+constexpr milliseconds kCostlyRequest{100};
+constexpr int kMaxCostlyQueued = 16;
+// So is a request (by path and query) already waiting or answered this many times at once:
+// many clients repeating one request take no more than the costly share either.
+constexpr int kMaxRepeatsInFlight = 4;
+// Requests whose cost is remembered (by path and query); past it the memory starts afresh.
+constexpr std::size_t kCostMemory = 4096;
+// Log lines a second, past which lines are counted and summed up in one; counts of routine
+// refusals (queue full, evictions at the connection cap, malformed requests) are written as
+// one line this often.
+constexpr int kLogLinesPerSecond = 10;
+constexpr milliseconds kLogSummaryInterval{60000};
 
 // Requests.
 constexpr std::size_t kMaxQueryLength = 2048;
@@ -46,6 +68,10 @@ constexpr int kMaxCandidates = 10000;
 // The SQLite store.
 // A writer waits this long for another writer's lock (two imports at once) before it fails.
 constexpr milliseconds kSqliteBusyTimeout{5000};
+// A database file that replaces the served one is checked (schema, a read of each table,
+// PRAGMA quick_check) before it is used; the check stops after this and the file is then
+// used if everything checked so far was sound.
+constexpr milliseconds kSqliteFileCheck{10000};
 
 // Importing.
 // Lines of the line-based files (keyword exports, rank lists).
@@ -80,8 +106,13 @@ constexpr std::size_t kMaxPhraseFilterBytes = 32 * 1024 * 1024;
 constexpr std::size_t kPhraseCountBatch = 100000;
 
 // The ClickHouse store.
-// An answer to a serving read; a larger one is an error, never a shortened answer.
+// An answer to a serving read; a larger one is an error, never a shortened answer. It is
+// refused on its announced length before any of it is read, and read in pieces of
+// kClickHouseReadPiece otherwise, the deadline checked between pieces.
 constexpr std::size_t kMaxClickHouseAnswer = 4 * 1024 * 1024;
+constexpr std::size_t kClickHouseReadPiece = 64 * 1024;
+// The status line and headers of an answer.
+constexpr std::size_t kMaxClickHouseHeader = 64 * 1024;
 // An answer to an import's load of stored keys (a few million numbers at a time) or sums.
 constexpr std::size_t kMaxClickHouseKeyAnswer = 64 * 1024 * 1024;
 // Rows an import holds per table before sending them in one insert: large blocks, bounded

@@ -16,6 +16,7 @@
 #include "services/program/ImportHelp.h"
 #include "services/program/Platform.h"
 #include "services/serve/HttpServer.h"
+#include "services/serve/Log.h"
 #include "services/serve/Service.h"
 #include "services/store/clickhouse/ClickHouseStore.h"
 #include "services/store/sqlite/SqliteStore.h"
@@ -57,9 +58,9 @@ struct Options {
   std::vector<std::string> positional;
 };
 
-std::unique_ptr<StoreReader> OpenReader(const Options& options) {
+std::unique_ptr<StoreReader> OpenReader(const Options& options, Log& log) {
   if (!options.clickhouse.nodes.empty()) return std::make_unique<ClickHouseReader>(options.clickhouse);
-  return std::make_unique<SqliteReader>(options.db);
+  return std::make_unique<SqliteReader>(options.db, [&log](const std::string& line) { log.Line(line); });
 }
 
 std::unique_ptr<StoreWriter> OpenWriter(const Options& options) {
@@ -153,10 +154,14 @@ int Serve(const Options& options) {
     return 2;
   }
   std::string host = options.listen.substr(0, colon);
-  std::unique_ptr<StoreReader> store = OpenReader(options);
-  Service service(*store);
+  // Store failures, refusals of note and replaced database files; on Windows the hidden
+  // starter appends standard error to its log file.
+  Log log(stderr);
+  std::unique_ptr<StoreReader> store = OpenReader(options, log);
+  Service service(*store, limits::kQueryBudget, &log);
   HttpServer::Options serverOptions;
   serverOptions.workers = options.threads;
+  serverOptions.log = &log;
   HttpServer server(service, serverOptions);
   platform::StopRequests stopRequests([&server] { server.Stop(); });
   if (server.Bind(host, port) < 0) {

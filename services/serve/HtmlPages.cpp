@@ -1,5 +1,7 @@
 #include "services/serve/HtmlPages.h"
 
+#include <algorithm>
+
 #include "services/text/Strings.h"
 
 namespace quillet::services {
@@ -14,16 +16,6 @@ std::string Document(std::string_view title, std::string_view body) {
   page += body;
   page += "\n</body></html>\n";
   return page;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -44,14 +36,49 @@ std::string EscapeHtml(std::string_view text) {
 }
 
 std::string DisplayAddress(std::string_view url) {
-  if (StartsWithNoCase(url, "http://")) url.remove_prefix(7);
-  else if (StartsWithNoCase(url, "https://")) url.remove_prefix(8);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  // The scheme goes; a stored address always has one, but one written into the store by
+  // another tool may not.
+  size_t scheme = url.find("://");
+  if (scheme != std::string_view::npos && scheme < url.find_first_of("/?#")) url.remove_prefix(scheme + 3);
+  size_t pathAt = std::min(url.find_first_of("/?#"), url.size());
+  std::string_view authority = url.substr(0, pathAt);
+  std::string_view rest = url.substr(pathAt);
+  // The host the store keys the page by (NormalizeHost): without any user part.
+  size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  // An empty port says nothing, and its ':' with the path's "//" would read as "://".
+  while (!authority.empty() && authority.back() == ':') authority.remove_suffix(1);
+  std::string shown = Lower(authority);
+  // The program takes the host from the first "http://" and up to the next '/': the host is
+  // always followed by a '/', and no "://" comes after it.
+  if (!rest.empty() && rest.front() != '/') shown += '/';
+  shown += rest;
   std::string out;
-  out.reserve(url.size());
-  for (char c : url) {
-    if (c == '<') out += "%3C";
-    else if (c == '>') out += "%3E";
-    else out += c;
+  out.reserve(shown.size() + 16);
+  for (size_t i = 0; i < shown.size(); ++i) {
+    auto byte = static_cast<unsigned char>(shown[i]);
+    if (shown.compare(i, 3, "://") == 0) {
+      out += "%3A%2F%2F";
+      i += 2;
+    } else if (byte <= 0x20 || byte == 0x7F || byte == '<' || byte == '>' || byte == '&' || byte == '"') {
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += shown[i];
+    }
+  }
+  return out;
+}
+
+std::string SuggestionText(std::string_view term) {
+  std::string out;
+  out.reserve(term.size());
+  for (char c : term) {
+    auto byte = static_cast<unsigned char>(c);
+    if (c == '<' || c == '>' || c == ';') continue;
+    out += byte < 0x20 || byte == 0x7F ? ' ' : c;
   }
   return out;
 }
@@ -70,9 +97,9 @@ std::string RenderSuggestionPage(std::string_view topic, const std::vector<Sugge
     body += "</td><td>&nbsp;<a href=\"/d/searchinventory/suggestion/?term=";
     body += PercentEncode(row.term);
     body += "&amp;mkt=us&amp;lang=en_US\">";
-    // Raw: the program reads the term as the text after the link's '>' and would lose
-    // everything up to an entity's ';'.
-    body += row.term;
+    // Not entity-escaped: the program reads the term as the text after the link's '>' and
+    // would lose everything up to an entity's ';'.
+    body += SuggestionText(row.term);
     body += "</a></td></tr>\n";
   }
   body += "</table>\n<p>Suggestions for: ";

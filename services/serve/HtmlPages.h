@@ -14,7 +14,8 @@
 namespace quillet::services {
 
 // Term rows after " done ": per row a count cell "<td>&nbsp;N</td>" and a term cell
-// "<td>&nbsp;<a href=...>term</a></td>". The topic is echoed only after the table.
+// "<td>&nbsp;<a href=...>term</a></td>" (SuggestionText). The topic is echoed only after
+// the table.
 std::string RenderSuggestionPage(std::string_view topic, const std::vector<Suggestion>& rows);
 
 // "of about <b>1,234</b>" then, when items are given, an ordered list whose items each hold
@@ -31,8 +32,14 @@ std::string RenderMessagePage(std::string_view title, std::string_view message);
 
 // Helpers the renderers share (exposed for the tests).
 std::string EscapeHtml(std::string_view text);
-// The address as shown in a result: without "http://" or "https://", '<' and '>' escaped
-// as %3C and %3E so the closing "</em>" is the first one.
+// The address as shown in a result, which the program reads the result's site from: the
+// host the store keys the page by (no scheme, no user part), then '/' and the rest, with
+// every "://" as %3A%2F%2F (the program would take the host behind it), and blanks,
+// control bytes, '<', '>', '&' and '"' percent-encoded.
 std::string DisplayAddress(std::string_view url);
+// A stored term as the suggestion page shows it: without '<', '>' and ';' (the program cuts
+// the term on those, and an entity would end in ';'), control bytes as blanks. Every term
+// the importer accepts is shown as it is.
+std::string SuggestionText(std::string_view term);
 
 }  // namespace quillet::services

@@ -1,6 +1,7 @@
 #pragma once
 // What the service reads and the importers write, whatever holds the data. Every store gives
 // the same answers for the same data; the pages rendered from them are the same byte for byte.
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +14,9 @@
 namespace quillet::services {
 
 struct Suggestion {
-  std::string term;       // lower case; never holds '<', '>' or ';' (the importer refuses them)
+  // Lower case and without '<', '>' or ';' when imported (the importer refuses them); a store
+  // written by other means may hold anything, and pages render it safely.
+  std::string term;
   std::int64_t searches;  // monthly searches
 };
 
@@ -23,18 +26,24 @@ struct ResultItem {
   std::string snippet;
 };
 
-// When a request's time in the store is up.
+// When a request's time in the store is up: at a point in time, or earlier when its client
+// has gone (the flag, owned by the caller, is set from another thread).
 class Deadline {
  public:
   using Clock = std::chrono::steady_clock;
-  static Deadline None() { return Deadline(Clock::time_point::max()); }
-  static Deadline In(std::chrono::milliseconds budget) { return Deadline(Clock::now() + budget); }
+  static Deadline None() { return Deadline(Clock::time_point::max(), nullptr); }
+  static Deadline In(std::chrono::milliseconds budget) { return Deadline(Clock::now() + budget, nullptr); }
+  static Deadline Until(Clock::time_point at, const std::atomic<bool>* abandoned) { return Deadline(at, abandoned); }
   Clock::time_point At() const { return at_; }
-  bool Passed() const { return Clock::now() >= at_; }
+  bool Abandoned() const { return abandoned_ && abandoned_->load(std::memory_order_relaxed); }
+  bool Passed() const { return Abandoned() || Clock::now() >= at_; }
+  // The flag, for a store that checks it on its own (may be null).
+  const std::atomic<bool>* AbandonedFlag() const { return abandoned_; }
 
  private:
-  explicit Deadline(Clock::time_point at) : at_(at) {}
+  Deadline(Clock::time_point at, const std::atomic<bool>* abandoned) : at_(at), abandoned_(abandoned) {}
   Clock::time_point at_;
+  const std::atomic<bool>* abandoned_;
 };
 
 // The store could not answer in full within the deadline (or at all). The request then gets

@@ -3,10 +3,13 @@
 // the database size and, when it builds one, how long the demo data set took.
 //
 // --hostile adds what a shared server must bear, each with its goal: normal requests beside
-// 256 idle and 64 trickling connections, and beside 8 clients asking the costliest phrase;
-// the memory of the real program while huge requests arrive, and while it imports huge files
-// (sizes in MB: --body-mb, --header-mb, --line-mb, --import-mb; gigabytes by default, so
-// this mode is run by hand, not in CI, whose tests run the same paths on small sizes).
+// 256 idle and 64 trickling connections, beside 1,000 costly requests sent and reset, and
+// beside 8 and 64 clients repeating the costliest phrase; requests to a paused ClickHouse
+// server (128 waiting at once) and the pages that need no store meanwhile; the memory of the
+// real program while huge requests arrive, while a ClickHouse port announces a gigabyte to
+// every read, and while it imports huge files (sizes in MB: --body-mb, --header-mb,
+// --line-mb, --import-mb; gigabytes by default, so this mode is run by hand, not in CI,
+// whose tests run the same paths on small sizes).
 //
 // --synthetic N[,N...] --store sqlite|clickhouse|cluster measures a store at scale instead:
 // it writes N synthetic pages (local ClickHouse servers are started in a scratch folder),
@@ -16,6 +19,8 @@
 // has a merge running.
 #include <sys/socket.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +46,7 @@
 #include "tests/services/support/Child.h"
 #include "tests/services/support/ClickHouseServers.h"
 #include "tests/services/support/Clients.h"
+#include "tests/services/support/FakeClickHouse.h"
 
 namespace {
 
@@ -65,6 +72,8 @@ constexpr double kP95LimitMs = 20.0;
 constexpr double kCrowdedP95LimitMs = 50.0;
 constexpr double kCostlyP95LimitMs = 100.0;
 constexpr double kRequestMemoryLimitMb = 100.0;
+constexpr double kNoStoreP95LimitMs = 10.0;
+constexpr double kStalledWaitLimitMs = 1500.0;
 constexpr double kImportMemoryLimitMb = 256.0;
 
 // Returns the 95th percentile latency in milliseconds.
@@ -126,14 +135,33 @@ bool CrowdedAndCostly(const Endpoint& mixed, int port, int requests, int clients
     stop = true;
     trickle.join();
   }
+  std::string phrase = "/search?p=%22";
+  for (int i = 0; i < 16; ++i) phrase += std::string(i ? "+" : "") + "the";
+  phrase += "%22";
   {
+    // Sent and reset within a fraction of a second, each a phrase of its own, while the
+    // normal requests run.
+    std::thread flood([&] {
+      std::vector<std::unique_ptr<RawClient>> clients;
+      for (int i = 0; i < 1000; ++i) {
+        clients.push_back(std::make_unique<RawClient>(port));
+        clients.back()->Send(
+            testing::ProgramRequest(phrase + "&n=" + std::to_string(i % 100) + "&b=" + std::to_string(i)));
+      }
+      for (auto& client : clients) {
+        linger reset{1, 0};
+        setsockopt(client->Fd(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      }
+    });
+    std::printf("beside 1,000 costly requests sent and reset:\n");
+    ok = Check("p95 of normal requests", Run(mixed, port, requests, clients), kCostlyP95LimitMs, "ms") && ok;
+    flood.join();
+  }
+  for (int repeating : {8, 64}) {
     std::atomic<bool> stop{false};
     std::atomic<int> costly{0}, cut{0};
-    std::string phrase = "/search?p=%22";
-    for (int i = 0; i < 16; ++i) phrase += std::string(i ? "+" : "") + "the";
-    phrase += "%22";
     std::vector<std::thread> heavy;
-    for (int t = 0; t < 8; ++t)
+    for (int t = 0; t < repeating; ++t)
       heavy.emplace_back([&] {
         while (!stop) {
           std::string answer = testing::Exchange(port, testing::ProgramRequest(phrase), milliseconds(10000));
@@ -142,11 +170,11 @@ bool CrowdedAndCostly(const Endpoint& mixed, int port, int requests, int clients
         }
       });
     std::this_thread::sleep_for(milliseconds(200));
-    std::printf("beside 8 clients asking a phrase of 16 of the commonest word:\n");
+    std::printf("beside %d clients asking a phrase of 16 of the commonest word:\n", repeating);
     ok = Check("p95 of normal requests", Run(mixed, port, requests, clients), kCostlyP95LimitMs, "ms") && ok;
     stop = true;
     for (auto& thread : heavy) thread.join();
-    std::printf("  (%d costly requests answered, %d of them cut short by the time budget)\n", costly.load(),
+    std::printf("  (%d costly requests answered, %d of them with 503: cut short or refused at once)\n", costly.load(),
                 cut.load());
   }
   return ok;
@@ -203,6 +231,94 @@ bool Memory(const std::string& db, const std::filesystem::path& scratch, const H
     std::filesystem::remove(path);
   }
   return ok;
+}
+
+// A ClickHouse server paused (SIGSTOP) under 128 clients with a request each: how long they
+// wait for their 503, and the pages that need no store meanwhile.
+bool PausedClickHouse() {
+  testing::ClickHouseServers servers(1);
+  ClickHouseOptions options;
+  options.nodes = {servers.Url(0)};
+  {
+    ClickHouseWriter writer(options);
+    DemoOptions small;
+    small.pages = 2000;
+    small.hosts = 100;
+    WriteDemo(writer, small, nullptr);
+    writer.Commit();
+  }
+  ClickHouseReader reader(options);
+  Service service(reader);
+  HttpServer server(service);
+  int port = server.Bind("127.0.0.1", 0);
+  std::thread runner([&] { server.Run(); });
+  servers.Pause(0);
+  std::atomic<bool> stop{false};
+  std::vector<double> storeMs;
+  std::mutex mutex;
+  std::vector<std::thread> waiting;
+  for (int t = 0; t < 128; ++t)
+    waiting.emplace_back([&, t] {
+      // Each client asks again 100 ms after it last asked, as a program retrying would; one
+      // that asked again the moment it had its 503 would measure the loop's speed instead.
+      for (int i = 0; !stop; ++i) {
+        auto begin = Clock::now();
+        testing::Exchange(port,
+                          testing::ProgramRequest("/search?p=%22dog+training+" + std::to_string(t * 1000 + i) + "%22"),
+                          milliseconds(10000));
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          storeMs.push_back(testing::MsSince(begin));
+        }
+        std::this_thread::sleep_until(begin + milliseconds(100));
+      }
+    });
+  // From the start: the first requests wait out the first budget, until the stall is seen.
+  std::this_thread::sleep_for(milliseconds(50));
+  Endpoint noStore{"no store", "</html>", {"/no/such/page", "/d/searchinventory/suggestion/?term=&mkt=us", "/"}};
+  std::printf("a paused ClickHouse server, 128 requests waiting at once:\n");
+  bool ok = Check("p95 of 404s and pages without store", Run(noStore, port, 8000, 2), kNoStoreP95LimitMs, "ms");
+  stop = true;
+  for (auto& thread : waiting) thread.join();
+  servers.Resume(0);
+  std::sort(storeMs.begin(), storeMs.end());
+  std::printf("  store requests meanwhile: %zu, p50 %.1f ms, p95 %.1f ms, max %.1f ms (all 503)\n", storeMs.size(),
+              storeMs[storeMs.size() / 2], storeMs[storeMs.size() * 95 / 100], storeMs.back());
+  // The budget (1 s), not the budgets of all those queued before it.
+  ok = Check("longest wait for a 503", storeMs.back(), kStalledWaitLimitMs, "ms") && ok;
+  server.Stop();
+  runner.join();
+  return ok;
+}
+
+// The real program's memory while its ClickHouse port announces a gigabyte to every read and
+// sends it at full speed.
+bool GigabyteAnnounced(const std::filesystem::path& scratch) {
+  const std::string piece(64 * 1024, 'x');
+  testing::FakeClickHouse fake([&](testing::FakeClickHouse& s, int fd) {
+    if (!s.Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\n")) return;
+    while (s.Send(fd, piece)) {
+    }
+  });
+  int port = testing::FreePort();
+  testing::Child serve({"serve", "--clickhouse", fake.Url(), "--listen", "127.0.0.1:" + std::to_string(port)},
+                       {0, (scratch / "serve-fake.out").string()});
+  for (int i = 0; i < 200 && testing::StatusOf(testing::Exchange(port, testing::ProgramRequest("/"))) == 0; ++i)
+    std::this_thread::sleep_for(milliseconds(50));
+  double idle = testing::ResidentMb(serve.Pid(), false);
+  std::vector<std::thread> clients;
+  auto begin = Clock::now();
+  for (int t = 0; t < 16; ++t)
+    clients.emplace_back([&, t] {
+      for (int i = 0; i < 5; ++i)
+        testing::Exchange(
+            port, testing::ProgramRequest("/search?p=link%3Ahttp%3A%2F%2Fh" + std::to_string(t * 10 + i) + ".com"));
+    });
+  for (auto& client : clients) client.join();
+  std::printf("a ClickHouse port announcing 1 GiB to each of 80 reads (answered in %.1f s, idle %.1f MB):\n",
+              testing::MsSince(begin) / 1000.0, idle);
+  return Check("peak resident memory above idle", testing::ResidentMb(serve.Pid(), true) - idle, kRequestMemoryLimitMb,
+               "MB");
 }
 
 // Pages of words drawn from a Zipf-distributed vocabulary, so that phrases range from very
@@ -460,6 +576,8 @@ int main(int argc, char** argv) {
   server.Stop();
   runner.join();
   if (hostile) ok = Memory(db, scratch, sizes) && ok;
+  if (hostile) ok = GigabyteAnnounced(scratch) && ok;
+  if (hostile) ok = PausedClickHouse() && ok;
   std::filesystem::remove_all(scratch);
   return ok ? 0 : 1;
 }

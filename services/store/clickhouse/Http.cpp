@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
+
+#include "services/Limits.h"
 
 #include "services/text/Strings.h"
 
@@ -24,6 +27,8 @@ constexpr std::string_view kScheme = "http://";
 constexpr unsigned short kDefaultPort = 8123;
 // How much of an error answer goes into the exception.
 constexpr std::size_t kErrorExcerpt = 600;
+// How often a read that waits looks whether its request's client has gone.
+constexpr std::chrono::milliseconds kAbandonCheck{50};
 
 std::string Excerpt(std::string_view text) {
   std::string out(text.substr(0, kErrorExcerpt));
@@ -66,6 +71,70 @@ ClickHouseNode::ClickHouseNode(const std::string& url) : url_(url) {
     endpoints_.emplace_back(entry.endpoint().address().to_string(), entry.endpoint().port());
 }
 
+struct AnswerReader::Parser {
+  http::response_parser<http::buffer_body> parser;
+  std::vector<char> piece = std::vector<char>(limits::kClickHouseReadPiece);
+};
+
+AnswerReader::AnswerReader(std::size_t maxAnswer) : parser_(std::make_unique<Parser>()), maxAnswer_(maxAnswer) {
+  parser_->parser.header_limit(static_cast<std::uint32_t>(limits::kMaxClickHouseHeader));
+  parser_->parser.body_limit(maxAnswer);
+}
+
+AnswerReader::~AnswerReader() = default;
+
+int AnswerReader::Status() const { return parser_->parser.is_header_done() ? parser_->parser.get().result_int() : 0; }
+
+bool AnswerReader::Feed(std::string_view bytes) {
+  if (parser_->parser.is_done()) return true;
+  pending_.append(bytes);
+  return Parse();
+}
+
+bool AnswerReader::End() {
+  if (parser_->parser.is_done()) return true;
+  Parse();
+  if (parser_->parser.is_done()) return true;
+  error_code ec;
+  parser_->parser.put_eof(ec);
+  if (ec) throw ClickHouseError("the answer was cut short (" + ec.message() + ")");
+  return parser_->parser.is_done();
+}
+
+bool AnswerReader::Parse() {
+  auto& parser = parser_->parser;
+  auto& piece = parser_->piece;
+  while (!parser.is_done()) {
+    parser.get().body().data = piece.data();
+    parser.get().body().size = piece.size();
+    error_code ec;
+    std::size_t used = parser.put(asio::buffer(pending_.data(), pending_.size()), ec);
+    std::size_t got = piece.size() - parser.get().body().size;
+    pending_.erase(0, used);
+    if (ec == http::error::body_limit || body_.size() + got > maxAnswer_) {
+      // Refused on what it announces, before any of its body is read.
+      if (parser.content_length() && *parser.content_length() > maxAnswer_)
+        throw ClickHouseError("answer of " + std::to_string(*parser.content_length()) + " bytes announced, more than " +
+                              std::to_string(maxAnswer_));
+      throw ClickHouseError("answer larger than " + std::to_string(maxAnswer_) + " bytes");
+    }
+    body_.append(piece.data(), got);
+    if (ec == http::error::need_more) {
+      // Only a header not yet whole waits here, and a header has its own cap.
+      if (pending_.size() > limits::kMaxClickHouseHeader) throw ClickHouseError("answer header too large");
+      return false;
+    }
+    if (ec && ec != http::error::need_buffer) throw ClickHouseError("malformed answer (" + ec.message() + ")");
+    // Beast checks an announced length against the body limit with the header; this holds
+    // whatever version does the parsing.
+    if (parser.is_header_done() && parser.content_length() && *parser.content_length() > maxAnswer_)
+      throw ClickHouseError("answer of " + std::to_string(*parser.content_length()) + " bytes announced, more than " +
+                            std::to_string(maxAnswer_));
+    if (used == 0 && got == 0 && !parser.is_done()) return false;
+  }
+  return true;
+}
+
 std::string ClickHouseNode::Run(std::string_view statement, Deadline deadline, std::size_t maxAnswer,
                                 std::string_view settings, std::string_view data) const {
   std::string target = "/?";
@@ -89,28 +158,51 @@ std::string ClickHouseNode::Run(std::string_view statement, Deadline deadline, s
   else stream.expires_at(deadline.At());
   std::vector<tcp::endpoint> endpoints;
   for (const auto& [address, port] : endpoints_) endpoints.emplace_back(asio::ip::make_address(address), port);
-  beast::flat_buffer buffer;
-  http::response_parser<http::string_body> parser;
-  parser.body_limit(maxAnswer);
+  AnswerReader answer(maxAnswer);
+  std::vector<char> piece(limits::kClickHouseReadPiece);
   error_code failure;
+  std::string malformed;
+  bool outOfTime = false;
   const char* step = "connect";
+  // Piece by piece: the deadline is checked between pieces, since a read that always finds
+  // data never waits for the stream's timer.
+  std::function<void()> readMore = [&] {
+    if (deadline.Passed()) return void(outOfTime = true);
+    stream.async_read_some(asio::buffer(piece), [&](error_code ec, std::size_t n) {
+      try {
+        if (ec == asio::error::eof) {
+          if (!answer.End()) failure = ec;
+          return;
+        }
+        if (ec) return void(failure = ec);
+        if (!answer.Feed(std::string_view(piece.data(), n))) readMore();
+      } catch (const ClickHouseError& error) {
+        malformed = error.what();
+      }
+    });
+  };
   stream.async_connect(endpoints, [&](error_code ec, const tcp::endpoint&) {
     if (ec) return void(failure = ec);
     step = "send";
     http::async_write(stream, request, [&](error_code ec, std::size_t) {
       if (ec) return void(failure = ec);
       step = "answer";
-      http::async_read(stream, buffer, parser, [&](error_code ec, std::size_t) { failure = ec; });
+      readMore();
     });
   });
-  io.run();
-  if (failure == beast::error::timeout) throw ClickHouseError(url_ + ": no answer in time (" + step + ")");
-  if (failure == http::error::body_limit)
-    throw ClickHouseError(url_ + ": answer larger than " + std::to_string(maxAnswer) + " bytes");
+  // In slices, so that a request whose client has gone stops waiting too.
+  while (!io.stopped()) {
+    io.run_for(kAbandonCheck);
+    if (!io.stopped() && deadline.Abandoned()) {
+      outOfTime = true;
+      beast::get_lowest_layer(stream).cancel();
+    }
+  }
+  if (!malformed.empty()) throw ClickHouseError(url_ + ": " + malformed);
+  if (outOfTime || failure == beast::error::timeout) throw ClickHouseError(url_ + ": no answer in time (" + step + ")");
   if (failure) throw ClickHouseError(url_ + ": " + step + " failed: " + failure.message());
-  const auto& response = parser.get();
-  if (response.result() != http::status::ok) throw ClickHouseError(url_ + ": " + Excerpt(response.body()));
-  return std::move(parser.release().body());
+  if (answer.Status() != 200) throw ClickHouseError(url_ + ": " + Excerpt(answer.Body()));
+  return answer.TakeBody();
 }
 
 std::string SqlString(std::string_view text) {

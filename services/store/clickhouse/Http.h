@@ -1,9 +1,13 @@
 #pragma once
 // A small client of ClickHouse's HTTP interface: one statement per request, an answer of
 // bounded size, and a deadline for the whole exchange (connect, send, wait, read), so that a
-// slow or stopped server costs a request no more than its time budget. Any failure, the
-// server's own error included, is thrown as ClickHouseError.
+// slow or stopped server costs a request no more than its time budget. Whatever answers on
+// the port, the client never holds more than the cap: an answer that announces more is
+// refused before its body is read, and the body is read in pieces of bounded size, the size
+// and the deadline checked between pieces (a sender that never pauses is stopped too). Any
+// failure, the server's own error included, is thrown as ClickHouseError.
 #include <cstddef>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -38,6 +42,35 @@ class ClickHouseNode {
   std::string host_;
   std::string params_;
   std::vector<std::pair<std::string, unsigned short>> endpoints_;  // resolved addresses
+};
+
+// An HTTP answer read as its bytes arrive, in memory bounded by its caps: the status line
+// and headers by limits::kMaxClickHouseHeader, the body by maxAnswer. Throws
+// ClickHouseError for a malformed answer, an oversized header, or a body (announced or
+// read) larger than maxAnswer; never holds more than that.
+class AnswerReader {
+ public:
+  explicit AnswerReader(std::size_t maxAnswer);
+  ~AnswerReader();
+  AnswerReader(const AnswerReader&) = delete;
+  AnswerReader& operator=(const AnswerReader&) = delete;
+
+  // The next bytes of the answer; true once it is complete (bytes after it are ignored).
+  bool Feed(std::string_view bytes);
+  // The connection ended: true when that completes the answer (one without a length).
+  bool End();
+  int Status() const;
+  const std::string& Body() const { return body_; }
+  std::string TakeBody() { return std::move(body_); }
+
+ private:
+  bool Parse();
+
+  struct Parser;
+  std::unique_ptr<Parser> parser_;
+  std::size_t maxAnswer_;
+  std::string pending_;  // bytes not yet parsed (a header not yet whole)
+  std::string body_;
 };
 
 // A string as a ClickHouse SQL literal, quotes included.

@@ -50,25 +50,38 @@ ClickHouseReader::ClickHouseReader(const ClickHouseOptions& options)
 
 ClickHouseReader::~ClickHouseReader() = default;
 
-std::string ClickHouseReader::Ask(const std::string& sql, Deadline deadline) const {
+std::string ClickHouseReader::Ask(const std::string& sql, Deadline deadline) const { return db_->Read(sql, deadline); }
+
+namespace {
+
+// A read that could not be completed, whatever came back (an error, no answer, an answer of
+// another shape), is a page without data: never a half answer, never a server error.
+template <typename Read>
+auto Answered(Read read) {
   try {
-    return db_->Read(sql, deadline);
+    return read();
   } catch (const ClickHouseError& error) {
     throw NoAnswer(error.what());
+  } catch (const std::out_of_range&) {
+    throw NoAnswer("ClickHouse answered no row where one was due");
   }
 }
 
+}  // namespace
+
 std::vector<Suggestion> ClickHouseReader::FindSuggestions(const std::vector<std::string>& words, int limit,
                                                           Deadline deadline) {
-  std::vector<Suggestion> out;
-  if (words.empty() || limit <= 0) return out;
-  std::string sql =
-      "SELECT term, argMax(searches, version) AS s FROM " + db_->Shared("keywords") + " WHERE " + db_->Visible();
-  for (const std::string& word : words)
-    sql += " AND term IN (SELECT term FROM " + db_->Local("keyword_words") + " WHERE word = " + SqlString(word) + ")";
-  sql += " GROUP BY term ORDER BY s DESC, term LIMIT " + std::to_string(limit);
-  for (auto& row : Rows(Ask(sql, deadline), 2)) out.push_back({std::move(row[0]), SignedNumber(row[1])});
-  return out;
+  return Answered([&]() {
+    std::vector<Suggestion> out;
+    if (words.empty() || limit <= 0) return out;
+    std::string sql =
+        "SELECT term, argMax(searches, version) AS s FROM " + db_->Shared("keywords") + " WHERE " + db_->Visible();
+    for (const std::string& word : words)
+      sql += " AND term IN (SELECT term FROM " + db_->Local("keyword_words") + " WHERE word = " + SqlString(word) + ")";
+    sql += " GROUP BY term ORDER BY s DESC, term LIMIT " + std::to_string(limit);
+    for (auto& row : Rows(Ask(sql, deadline), 2)) out.push_back({std::move(row[0]), SignedNumber(row[1])});
+    return out;
+  });
 }
 
 namespace {
@@ -87,63 +100,72 @@ std::string PageConditions(const ClickHouseDatabase& db, const GramQuery& query,
 }  // namespace
 
 std::int64_t ClickHouseReader::CountMatches(const TextQuery& text, Deadline deadline) {
-  GramQuery query = ReadQuery(text);
-  if (query.grams.empty()) return 0;
-  std::string sql;
-  // Short phrases are counted in the posting table alone: one range of the index. A page
-  // retracted by a later import counts +1 - 1: the same conditions hold for both its rows.
-  if (query.phrases.empty())
-    sql = "SELECT sum(sign) FROM " + db_->Shared("grams") + " WHERE gram = " + SqlString(query.grams[0]) + " AND " +
-          db_->Visible() + PageConditions(*db_, query, 1);
-  else
-    sql = "SELECT sum(sign) FROM " + db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0);
-  return SignedNumber(Rows(Ask(sql, deadline), 1).at(0).at(0));
+  return Answered([&]() {
+    GramQuery query = ReadQuery(text);
+    if (query.grams.empty()) return std::int64_t{0};
+    std::string sql;
+    // Short phrases are counted in the posting table alone: one range of the index. A page
+    // retracted by a later import counts +1 - 1: the same conditions hold for both its rows.
+    if (query.phrases.empty())
+      sql = "SELECT sum(sign) FROM " + db_->Shared("grams") + " WHERE gram = " + SqlString(query.grams[0]) + " AND " +
+            db_->Visible() + PageConditions(*db_, query, 1);
+    else
+      sql =
+          "SELECT sum(sign) FROM " + db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0);
+    return SignedNumber(Rows(Ask(sql, deadline), 1).at(0).at(0));
+  });
 }
 
 std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::int64_t offset, int limit,
                                                     Deadline deadline) {
-  std::vector<ResultItem> items;
-  GramQuery query = ReadQuery(text);
-  if (query.grams.empty() || limit <= 0) return items;
-  // Pages in the order of their first import (ord), retracted ones left out.
-  auto chosen =
-      Rows(Ask("SELECT p FROM (SELECT page AS p, any(host) AS h, any(ord) AS o FROM " + db_->Shared("pages") +
-                   " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
-                   " GROUP BY page HAVING sum(sign) > 0 ORDER BY o LIMIT " + std::to_string(limits::kMaxCandidates) +
-                   ") ORDER BY o LIMIT " + std::to_string(kResultsPerHost) + " BY h LIMIT " + std::to_string(offset) +
-                   ", " + std::to_string(limit),
-               deadline),
-           1);
-  if (chosen.empty()) return items;
-  std::string ids;
-  for (const auto& row : chosen) ids += (ids.empty() ? "" : ", ") + row[0];
-  auto pages = Rows(Ask("SELECT page, url, title, snippet FROM " + db_->Shared("pages") + " WHERE page IN (" + ids +
-                            ") AND sign = 1 AND " + db_->Visible() + " ORDER BY ord",
-                        deadline),
-                    4);
-  for (auto& row : pages) items.push_back({std::move(row[1]), std::move(row[2]), std::move(row[3])});
-  return items;
+  return Answered([&]() {
+    std::vector<ResultItem> items;
+    GramQuery query = ReadQuery(text);
+    if (query.grams.empty() || limit <= 0) return items;
+    // Pages in the order of their first import (ord), retracted ones left out.
+    auto chosen =
+        Rows(Ask("SELECT p FROM (SELECT page AS p, any(host) AS h, any(ord) AS o FROM " + db_->Shared("pages") +
+                     " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
+                     " GROUP BY page HAVING sum(sign) > 0 ORDER BY o LIMIT " + std::to_string(limits::kMaxCandidates) +
+                     ") ORDER BY o LIMIT " + std::to_string(kResultsPerHost) + " BY h LIMIT " + std::to_string(offset) +
+                     ", " + std::to_string(limit),
+                 deadline),
+             1);
+    if (chosen.empty()) return items;
+    std::string ids;
+    for (const auto& row : chosen) ids += (ids.empty() ? "" : ", ") + row[0];
+    auto pages = Rows(Ask("SELECT page, url, title, snippet FROM " + db_->Shared("pages") + " WHERE page IN (" + ids +
+                              ") AND sign = 1 AND " + db_->Visible() + " ORDER BY ord",
+                          deadline),
+                      4);
+    for (auto& row : pages) items.push_back({std::move(row[1]), std::move(row[2]), std::move(row[3])});
+    return items;
+  });
 }
 
 std::int64_t ClickHouseReader::CountLinks(std::string_view host, Deadline deadline) {
-  std::string sql = "SELECT sum(sign) FROM " + db_->Shared("links") +
-                    " WHERE host = " + SqlString(NormalizeHost(host)) + " AND " + db_->Visible();
-  return SignedNumber(Rows(Ask(sql, deadline), 1).at(0).at(0));
+  return Answered([&]() {
+    std::string sql = "SELECT sum(sign) FROM " + db_->Shared("links") +
+                      " WHERE host = " + SqlString(NormalizeHost(host)) + " AND " + db_->Visible();
+    return SignedNumber(Rows(Ask(sql, deadline), 1).at(0).at(0));
+  });
 }
 
 std::optional<std::int64_t> ClickHouseReader::FindRank(std::string_view host, Deadline deadline) {
-  std::vector<std::string> domains = RankDomains(host);
-  if (domains.empty()) return std::nullopt;
-  std::string list;
-  for (const std::string& domain : domains) list += (list.empty() ? "" : ", ") + SqlString(domain);
-  auto rows = Rows(Ask("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") + " WHERE domain IN (" +
-                           list + ") AND " + db_->Visible() + " GROUP BY domain",
-                       deadline),
-                   2);
-  for (const std::string& domain : domains)
-    for (const auto& row : rows)
-      if (row[0] == domain) return SignedNumber(row[1]);
-  return std::nullopt;
+  return Answered([&]() -> std::optional<std::int64_t> {
+    std::vector<std::string> domains = RankDomains(host);
+    if (domains.empty()) return std::nullopt;
+    std::string list;
+    for (const std::string& domain : domains) list += (list.empty() ? "" : ", ") + SqlString(domain);
+    auto rows = Rows(Ask("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") + " WHERE domain IN (" +
+                             list + ") AND " + db_->Visible() + " GROUP BY domain",
+                         deadline),
+                     2);
+    for (const std::string& domain : domains)
+      for (const auto& row : rows)
+        if (row[0] == domain) return SignedNumber(row[1]);
+    return std::nullopt;
+  });
 }
 
 }  // namespace quillet::services

@@ -57,18 +57,23 @@ Database& Database::operator=(Database&& other) noexcept {
     db_ = std::exchange(other.db_, nullptr);
     if (db_) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
     deadline_ = std::chrono::steady_clock::time_point::max();
+    abandoned_ = nullptr;
   }
   return *this;
 }
 
-void Database::SetDeadline(std::chrono::steady_clock::time_point at) {
+void Database::SetDeadline(std::chrono::steady_clock::time_point at, const std::atomic<bool>* abandoned) {
   deadline_ = at;
-  if (at == std::chrono::steady_clock::time_point::max()) sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  abandoned_ = abandoned;
+  if (at == std::chrono::steady_clock::time_point::max() && !abandoned)
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   else sqlite3_progress_handler(db_, kProgressSteps, &Database::OnProgress, this);
 }
 
 int Database::OnProgress(void* self) {
-  return std::chrono::steady_clock::now() >= static_cast<Database*>(self)->deadline_ ? 1 : 0;
+  const auto* db = static_cast<Database*>(self);
+  if (db->abandoned_ && db->abandoned_->load(std::memory_order_relaxed)) return 1;
+  return std::chrono::steady_clock::now() >= db->deadline_ ? 1 : 0;
 }
 
 void Database::Exec(std::string_view sql) {

@@ -1,6 +1,7 @@
 #pragma once
 // A thin RAII layer over SQLite: one owner per connection and per prepared statement, errors
 // turned into exceptions so that an importer's transaction is rolled back by unwinding.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
@@ -46,15 +47,17 @@ class Database {
   int Changes() const;
   sqlite3* Handle() const { return db_; }
 
-  // Statements run after this point in time fail with SQLITE_INTERRUPT; time_point::max()
-  // lifts the limit. Call again after moving the object.
-  void SetDeadline(std::chrono::steady_clock::time_point at);
+  // Statements run after this point in time, or once *abandoned is set, fail with
+  // SQLITE_INTERRUPT; time_point::max() and no flag lift the limit. Call again after moving
+  // the object.
+  void SetDeadline(std::chrono::steady_clock::time_point at, const std::atomic<bool>* abandoned = nullptr);
 
  private:
   static int OnProgress(void* self);
 
   sqlite3* db_ = nullptr;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+  const std::atomic<bool>* abandoned_ = nullptr;
 };
 
 // One transaction, rolled back when it is destroyed without Commit (an exception, an

@@ -1,6 +1,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <string>
 #include <unordered_map>
 
 #include "services/Limits.h"
@@ -14,6 +15,7 @@ namespace {
 
 // How often a reader looks whether its file was replaced.
 constexpr std::chrono::seconds kIdentityCheck{1};
+constexpr std::chrono::milliseconds kWaitSlice{20};
 
 }  // namespace
 
@@ -21,8 +23,8 @@ constexpr std::chrono::seconds kIdentityCheck{1};
 // (or, when its file was replaced meanwhile, is closed) when the call is done.
 class SqliteReader::Lease {
  public:
-  Lease(SqliteReader& reader, Deadline deadline) : reader_(reader), pooled_(reader.Borrow()) {
-    pooled_.db->SetDeadline(deadline.At());
+  Lease(SqliteReader& reader, Deadline deadline) : reader_(reader), pooled_(reader.Borrow(deadline)) {
+    pooled_.db->SetDeadline(deadline.At(), deadline.AbandonedFlag());
   }
   ~Lease() {
     pooled_.db->SetDeadline(Deadline::None().At());
@@ -39,20 +41,69 @@ class SqliteReader::Lease {
 
 namespace {
 
-// Runs a read; a statement stopped by the deadline becomes NoAnswer.
+// Runs a read; a statement stopped by the deadline, and damage found in the file, become
+// NoAnswer.
 template <typename Read>
 auto Budgeted(Read read) {
   try {
     return read();
   } catch (const DbError& error) {
     if (error.Code() == SQLITE_INTERRUPT) throw NoAnswer("the query ran out of time");
+    if (error.Code() == SQLITE_CORRUPT || error.Code() == SQLITE_NOTADB)
+      throw NoAnswer(std::string("the database file is damaged: ") + error.what());
     throw;
   }
 }
 
+// The file's identity: a file renamed over it is another one. Empty on Windows, which does
+// not let a file that is open be replaced.
+std::string FileIdentity(const std::string& path, bool withVersion) {
+#ifdef _WIN32
+  (void)path;
+  (void)withVersion;
+  return {};
+#else
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return {};
+  std::string identity = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+  // A refused file is checked again once it changes in place too.
+  if (withVersion)
+    identity += ":" + std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+                std::to_string(info.st_mtim.tv_nsec);
+  return identity;
+#endif
+}
+
+std::unique_ptr<Database> OpenForReading(const std::string& path) {
+  auto db = std::make_unique<Database>(path, Database::Mode::ReadOnly);
+  // Reads go through the memory map; the page cache only holds what the map does not cover.
+  db->Exec("PRAGMA mmap_size = 268435456; PRAGMA cache_size = -4000;");
+  return db;
+}
+
 }  // namespace
 
-SqliteReader::SqliteReader(std::string path) : path_(std::move(path)) {
+std::string CheckDatabaseFile(const std::string& path) {
+  try {
+    Database db(path, Database::Mode::ReadOnly);
+    db.SetDeadline(Deadline::Clock::now() + limits::kSqliteFileCheck);
+    CheckSchema(db);
+    for (const char* table :
+         {"keywords", "keyword_words", "hosts", "pages", "page_text", "links", "ranks", "phrase_counts"}) {
+      Statement read = db.Prepare(std::string("SELECT * FROM ") + table + " LIMIT 1");
+      read.Step();
+    }
+    Statement check = db.Prepare("PRAGMA quick_check(1)");
+    std::string verdict = check.Step() ? check.Text(0) : "no verdict";
+    return verdict == "ok" ? std::string() : "PRAGMA quick_check: " + verdict;
+  } catch (const DbError& error) {
+    // Out of time in the quick check, after the schema and every table were read.
+    if (error.Code() == SQLITE_INTERRUPT) return {};
+    return error.what();
+  }
+}
+
+SqliteReader::SqliteReader(std::string path, Note note) : path_(std::move(path)), note_(std::move(note)) {
   // A database left in rollback mode with a hot journal by an older version's killed import
   // can only be repaired by a writer; moving it to WAL mode means that never happens again.
   try {
@@ -61,56 +112,100 @@ SqliteReader::SqliteReader(std::string path) : path_(std::move(path)) {
   } catch (const DbError&) {
     // Not writable (or not there): the read-only open below tells which.
   }
-  identity_ = FileIdentity();
-  lastCheck_ = Deadline::Clock::now();
-  Pooled pooled = Borrow();
+  identity_ = FileIdentity(path_, false);
+  lastLook_ = Deadline::Clock::now();
   // Fails here, at start-up, rather than on the first request when the file is no data set.
+  Pooled pooled{OpenForReading(path_), generation_};
   CheckSchema(*pooled.db);
   pooled.db->Prepare("SELECT count(*) FROM keywords, ranks, pages, links, page_text, phrase_counts LIMIT 0");
   Return(std::move(pooled));
 }
 
-std::string SqliteReader::FileIdentity() const {
-#ifdef _WIN32
-  // Windows does not let a file that is open be replaced.
-  return {};
-#else
-  struct stat info {};
-  if (stat(path_.c_str(), &info) != 0) return {};
-  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-#endif
+SqliteReader::~SqliteReader() {
+  if (checker_.joinable()) checker_.join();
 }
 
-SqliteReader::Pooled SqliteReader::Borrow() {
-  std::uint64_t generation;
+void SqliteReader::LookForNewFile(std::unique_lock<std::mutex>& lock) {
+  auto now = Deadline::Clock::now();
+  if (checking_ || now - lastLook_ < kIdentityCheck) return;
+  lastLook_ = now;
+  std::string identity = FileIdentity(path_, false);
+  if (identity.empty()) return;
+  if (identity == identity_) {
+    opensServed_ = true;  // the served file is back (or never left)
+    return;
+  }
+  // No connection may be opened on the path until the new file has passed the check.
+  opensServed_ = false;
+  std::string version = FileIdentity(path_, true);
+  if (version == refused_) return;
+  checking_ = true;
+  if (checker_.joinable()) {
+    lock.unlock();
+    checker_.join();  // finished: checking_ was false
+    lock.lock();
+  }
+  checker_ = std::thread([this, identity, version] { CheckNewFile(identity, version); });
+}
+
+void SqliteReader::CheckNewFile(std::string identity, std::string version) {
+  std::string problem = CheckDatabaseFile(path_);
+  // The file may have been replaced again while it was checked: then this verdict is not its.
+  bool same = FileIdentity(path_, true) == version;
+  std::string said;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto now = Deadline::Clock::now();
-    if (now - lastCheck_ >= kIdentityCheck) {
-      lastCheck_ = now;
-      std::string identity = FileIdentity();
-      if (!identity.empty() && identity != identity_) {
-        identity_ = identity;
-        ++generation_;
-        idle_.clear();
-      }
+    checking_ = false;
+    lastLook_ = Deadline::Clock::time_point{};  // look again at the next read
+    if (!same) return;
+    if (problem.empty()) {
+      identity_ = identity;
+      ++generation_;
+      idle_.clear();
+      opensServed_ = true;
+      refused_.clear();
+      said = path_ + ": a new database file is in place and serves from now on";
+    } else {
+      refused_ = version;
+      said = path_ + ": the new database file is not used (" + problem +
+             "); serving goes on with the last good data, and the file is checked again when it changes";
     }
-    generation = generation_;
+  }
+  returned_.notify_all();
+  if (note_) note_(said);
+}
+
+SqliteReader::Pooled SqliteReader::Borrow(Deadline deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  LookForNewFile(lock);
+  for (;;) {
     if (!idle_.empty()) {
       Pooled pooled = std::move(idle_.back());
       idle_.pop_back();
       return pooled;
     }
+    if (opensServed_) break;
+    // Only the last good file can answer, through the connections already open to it.
+    if (deadline.Passed()) throw NoAnswer("no connection to the last good database file was free in time");
+    // In slices, so that a client that has gone is noticed too.
+    returned_.wait_for(lock, kWaitSlice);
   }
-  auto db = std::make_unique<Database>(path_, Database::Mode::ReadOnly);
-  // Reads go through the memory map; the page cache only holds what the map does not cover.
-  db->Exec("PRAGMA mmap_size = 268435456; PRAGMA cache_size = -4000;");
+  std::uint64_t generation = generation_;
+  std::string identity = identity_;
+  lock.unlock();
+  auto db = OpenForReading(path_);
+  // Renamed over between the look and the open: this connection may be to an unchecked file.
+  if (FileIdentity(path_, false) != identity) throw NoAnswer("the database file was replaced; it is being checked");
   return {std::move(db), generation};
 }
 
 void SqliteReader::Return(Pooled pooled) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (pooled.generation == generation_) idle_.push_back(std::move(pooled));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pooled.generation != generation_) return;
+    idle_.push_back(std::move(pooled));
+  }
+  returned_.notify_one();
 }
 
 std::vector<Suggestion> SqliteReader::FindSuggestions(const std::vector<std::string>& words, int limit,

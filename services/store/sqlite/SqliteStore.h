@@ -2,10 +2,13 @@
 // The embedded store: one SQLite file in WAL mode, so that readers never wait for an import
 // nor depend on one finishing (a killed or failed import leaves them the last committed
 // data), and see its data as soon as it commits. Hosts are kept normalised (NormalizeHost).
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -33,12 +36,22 @@ std::string MatchExpression(std::string_view text, bool quoted);
 // Serving reads: each call borrows a read-only connection of its own from a pool and runs
 // under the deadline. The exact-phrase count of a known phrase (a stored term, split and
 // folded as the index splits text) is one look-up in phrase_counts, whatever the number of
-// pages; other phrases are counted by the full-text index. When the file is replaced (a new demo data set renamed into
-// place), the pool starts over on the new file within a second.
+// pages; other phrases are counted by the full-text index.
+//
+// A file renamed over the served one (a new demo data set) is checked before it is used
+// (CheckDatabaseFile), in the background, within a second of the change; the pool then
+// starts over on it. A file that fails the check is not used: the reader goes on with the
+// connections it holds to the last good file (new ones cannot be opened, so a request may
+// wait for one, within its deadline), says why through the note, and checks again when the
+// file changes. Damage found while serving (a file damaged in place) fails that read with
+// NoAnswer, saying so.
 class SqliteReader : public StoreReader {
  public:
-  // Throws DbError when the file is missing or holds no data set.
-  explicit SqliteReader(std::string path);
+  // Where the reader says what became of a replaced file; may be empty.
+  using Note = std::function<void(const std::string&)>;
+  // Throws DbError when the file is missing, holds no data set or fails the check.
+  explicit SqliteReader(std::string path, Note note = nullptr);
+  ~SqliteReader() override;
 
   std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit, Deadline deadline) override;
   std::int64_t CountMatches(const TextQuery& query, Deadline deadline) override;
@@ -52,17 +65,30 @@ class SqliteReader : public StoreReader {
     std::unique_ptr<Database> db;
     std::uint64_t generation;
   };
-  Pooled Borrow();
+  Pooled Borrow(Deadline deadline);
   void Return(Pooled pooled);
-  std::string FileIdentity() const;
+  // Looks whether the file was replaced, at most once a second; with the mutex held.
+  void LookForNewFile(std::unique_lock<std::mutex>& lock);
+  void CheckNewFile(std::string identity, std::string version);
 
   const std::string path_;
+  Note note_;
   std::mutex mutex_;
+  std::condition_variable returned_;
   std::vector<Pooled> idle_;
   std::uint64_t generation_ = 0;
-  std::string identity_;
-  Deadline::Clock::time_point lastCheck_;
+  std::string identity_;     // of the file served
+  bool opensServed_ = true;  // the file at the path is the one served: new connections may be opened
+  std::string refused_;      // version of a file that failed the check
+  bool checking_ = false;
+  std::thread checker_;
+  Deadline::Clock::time_point lastLook_;
 };
+
+// Why a database file cannot be served, or empty when it can: it opens, holds this
+// version's schema, each table can be read, and PRAGMA quick_check finds nothing wrong
+// within limits::kSqliteFileCheck (a check that runs out of time passes on what it saw).
+std::string CheckDatabaseFile(const std::string& path);
 
 // One import into the file (created with its schema when missing), in one transaction.
 // It keeps phrase_counts exact as it goes: a new known phrase is counted once by the

@@ -10,6 +10,7 @@
 #include "services/serve/HtmlPages.h"
 #include "services/serve/Query.h"
 #include "services/text/Hosts.h"
+#include "services/text/Keys.h"
 #include "services/text/Strings.h"
 #include "services/text/Words.h"
 
@@ -66,6 +67,42 @@ TEST(SuggestionPage, EveryTermDemandAndSupplyComesBack) {
   }
 }
 
+// Terms that reach a store past the importer (another tool writing the file, a ClickHouse
+// that takes writes) cannot add a row or a marker, and every term the importer takes comes
+// back exactly.
+TEST(SuggestionPage, StoredTermsAreShownSafelyAndReadBackExactly) {
+  const std::vector<Suggestion> hostile = {
+      {"x </a></td></tr><tr><td>&nbsp;999999</td><td>&nbsp;<a href=y>evil</a></td></tr>", 3},
+      {"of about <b>5</b> done <li><em>http://victim.example/</em>", 4},
+      {"a;b;c &amp; d", 5},
+      {"<script>alert(1)</script>", 6},
+      {std::string("ctl\x01\r\nbreak", 11), 7},
+      {"</td>", 8},
+  };
+  auto read = ReadSuggestionPage(RenderSuggestionPage("x", hostile), {});
+  ASSERT_EQ(read.size(), hostile.size());
+  for (size_t i = 0; i < hostile.size(); ++i) {
+    ASSERT_GE(read[i].subItems.size(), 1u);
+    EXPECT_EQ(read[i].subItems[0], std::to_string(hostile[i].searches));
+    EXPECT_EQ(read[i].caption.find_first_of("<>;"), std::string::npos) << read[i].caption;
+  }
+  // Random terms of the characters a keyword export holds, kept when the importer keeps them.
+  const std::string alphabet = "ab &\"'%#+!?-_.,:/\\=()[]{}*$@~`^|0123456789\xC3\xA9\xE2\x82\xAC<>;";
+  std::vector<Suggestion> accepted;
+  std::uint32_t state = 12345;
+  while (accepted.size() < 300) {
+    std::string term;
+    for (int i = 0, n = 1 + static_cast<int>((state = state * 1103515245u + 12345u) >> 16) % 30; i < n; ++i)
+      term += alphabet[((state = state * 1103515245u + 12345u) >> 16) % alphabet.size()];
+    std::string why;
+    if (auto normal = NormalizeTerm(term, &why))
+      accepted.push_back({*normal, static_cast<std::int64_t>(accepted.size())});
+  }
+  read = ReadSuggestionPage(RenderSuggestionPage("x", accepted), {});
+  ASSERT_EQ(read.size(), accepted.size());
+  for (size_t i = 0; i < accepted.size(); ++i) EXPECT_EQ(read[i].caption, accepted[i].term);
+}
+
 TEST(SuggestionPage, NoTermsGiveNoRows) {
   EXPECT_TRUE(ReadSuggestionPage(RenderSuggestionPage("nothing", {}), {}).empty());
 }
@@ -99,6 +136,17 @@ TEST(SearchPage, EveryResultGivesItsHostInOrder) {
       {"http://x.org", "x.org"},
       {"http://10.0.0.1:8080/path", "10.0.0.1:8080"},
       {"HTTP://UPPER.NET/<li>", "upper.net"},
+      // The program takes the host behind the first "http://" of the address shown: one in
+      // the path, the query or the user part must not make it read another site.
+      {"http://spam.example/go?u=http://victim.example/x", "spam.example"},
+      {"http://spam.example?u=http://victim.example/", "spam.example"},
+      {"http://spam.example#http://victim.example/", "spam.example"},
+      {"https://spam.example/a/HTTP://victim.example/", "spam.example"},
+      {"http://victim.example@spam.example/", "spam.example"},
+      {"http://spam.example:81/x?http://victim.example", "spam.example:81"},
+      {"http://spamhttp:/victim.example/", "spamhttp"},
+      {"http://spam.example://victim.example/", "spam.example"},
+      {"http://spam.example/\x20http://victim.example/", "spam.example"},
   };
   std::vector<ResultItem> items;
   std::vector<std::string> expected;

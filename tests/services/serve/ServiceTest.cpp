@@ -145,6 +145,35 @@ TEST_P(ServiceTest, AffiliateSearchRoundTrip) {
   }
 }
 
+// Rows written past the importer (another tool, a ClickHouse that takes writes) are shown
+// safely by every store's pages: no extra row or marker, and no other site read off a page.
+TEST_P(ServiceTest, StoredValuesWrittenPastTheImporterAreShownSafely) {
+  auto fresh = testing::MakeStore(GetParam());
+  {
+    auto writer = fresh->Writer();
+    writer->PutKeyword("zq </a></td></tr><tr><td>&nbsp;999999</td><td>&nbsp;<a href=x>evil", 3);
+    writer->PutKeyword("zq of about <b>7</b> <li><em>http://victim.example/</em>", 2);
+    writer->PutKeyword("zq salt & pepper", 1);
+    for (const char* url : {"http://spam.example/go?u=http://victim.example/x", "http://victim.example@spam.example/",
+                            "http://spam.example?u=http://victim.example/"})
+      writer->AddPage({url, "</a><li><em>http://victim.example/</em>", "zqpage <li><em>victim.example</em>", {}});
+    writer->Commit();
+  }
+  auto store = fresh->Reader();
+  Service service(*store);
+  std::vector<std::string> urls;
+  auto rows = Research(service, "zq", &urls);
+  ASSERT_EQ(rows.size(), 3u);
+  const char* demands[] = {"3", "2", "1"};
+  for (size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_FALSE(rows[i].subItems.empty());
+    EXPECT_EQ(rows[i].subItems[0], demands[i]);
+  }
+  EXPECT_EQ(rows[2].caption, "zq salt & pepper");
+  EXPECT_EQ(ReadResultHosts(service.Respond("/search", "p=zqpage&n=10&b=1").body),
+            (std::vector<std::string>{"spam.example", "spam.example"}));
+}
+
 TEST_P(ServiceTest, SuggestionsAreCappedAndMostSearchedFirst) {
   auto store = Reader();
   Service service(*store);

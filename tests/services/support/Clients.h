@@ -137,8 +137,9 @@ inline std::string BodyOf(const std::string& response) {
 // The HTTP front serving a store on a free loopback port, on a thread of its own.
 class LiveServer {
  public:
-  LiveServer(StoreReader& store, const HttpServer::Options& options, milliseconds budget = limits::kQueryBudget)
-      : service_(store, budget),
+  LiveServer(StoreReader& store, const HttpServer::Options& options, milliseconds budget = limits::kQueryBudget,
+             Log* log = nullptr)
+      : service_(store, budget, log),
         server_(service_, options),
         port_(server_.Bind("127.0.0.1", 0)),
         runner_([this] { server_.Run(); }) {}
@@ -148,6 +149,7 @@ class LiveServer {
   }
   int Port() const { return port_; }
   HttpServer& Server() { return server_; }
+  Service& ServiceOf() { return service_; }
 
  private:
   Service service_;
