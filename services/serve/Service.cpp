@@ -76,7 +76,9 @@ Reply Service::Suggest(std::string_view rawQuery, Deadline deadline) {
 }
 
 Reply Service::Search(std::string_view rawQuery, Deadline deadline) {
-  auto params = ParseQuery(rawQuery, {"p", "ei", "n", "b", "fr"});
+  const std::vector<std::string_view> keys = {"p", "ei", "n", "b", "fr"};
+  std::map<std::string, std::string> params;
+  if (!ParseQuotedSearch(rawQuery, keys, &params)) params = ParseQuery(rawQuery, keys);
   auto p = params.find("p");
   if (p == params.end()) return Refuse(400, "The request names no search.");
   std::string query = p->second;
