@@ -125,8 +125,7 @@ class ClickHouseWriter : public StoreWriter {
   };
   // What a rollback returns to.
   struct MarkPoint {
-    std::uint32_t part = 0;  // the id rows were written with before the mark
-    std::uint64_t version = 0, pagesSent = 0;
+    std::uint32_t part = 0;                                      // the id rows were written with before the mark
     std::vector<std::pair<std::size_t, std::uint64_t>> batches;  // size and flushes of each batch
   };
   std::vector<Batch*> Batches();
@@ -134,8 +133,12 @@ class ClickHouseWriter : public StoreWriter {
   void Row(Batch& batch, std::initializer_list<std::string_view> fields);
   void Flush(Batch& batch);
   void Beat(bool force = false);
-  // Keys of a table with a value each, from rows of complete imports (grouped, having ...).
-  void LoadKeys(clickhouse::KeySet& keys, const char* table, const char* column, const char* value, const char* having);
+  // Keys of a table with a value each, from rows of complete imports and of this one (grouped
+  // by group, having ...).
+  void LoadKeys(clickhouse::KeySet& keys, const char* table, const char* column, const std::string& value,
+                const char* group, const char* having);
+  void LoadTerms();
+  void LoadDomains();
   void LoadUrls();
   // The rows of a page with the sign given (1 to store it, -1 to retract it).
   struct StoredPage;

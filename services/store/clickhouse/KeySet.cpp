@@ -1,7 +1,6 @@
 #include "services/store/clickhouse/KeySet.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 namespace quillet::services::clickhouse {
 
@@ -42,7 +41,6 @@ std::optional<std::uint64_t> KeySet::Find(std::uint64_t key) const {
 
 bool KeySet::Insert(std::uint64_t key, std::uint64_t value) {
   if (Find(key)) return false;
-  if (marked_) undo_.emplace_back(key, std::nullopt);
   fresh_.emplace(key, value);
   // The hash map costs several times the array per key: merged once it holds an eighth as many.
   if (fresh_.size() > 65536 && fresh_.size() > sorted_.size() / 8) Merge();
@@ -50,40 +48,15 @@ bool KeySet::Insert(std::uint64_t key, std::uint64_t value) {
 }
 
 void KeySet::Update(std::uint64_t key, std::uint64_t value) {
-  if (marked_) undo_.emplace_back(key, Find(key));
-  Set(key, value);
-}
-
-void KeySet::Set(std::uint64_t key, std::uint64_t value) {
   auto it = LowerKey(sorted_, key);
   if (it != sorted_.end() && it->first == key) it->second = value;
   else fresh_[key] = value;
 }
 
-void KeySet::Mark() {
-  marked_ = true;
-  undo_.clear();
-}
-
-void KeySet::Release() {
-  marked_ = false;
-  undo_.clear();
-  undo_.shrink_to_fit();
-}
-
-void KeySet::RollBack() {
-  std::unordered_set<std::uint64_t> gone;
-  for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
-    if (it->second) Set(it->first, *it->second);
-    else gone.insert(it->first);
-  }
-  for (std::uint64_t key : gone) fresh_.erase(key);
-  // Keys merged into the array since the mark leave it in one pass.
-  if (!gone.empty())
-    sorted_.erase(
-        std::remove_if(sorted_.begin(), sorted_.end(), [&](const Entry& e) { return gone.count(e.first) > 0; }),
-        sorted_.end());
-  Release();
+void KeySet::Clear() {
+  loaded_ = false;
+  std::vector<Entry>().swap(sorted_);
+  std::unordered_map<std::uint64_t, std::uint64_t>().swap(fresh_);
 }
 
 void KeySet::Merge() {

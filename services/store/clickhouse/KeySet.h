@@ -25,21 +25,15 @@ class KeySet {
   bool Insert(std::uint64_t key, std::uint64_t value = 0);
   std::optional<std::uint64_t> Find(std::uint64_t key) const;
   void Update(std::uint64_t key, std::uint64_t value);
-  // Changes from here on can be undone (RollBack, as the import's rows are) or kept
-  // (Release). Each change since the mark costs a note of what it replaced.
-  void Mark();
-  void Release();
-  void RollBack();
+  // Forgets every key, to be loaded again.
+  void Clear();
 
  private:
   void Merge();
-  void Set(std::uint64_t key, std::uint64_t value);
 
   bool loaded_ = false;
   std::vector<Entry> sorted_;
   std::unordered_map<std::uint64_t, std::uint64_t> fresh_;
-  bool marked_ = false;
-  std::vector<std::pair<std::uint64_t, std::optional<std::uint64_t>>> undo_;  // key, value before (none: new)
 };
 
 }  // namespace quillet::services::clickhouse

@@ -128,18 +128,19 @@ void ClickHouseWriter::Flush(Batch& batch) {
   Beat();
 }
 
-void ClickHouseWriter::LoadKeys(KeySet& keys, const char* table, const char* column, const char* value,
-                                const char* having) {
+void ClickHouseWriter::LoadKeys(KeySet& keys, const char* table, const char* column, const std::string& value,
+                                const char* group, const char* having) {
   Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
-  std::string from = " FROM " + db_->Shared(table) + " WHERE " + db_->Visible();
+  // This import's own rows count once they are sent: keys are loaded again after a rollback.
+  std::string from = " FROM " + db_->Shared(table) + " WHERE (" + db_->Visible() + " OR import_id IN (" + IdList() + "))";
   std::int64_t rows = SignedNumber(Rows(db_->Read("SELECT count()" + from, deadline), 1).at(0).at(0));
   std::int64_t parts = rows / limits::kKeysPerLoad + 1;
   std::vector<KeySet::Entry> all;
   all.reserve(static_cast<size_t>(rows));
   for (std::int64_t part = 0; part < parts; ++part) {
     std::string body = db_->Read("SELECT " + std::string(column) + ", " + value + from + " AND " + column + " % " +
-                                     std::to_string(parts) + " = " + std::to_string(part) + " GROUP BY " + column +
-                                     ", " + value + having,
+                                     std::to_string(parts) + " = " + std::to_string(part) + " GROUP BY " + group +
+                                     having,
                                  deadline, limits::kMaxClickHouseKeyAnswer);
     for (size_t start = 0; start < body.size();) {
       size_t end = body.find('\n', start);
@@ -155,8 +156,18 @@ void ClickHouseWriter::LoadKeys(KeySet& keys, const char* table, const char* col
   keys.Load(std::move(all));
 }
 
+void ClickHouseWriter::LoadTerms() {
+  if (!terms_->Loaded()) LoadKeys(*terms_, "keywords", "key", "0", "key", "");
+}
+
+void ClickHouseWriter::LoadDomains() {
+  // The value of a domain: the best rank this import gave it, 0 when it gave none.
+  if (!domains_->Loaded())
+    LoadKeys(*domains_, "ranks", "key", "minIf(rank, import_id IN (" + IdList() + "))", "key", "");
+}
+
 StoreWriter::Put ClickHouseWriter::PutKeyword(const std::string& term, std::int64_t searches) {
-  if (!terms_->Loaded()) LoadKeys(*terms_, "keywords", "key", "0", "");
+  LoadTerms();
   std::uint64_t key = KeyHash(term);
   bool added = terms_->Insert(key);
   std::string import = std::to_string(partId_);
@@ -167,7 +178,7 @@ StoreWriter::Put ClickHouseWriter::PutKeyword(const std::string& term, std::int6
 }
 
 StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t rank) {
-  if (!domains_->Loaded()) LoadKeys(*domains_, "ranks", "key", "0", "");
+  LoadDomains();
   std::string domain = NormalizeHost(host);
   std::uint64_t key = KeyHash(domain);
   // The key set holds the best rank this import gave a domain (0 for one stored before it):
@@ -183,7 +194,7 @@ StoreWriter::Put ClickHouseWriter::PutRank(const std::string& host, std::int64_t
 
 void ClickHouseWriter::LoadUrls() {
   // A page's current id: the versions it retracted sum to 0.
-  if (!urls_->Loaded()) LoadKeys(*urls_, "pages", "url_hash", "page", " HAVING sum(sign) > 0");
+  if (!urls_->Loaded()) LoadKeys(*urls_, "pages", "url_hash", "page", "url_hash, page", " HAVING sum(sign) > 0");
 }
 
 // A page as the store keeps it: texts normalised (without the blanks around them that the
@@ -321,19 +332,15 @@ TallyResult ClickHouseWriter::StoreTally(std::int64_t multiply, std::int64_t div
 }
 
 void ClickHouseWriter::Mark() {
-  MarkPoint point{partId_, LastVersion(), pagesSent_, {}};
+  MarkPoint point{partId_, {}};
   for (Batch* batch : Batches()) point.batches.emplace_back(batch->rows.size(), batch->flushes);
   partId_ = db_->NextImportId();
   ids_.push_back(partId_);
   Beat(true);
   mark_ = std::move(point);
-  for (clickhouse::KeySet* keys : {urls_.get(), terms_.get(), domains_.get()}) keys->Mark();
 }
 
-void ClickHouseWriter::ReleaseMark() {
-  mark_.reset();
-  for (clickhouse::KeySet* keys : {urls_.get(), terms_.get(), domains_.get()}) keys->Release();
-}
+void ClickHouseWriter::ReleaseMark() { mark_.reset(); }
 
 void ClickHouseWriter::RollBackToMark() {
   // Rows since the mark: those still here go, those sent stay unseen under the abandoned part.
@@ -347,10 +354,11 @@ void ClickHouseWriter::RollBackToMark() {
   db_->Mark({part}, owner_, kAbandoned);
   ids_.pop_back();
   partId_ = mark_->part;
-  // Pages of this import up to the mark are on the server once any was sent since.
-  pagesSent_ = pages_.flushes == mark_->batches[0].second ? mark_->pagesSent : mark_->version;
   mark_.reset();
-  for (clickhouse::KeySet* keys : {urls_.get(), terms_.get(), domains_.get()}) keys->RollBack();
+  // The keys this import knows are loaded again, from its rows up to the mark (sent now)
+  // and those of complete imports, rather than each change being noted in memory.
+  for (Batch* batch : batches) Flush(*batch);
+  for (clickhouse::KeySet* keys : {urls_.get(), terms_.get(), domains_.get()}) keys->Clear();
   try {
     db_->Delete(std::to_string(part));
   } catch (const std::exception&) {
