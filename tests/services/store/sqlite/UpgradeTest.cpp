@@ -69,24 +69,18 @@ TEST(UpgradeSchema, ADatabaseOfTheEarlierSchemaKeepsWorking) {
   };
   using Terms = std::vector<std::pair<std::string, std::int64_t>>;
   // Terms that now fold alike are one, with the larger count; what a term cannot carry is gone.
-  EXPECT_EQ(suggested("ECLAIR"), (Terms{{"\xC3\xA9"
-                                         "clair recipe",
-                                         150}}));
+  EXPECT_EQ(suggested("ECLAIR"), (Terms{{"éclair recipe", 150}}));
   EXPECT_EQ(suggested("tutorial"), (Terms{{"c tutorial", 20}}));
   EXPECT_EQ(suggested("term"), Terms{});
-  EXPECT_EQ(suggested("\xD5\xA2\xD5\xA1\xD6\x80\xD5\xA5\xD5\xBE"),
-            (Terms{{"\xD5\xA2\xD5\xA1\xD6\x80\xD5\xA5\xD5\xBE \xD5\xB1\xD5\xA5\xD5\xA6", 30}}));
+  EXPECT_EQ(suggested("բարեվ"), (Terms{{"բարեվ ձեզ", 30}}));
   // The index folds the letters it left as they were: rebuilt, and the phrases counted again.
-  EXPECT_EQ(store.CountMatches({"\xD5\xA2\xD5\xA1\xD6\x80\xD5\xA5\xD5\xBE \xD5\xB1\xD5\xA5\xD5\xA6", true}, none), 1);
+  EXPECT_EQ(store.CountMatches({"բարեվ ձեզ", true}, none), 1);
   EXPECT_EQ(store.CountMatches({"ԲԱՐԵՎ", false}, none), 1);
   EXPECT_EQ(store.CountMatches({"dog toys", true}, none), 1);
   // Hosts that fold alike are one: the better rank, the links of both.
-  EXPECT_EQ(store.FindRank("www.M\xC3\x9CNCHEN.de", none), 3);
+  EXPECT_EQ(store.FindRank("www.MÜNCHEN.de", none), 3);
   EXPECT_EQ(store.FindRank("example.com", none), 1);
-  EXPECT_EQ(store.CountLinks("b\xC3\xBC"
-                             "cher.de",
-                             none),
-            2);
+  EXPECT_EQ(store.CountLinks("bücher.de", none), 2);
   {
     Database db(path, Database::Mode::ReadOnly);
     Statement version = db.Prepare("PRAGMA user_version");
