@@ -115,8 +115,9 @@ TEST(ImportKeywords, CountsAndRangesAsKeywordToolsWriteThem) {
   for (const Case& c : cases) {
     std::optional<Volume> volume = ParseVolume(c.text);
     ASSERT_EQ(volume.has_value(), c.searches.has_value()) << c.text;
-    if (volume)
+    if (volume) {
       EXPECT_EQ(std::make_pair(volume->searches, volume->range), std::make_pair(*c.searches, c.range)) << c.text;
+    }
   }
 }
 
