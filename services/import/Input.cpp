@@ -2,8 +2,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "services/text/Utf8.h"
 
@@ -106,22 +108,33 @@ std::size_t InputFile::ReadRaw(char* out, std::size_t size) {
   return n;
 }
 
+void InputFile::EndEarly(Ending ending, std::string why) {
+  ending_ = ending;
+  damage_ = std::move(why);
+}
+
+std::int64_t InputFile::Verified() const {
+  if (!inflater_ || ending_ == Ending::kCutShort) return std::numeric_limits<std::int64_t>::max();
+  if (encoding_ == Encoding::Utf16Le || encoding_ == Encoding::Utf16Be) return verifiedDecoded_;
+  return std::max<std::int64_t>(0, verifiedInflated_ - skipped_);
+}
+
 std::size_t InputFile::ReadUnpacked(char* out, std::size_t size) {
   if (!inflater_) return ReadRaw(out, size);
-  if (!damage_.empty()) return 0;
+  if (ending_ != Ending::kWhole) return 0;
   z_stream& z = inflater_->stream;
   z.next_out = reinterpret_cast<Bytef*>(out);
   z.avail_out = static_cast<uInt>(size);
   while (z.avail_out == size) {
     if (rawBegin_ == rawEnd_ && !FillRaw()) {
-      if (!inflater_->atMemberStart) damage_ = "the file ends inside compressed data";
+      if (!inflater_->atMemberStart) EndEarly(Ending::kCutShort, "the file ends inside compressed data");
       break;
     }
     if (inflater_->atMemberStart) {
       // A member follows only where the gzip magic does: anything else is not ours to read.
       unsigned char first = static_cast<unsigned char>(raw_[rawBegin_]);
       if (first != 0x1F) {
-        damage_ = "data after the last compressed member was ignored";
+        EndEarly(Ending::kTrailingData, "data after the last compressed member was ignored");
         break;
       }
       inflater_->atMemberStart = false;
@@ -131,15 +144,19 @@ std::size_t InputFile::ReadUnpacked(char* out, std::size_t size) {
     int rc = inflate(&z, Z_NO_FLUSH);
     rawBegin_ = rawEnd_ - z.avail_in;
     if (rc == Z_STREAM_END) {
+      // zlib has compared the member's check value and length: all it gave out is sound.
+      verifiedInflated_ = inflated_ + static_cast<std::int64_t>(size - z.avail_out);
       inflateReset(&z);
       inflater_->atMemberStart = true;
+      if (z.avail_out < size) break;  // what this member gave, without the next one's
     } else if (rc == Z_MEM_ERROR) {
       throw InputError("out of memory while unpacking " + source_->Name());
     } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
-      damage_ = std::string("damaged compressed data: ") + (z.msg ? z.msg : "inflate failed");
+      EndEarly(Ending::kDamaged, std::string("damaged compressed data: ") + (z.msg ? z.msg : "inflate failed"));
       break;
     }
   }
+  inflated_ += static_cast<std::int64_t>(size - z.avail_out);
   return size - z.avail_out;
 }
 
@@ -162,12 +179,20 @@ std::size_t InputFile::Read(char* out, std::size_t size) {
                                                                                        : 0;
     if (encoding_ == Encoding::Utf8) pending_.assign(head + skip, got - skip);
     else raw16_.assign(head + skip, got - skip);
+    if (encoding_ == Encoding::Utf8) skipped_ = static_cast<std::int64_t>(skip);
   }
   if (encoding_ == Encoding::Utf8) {
     std::size_t n = std::min(size, pending_.size());
     std::memcpy(out, pending_.data(), n);
     pending_.erase(0, n);
-    return n + (n < size ? ReadUnpacked(out + n, size - n) : 0);
+    // Members that end within what is at hand are read on, so that small members (one per
+    // record of a crawl archive) still fill the caller's buffer.
+    while (n < size) {
+      std::size_t got = ReadUnpacked(out + n, size - n);
+      n += got;
+      if (got == 0 || !inflater_ || !inflater_->atMemberStart || rawBegin_ == rawEnd_) break;
+    }
+    return n;
   }
   // UTF-16: decode enough units to fill the request, keeping a split unit or pair for later.
   while (pending_.size() < size) {
@@ -191,13 +216,19 @@ std::size_t InputFile::Read(char* out, std::size_t size) {
           i += 2;
         }
       }
+      std::size_t before = pending_.size();
       AppendUtf8(pending_, code);
+      decoded_ += static_cast<std::int64_t>(pending_.size() - before);
       i += 2;
     }
     raw16_.erase(0, i);
+    if (raw16_.empty() && verifiedInflated_ == inflated_) verifiedDecoded_ = decoded_;
     if (end) {
       // An odd byte at the end: a broken character, which fails the UTF-8 check of its line.
-      if (!raw16_.empty()) pending_ += '\xFF';
+      if (!raw16_.empty()) {
+        pending_ += '\xFF';
+        ++decoded_;
+      }
       raw16_.clear();
       break;
     }
@@ -214,11 +245,13 @@ bool LineReader::Refill() {
   if (begin_ < end_) return true;
   begin_ = 0;
   end_ = input_.Read(buffer_.data(), buffer_.size());
+  read_ += static_cast<std::int64_t>(end_);
   return end_ > 0;
 }
 
 LineReader::Result LineReader::Next(std::string_view* line) {
   line_.clear();
+  ended_ = false;
   bool any = false, tooLong = false, inBuffer = false;
   std::size_t start = 0, length = 0;
   while (Refill()) {
@@ -243,6 +276,7 @@ LineReader::Result LineReader::Next(std::string_view* line) {
     begin_ += take;
     if (newline) {
       ++begin_;
+      ended_ = true;
       break;
     }
   }
@@ -264,6 +298,7 @@ bool LineReader::Fill(std::size_t want) {
     std::size_t got = input_.Read(buffer_.data() + end_, buffer_.size() - end_);
     if (got == 0) return false;
     end_ += got;
+    read_ += static_cast<std::int64_t>(got);
   }
   return true;
 }

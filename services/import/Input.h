@@ -37,6 +37,10 @@ std::unique_ptr<ByteSource> OpenFileSource(const std::string& path);
 // (every member of a multi-member file, as web-crawl archives are packed), UTF-16 text with
 // a byte order mark converted (a lone surrogate becomes its three-byte form, which the UTF-8
 // check then names), a UTF-8 byte order mark dropped.
+//
+// A compressed member vouches for its content only at its end, where its check value and
+// length are compared: Verified() tells how much of the content is sound so far, so that a
+// reader can undo what it stored from a member that turns out damaged.
 class InputFile {
  public:
   // Throws InputError when the file cannot be opened.
@@ -47,20 +51,34 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   // Up to size bytes of content; 0 at its end. Damaged compressed data ends the content
-  // early (see Damage); a failing read throws InputError.
+  // early (see Ending); a failing read throws InputError.
   std::size_t Read(char* out, std::size_t size);
 
   // Bytes of the source consumed so far, and its size (0 when unknown), for progress.
   std::int64_t Consumed() const { return consumed_; }
   std::int64_t Size() const { return source_->Size(); }
+
+  // How the content ended when it ended before the file did. kCutShort: the file ends inside
+  // compressed data; what inflated before the cut is sound, but its last line may be cut.
+  // kTrailingData: bytes after the last member that begin no member were left unread.
+  // kDamaged: a member's data did not inflate, or its check value or length did not match:
+  // the content past Verified() came from it and cannot be trusted.
+  enum class Ending { kWhole, kCutShort, kTrailingData, kDamaged };
+  Ending HowItEnded() const { return ending_; }
   // Why the content ended before the file did, or empty.
   const std::string& Damage() const { return damage_; }
+  // Content bytes from the start known to be sound: all of an uncompressed file, those of
+  // the members whose end has verified them, and once a file is found cut short, all of it.
+  std::int64_t Verified() const;
 
  private:
   enum class Encoding { Unknown, Utf8, Utf16Le, Utf16Be };
   std::size_t ReadRaw(char* out, std::size_t size);
+  // Inflated bytes, never past the end of a member (so that what one call returns comes from
+  // one member).
   std::size_t ReadUnpacked(char* out, std::size_t size);
   bool FillRaw();
+  void EndEarly(Ending ending, std::string why);
 
   struct Inflater;
   std::unique_ptr<ByteSource> source_;
@@ -70,8 +88,12 @@ class InputFile {
   bool rawEof_ = false;
   std::int64_t consumed_ = 0;
   Encoding encoding_ = Encoding::Unknown;
-  std::string pending_;  // decoded bytes not yet handed out
-  std::string raw16_;    // UTF-16 bytes not yet decoded
+  std::string pending_;                               // decoded bytes not yet handed out
+  std::string raw16_;                                 // UTF-16 bytes not yet decoded
+  std::int64_t inflated_ = 0, verifiedInflated_ = 0;  // bytes out of the inflater, up to a verified end
+  std::int64_t skipped_ = 0;                          // byte order mark of UTF-8 content
+  std::int64_t decoded_ = 0, verifiedDecoded_ = 0;    // UTF-8 made from UTF-16, and of it verified
+  Ending ending_ = Ending::kWhole;
   std::string damage_;
 };
 
@@ -86,6 +108,10 @@ class LineReader {
   // past without being kept, and reported as TooLong.
   Result Next(std::string_view* line);
   std::int64_t Number() const { return number_; }
+  // Whether the last line read ended with a line end (else the content ended in it).
+  bool Ended() const { return ended_; }
+  // Content bytes read past so far (lines, their ends and blocks), as InputFile counts them.
+  std::int64_t Position() const { return read_ - static_cast<std::int64_t>(end_ - begin_); }
 
   // Reads the next n bytes of content (for length-delimited records), keeping at most
   // keep of them in *out. Returns how many there were: fewer at the end of the content, or,
@@ -106,6 +132,8 @@ class LineReader {
   std::size_t begin_ = 0, end_ = 0;
   std::string line_;
   std::int64_t number_ = 0;
+  std::int64_t read_ = 0;  // content bytes taken from the input
+  bool ended_ = true;
 };
 
 // Opens a file by its UTF-8 name (also on Windows, where names are UTF-16). Null on failure.

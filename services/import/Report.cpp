@@ -45,18 +45,43 @@ void ImportReport::AlreadyStored(std::int64_t line, std::string_view url) {
   Skip(line, skip::kAlreadyStored, Quoted(url));
 }
 
-bool ImportReport::NothingStored() const { return lines > alreadyStored && added + replaced + updated + summed == 0; }
+void ImportReport::Count(StoreWriter::Put put) {
+  switch (put) {
+    case StoreWriter::Put::Added: ++added; break;
+    case StoreWriter::Put::Replaced: ++replaced; break;
+    case StoreWriter::Put::Kept: ++kept; break;
+  }
+}
+
+void ImportReport::TakeBack(const ImportReport& other) {
+  added -= other.added;
+  replaced -= other.replaced;
+  kept -= other.kept;
+  updated -= other.updated;
+  summed -= other.summed;
+  alreadyStored -= other.alreadyStored;
+  if (other.alreadyStored > 0) {
+    auto it = skipped.find(std::string(skip::kAlreadyStored));
+    if (it != skipped.end() && (it->second -= other.alreadyStored) <= 0) skipped.erase(it);
+  }
+  rolledBack += other.added + other.replaced + other.kept + other.updated + other.summed + other.alreadyStored;
+}
+
+bool ImportReport::NothingStored() const { return added + replaced + kept + updated + summed + alreadyStored == 0; }
 
 std::string ImportReport::Describe() const {
   std::string out = WithThousands(lines) + " " + unit + "s: ";
   if (sums) {
     out += WithThousands(summed) + " summed";
   } else {
-    out += WithThousands(added + replaced + updated) + " imported (" + WithThousands(added) + " added, ";
+    out += WithThousands(added + replaced + kept + updated) + " imported (" + WithThousands(added) + " added, ";
     if (updated > 0) out += WithThousands(updated) + " updated, ";
-    out += WithThousands(replaced) + " replaced)";
+    out += WithThousands(replaced) + " replaced";
+    if (kept > 0) out += ", " + WithThousands(kept) + " ranked better by an earlier line";
+    out += ")";
   }
   out += ", " + WithThousands(Skipped()) + " skipped";
+  if (ranges > 0) out += "; " + WithThousands(ranges) + " volumes were ranges, stored as their middle";
   auto counts = [&](const char* heading, const std::map<std::string, std::int64_t>& byKind) {
     if (byKind.empty()) return;
     out += std::string("\n  ") + heading + ":";
@@ -72,7 +97,11 @@ std::string ImportReport::Describe() const {
   if (Skipped() > static_cast<std::int64_t>(examples.size()))
     out += "\n  ... and " + WithThousands(Skipped() - static_cast<std::int64_t>(examples.size())) + " more";
   if (linksDropped > 0) out += "\n  " + WithThousands(linksDropped) + " links to unusable addresses left out";
-  if (!damage.empty()) out += "\n  the file ends early: " + damage + "; the " + unit + "s before it were read";
+  for (const std::string& warning : warnings) out += "\n  warning: " + warning;
+  if (rolledBack > 0)
+    out += "\n  the file is damaged: " + damage + "; " + WithThousands(rolledBack) + " " + unit +
+           "s read from the damaged compressed member were not stored, those of earlier members were";
+  else if (!damage.empty()) out += "\n  the file ends early: " + damage + "; the " + unit + "s before it were read";
   return out;
 }
 

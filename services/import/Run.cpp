@@ -1,8 +1,10 @@
 #include "services/import/Run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
+#include "services/import/Warc.h"
 #include "services/text/Strings.h"
 
 namespace quillet::services {
@@ -36,6 +38,59 @@ std::string Done(const std::string& file, const ImportReport& report, const Stop
   return file + ": " + report.Describe() + Format(" (%.1f s)", clock.Seconds());
 }
 
+// What a crawl archive that stores nothing most likely is instead, by the type of the records
+// the reader left out of it.
+struct Mistaken {
+  std::string_view kind, leftOutType, hint;
+};
+constexpr Mistaken kMistaken[] = {
+    {"wet", "metadata", "a WAT file given to import wet?"},
+    {"wat", "conversion", "a WET file given to import wat?"},
+    {"wet", "response", "a WARC file of the crawl itself? import wet takes its WET files"},
+    {"wat", "response", "a WARC file of the crawl itself? import wat takes its WAT files"},
+};
+
+// Why nothing of a file was stored, in a line; empty when something was.
+std::string NothingStored(const Importer& importer, const ImportReport& report) {
+  if (!report.NothingStored()) return {};
+  const std::string wanted = report.wanted.empty() ? report.unit + "s" : report.wanted;
+  std::string why;
+  if (report.rolledBack > 0) {
+    why = WithThousands(report.lines) + " " + report.unit + "s, " + WithThousands(report.rolledBack) +
+          " of them from a damaged compressed member";
+  } else if (report.lines > 0) {
+    auto most = std::max_element(report.skipped.begin(), report.skipped.end(),
+                                 [](const auto& a, const auto& b) { return a.second < b.second; });
+    why = "all " + WithThousands(report.lines) + " " + report.unit + "s skipped";
+    if (most != report.skipped.end()) why += ", " + WithThousands(most->second) + " for " + most->first;
+  } else if (report.leftOut.empty()) {
+    why = "the file holds no " + wanted;
+  } else {
+    why = "0 " + wanted + " (left out:";
+    const char* separator = " ";
+    for (const auto& [kind, count] : report.leftOut) {
+      why += separator + WithThousands(count) + " " + kind;
+      separator = ", ";
+    }
+    why += ")";
+    for (const Mistaken& mistaken : kMistaken)
+      if (importer.kind == mistaken.kind && report.leftOut.count(RecordsOfType(mistaken.leftOutType))) {
+        why += "; " + std::string(mistaken.hint);
+        break;
+      }
+  }
+  return "nothing stored: " + why;
+}
+
+// A file's summary, and whether it fails the run: nothing stored, or a damaged input.
+bool Said(const RunConsole& console, const Importer& importer, const std::string& file, const ImportReport& report,
+          const Stopwatch& clock) {
+  console.said(Done(file, report, clock));
+  std::string nothing = NothingStored(importer, report);
+  if (!nothing.empty()) console.failed(file + ": " + nothing);
+  return !nothing.empty() || !report.damage.empty();
+}
+
 int ImportEach(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
                const OpenWriter& openWriter, const RunConsole& console) {
   int status = 0;
@@ -45,8 +100,7 @@ int ImportEach(const Importer& importer, const std::vector<std::string>& files, 
       std::unique_ptr<StoreWriter> writer = openWriter();
       ImportReport report = ReadFile(importer, *writer, file, settings, console);
       writer->Commit();
-      console.said(Done(file, report, clock));
-      if (report.NothingStored()) status = 1;
+      if (Said(console, importer, file, report, clock)) status = 1;
     } catch (const std::exception& error) {
       const char* what = dynamic_cast<const InputError*>(&error) ? "could not be read" : "failed";
       console.failed(file + ": import " + what + ", nothing of it was stored: " + Explain(console, error));
@@ -69,8 +123,7 @@ int ImportSummed(const Importer& importer, const std::vector<std::string>& files
       current = file;
       Stopwatch clock;
       ImportReport report = ReadFile(importer, *writer, file, settings, console);
-      console.said(Done(file, report, clock));
-      if (report.NothingStored()) status = 1;
+      if (Said(console, importer, file, report, clock)) status = 1;
     }
     current.clear();
     TallyResult stored = hourly ? writer->StoreTally(kHoursPerMonth, hours) : writer->StoreTally(1, 1);

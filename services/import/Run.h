@@ -26,8 +26,9 @@ using OpenWriter = std::function<std::unique_ptr<StoreWriter>()>;
 
 // Reads the files with the importer and stores them as its RunKind says: kEach commits each
 // file on its own, and a file that fails leaves the others stored; kSummed and kHourly are
-// one import, stored only when every file was read. Returns 0 when every file was read and
-// each stored something, else 1.
+// one import, stored only when every file was read. Returns 0 when every file was read whole
+// and each stored something, else 1; a file that stores nothing is told why in a line of its
+// own ("nothing stored: ...").
 int RunImport(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
               const OpenWriter& openWriter, const RunConsole& console);
 

@@ -37,6 +37,8 @@ std::string WarcTypeOf(std::string_view type) {
   return "other";
 }
 
+std::string RecordsOfType(std::string_view type) { return WarcTypeOf(type) + " records"; }
+
 void MergeArchivePage(StoreWriter& store, const PageInput& page, std::int64_t record, ImportReport& report) {
   switch (store.MergePage(page)) {
     case StoreWriter::Merge::Added: ++report.added; break;
@@ -45,10 +47,11 @@ void MergeArchivePage(StoreWriter& store, const PageInput& page, std::int64_t re
   }
 }
 
-WarcRecords::WarcRecords(InputFile& input, std::string_view wanted, std::size_t keep, ImportReport& report,
-                         const ImportProgress& progress)
-    : report_(report), lines_(input, limits::kMaxTableLine, report, progress), wanted_(wanted), keep_(keep) {
+WarcRecords::WarcRecords(InputFile& input, StoreWriter& store, std::string_view wanted, std::size_t keep,
+                         ImportReport& report, const ImportProgress& progress)
+    : report_(report), lines_(input, store, limits::kMaxTableLine, report, progress), wanted_(wanted), keep_(keep) {
   report_.unit = "record";
+  report_.wanted = RecordsOfType(wanted);
 }
 
 void WarcRecords::Skip(std::string_view reason) {
@@ -147,6 +150,8 @@ bool WarcRecords::Next(WarcRecord* record) {
     auto length = static_cast<std::size_t>(record->length);
     LineReader& lines = lines_.Lines();
     std::size_t got = lines.ReadBlock(length, &record->block, keep_, kStart);
+    // The record ends with its block: the line peeked at below may be the next member's.
+    lines_.EndRecord();
     std::string_view line;
     if (got < length) {
       // Either the file ended, or the stated length ran into the next record.
@@ -168,7 +173,7 @@ bool WarcRecords::Next(WarcRecord* record) {
       continue;
     }
     if (record->type == wanted_) return true;
-    ++report_.leftOut[WarcTypeOf(record->type) + " records"];
+    ++report_.leftOut[RecordsOfType(record->type)];
   }
 }
 

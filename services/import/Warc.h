@@ -25,6 +25,8 @@ struct WarcRecord {
 // A record type as a report may name it: one the format defines, or "other" (a file cannot
 // make a report list types without end).
 std::string WarcTypeOf(std::string_view type);
+// How a report names records of a type ("metadata records"), those it stores or leaves out.
+std::string RecordsOfType(std::string_view type);
 
 // Hands a page of a crawl archive to the store (StoreWriter::MergePage) and counts in the
 // report what became of it.
@@ -34,11 +36,13 @@ class WarcRecords {
  public:
   // Reports count records ("record 12"). Records of another type than wanted are left out
   // (counted by type in the report).
-  WarcRecords(InputFile& input, std::string_view wanted, std::size_t keep, ImportReport& report,
+  WarcRecords(InputFile& input, StoreWriter& store, std::string_view wanted, std::size_t keep, ImportReport& report,
               const ImportProgress& progress);
 
   // The next whole record of the wanted type; false at the end of the file.
   bool Next(WarcRecord* record);
+  // Where to store the records (ImportLines::Store).
+  StoreWriter& Store() { return lines_.Store(); }
   // At the end: notes damage of the input, reports the last progress.
   void Finish() { lines_.Finish(); }
 

@@ -38,4 +38,27 @@ std::map<std::string, std::string> ParseQuery(std::string_view rawQuery, const s
   return result;
 }
 
+bool ParseQuotedSearch(std::string_view rawQuery, const std::vector<std::string_view>& keys,
+                       std::map<std::string, std::string>* params) {
+  constexpr std::string_view kOpen = "p=%22", kClose = "%22";
+  if (rawQuery.substr(0, kOpen.size()) != kOpen) return false;
+  auto closes = [&](std::size_t at) {
+    std::string_view rest = rawQuery.substr(at + kClose.size());
+    if (rest.empty()) return true;
+    for (std::string_view key : keys)
+      if (rest.size() > key.size() + 1 && rest[0] == '&' && rest.substr(1, key.size()) == key &&
+          rest[key.size() + 1] == '=')
+        return true;
+    return false;
+  };
+  for (std::size_t at = rawQuery.rfind(kClose); at != std::string_view::npos && at >= kOpen.size();
+       at = at == 0 ? std::string_view::npos : rawQuery.rfind(kClose, at - 1)) {
+    if (!closes(at)) continue;
+    *params = ParseQuery(rawQuery.substr(at + kClose.size()), keys);
+    (*params)["p"] = "\"" + PercentDecode(rawQuery.substr(kOpen.size(), at - kOpen.size())) + "\"";
+    return true;
+  }
+  return false;
+}
+
 }  // namespace quillet::services

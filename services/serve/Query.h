@@ -14,4 +14,12 @@ namespace quillet::services {
 std::map<std::string, std::string> ParseQuery(std::string_view rawQuery, const std::vector<std::string_view>& keys,
                                               bool plusIsSpace = true);
 
+// A search as the program builds it: "p=%22PHRASE%22", then the end or '&' and another of
+// the keys. The phrase is sent with nothing encoded but its blanks (as '+'), so all of it up
+// to the last such closing quote mark belongs to it, a '&' of a term included. The decoded
+// phrase in its quote marks goes to p, the other keys are read from what follows. False,
+// changing nothing, for another form of query.
+bool ParseQuotedSearch(std::string_view rawQuery, const std::vector<std::string_view>& keys,
+                       std::map<std::string, std::string>* params);
+
 }  // namespace quillet::services

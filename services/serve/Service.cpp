@@ -66,7 +66,9 @@ Prepared Suggest(StoreReader& store, std::string_view rawQuery) {
 }
 
 Prepared Search(StoreReader& store, std::string_view rawQuery) {
-  auto params = ParseQuery(rawQuery, {"p", "ei", "n", "b", "fr"});
+  const std::vector<std::string_view> keys = {"p", "ei", "n", "b", "fr"};
+  std::map<std::string, std::string> params;
+  if (!ParseQuotedSearch(rawQuery, keys, &params)) params = ParseQuery(rawQuery, keys);
   auto p = params.find("p");
   if (p == params.end()) return Refuse(400, "The request names no search.");
   std::string query = p->second;

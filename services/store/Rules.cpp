@@ -28,7 +28,13 @@ std::vector<std::vector<std::string>> QueryPhrases(const TextQuery& query) {
   return phrases;
 }
 
-std::vector<std::string> SuggestionWords(std::string_view text) { return BlankSeparated(text); }
+std::vector<std::string> SuggestionWords(std::string_view text) {
+  std::vector<std::string> words = Words(text);
+  std::vector<std::string> distinct;
+  for (std::string& word : words)
+    if (std::find(distinct.begin(), distinct.end(), word) == distinct.end()) distinct.push_back(std::move(word));
+  return distinct;
+}
 
 std::vector<std::string> RankDomains(std::string_view host) {
   std::vector<std::string> domains = {NormalizeHost(host)};

@@ -29,9 +29,10 @@ constexpr std::size_t kSnippetBytes = 4 * kSnippetLength;
 // phrase at all means that no page can match.
 std::vector<std::vector<std::string>> QueryPhrases(const TextQuery& query);
 
-// The words by which a stored term is found for a topic, and the words of a topic: the
-// blank-separated words, lower-cased, each once. A term is suggested for a topic when it has
-// every word of the topic.
+// The words by which a stored term is found for a topic, and the words of a topic: the word
+// splitter's words (letters and digits, folded; punctuation between words), each once. A
+// term is suggested for a topic when it has every word of the topic, so "nestle" finds
+// "Nestlé products" and "qust al-hindi" finds "qust al hindi pulver".
 std::vector<std::string> SuggestionWords(std::string_view text);
 
 // The names a host's rank is looked up under, best first: the host itself (normalised),

@@ -14,8 +14,8 @@
 namespace quillet::services {
 
 struct Suggestion {
-  // Lower case and without '<', '>' or ';' when imported (the importer refuses them); a store
-  // written by other means may hold anything, and pages render it safely.
+  // As stored (NormalizeTerm): case folded, never '<', '>' or ';'. A store written by other
+  // means may hold anything, and pages render it safely.
   std::string term;
   std::int64_t searches;  // monthly searches
 };
@@ -64,7 +64,7 @@ struct TextQuery {
 class StoreReader {
  public:
   virtual ~StoreReader() = default;
-  // Terms holding every one of the words (whole words, lower case), most searched first.
+  // Terms holding every one of the words (SuggestionWords), most searched first.
   virtual std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit,
                                                   Deadline deadline) = 0;
   virtual std::int64_t CountMatches(const TextQuery& query, Deadline deadline) = 0;
@@ -96,13 +96,15 @@ struct TallyResult {
 // when the writer is destroyed without Commit (an error, an interruption, a killed process).
 class StoreWriter {
  public:
-  enum class Put { Added, Replaced };
+  // Kept: the key was given a better value earlier in this import, which stays (ranks).
+  enum class Put { Added, Replaced, Kept };
   // What MergePage did: stored a new page, added to a stored one, or found nothing to add.
   enum class Merge { Added, Updated, Unchanged };
   virtual ~StoreWriter() = default;
   // term must already be normalised (NormalizeTerm).
   virtual Put PutKeyword(const std::string& term, std::int64_t searches) = 0;
-  // host must already be valid (ValidHost).
+  // host must already be valid (ValidHost). Within one import the best (lowest) rank a host
+  // is given stays; a later import replaces it.
   virtual Put PutRank(const std::string& host, std::int64_t rank) = 0;
   // False, changing nothing, when a page with this address is stored already. Links to the
   // page's own host do not count.
@@ -121,6 +123,12 @@ class StoreWriter {
   // 1 <= divide and 0 <= multiply <= 2^20.
   virtual void TallyKeyword(const std::string& term, std::int64_t count) = 0;
   virtual TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) = 0;
+  // A point of the import to return to, for input whose soundness is not known yet (a
+  // compressed member before its end): RollBackToMark undoes every write since Mark, as if
+  // it had not been made; ReleaseMark keeps them. One mark at a time.
+  virtual void Mark() = 0;
+  virtual void ReleaseMark() = 0;
+  virtual void RollBackToMark() = 0;
   virtual void Commit() = 0;
 };
 

@@ -1,7 +1,7 @@
 #include "services/text/Hosts.h"
 
 #include "services/text/Keys.h"
-#include "services/text/Strings.h"
+#include "services/text/Words.h"
 
 namespace quillet::services {
 namespace {
@@ -14,7 +14,7 @@ bool IsNameByte(unsigned char c) {
 }  // namespace
 
 std::string NormalizeHost(std::string_view address) {
-  std::string host = Lower(address);
+  std::string host = FoldCase(address);
   size_t scheme = host.find("://");
   if (scheme != std::string::npos) host.erase(0, scheme + 3);
   size_t end = host.find_first_of("/?#");

@@ -6,7 +6,7 @@
 
 namespace quillet::services {
 
-// The host of an address: lower case, without scheme, user, path, port, trailing dots and a
+// The host of an address: case folded (FoldCase), without scheme, user, path, port, trailing dots and a
 // leading "www.". "http://www.Dogs.com:80/a" gives "dogs.com".
 std::string NormalizeHost(std::string_view address);
 

@@ -7,10 +7,13 @@
 
 namespace quillet::services {
 
-// Why a key cannot be stored: ill-formed UTF-8 or a control byte. Empty when it can.
+// Why a key cannot be stored: ill-formed UTF-8 or a control character (IsControlCharacter).
+// Empty when it can.
 std::string KeyProblem(std::string_view text);
 
-// A search term as stored: ASCII lower case, blanks collapsed to single spaces, trimmed.
+// A search term as stored: case folded (FoldCase), blanks collapsed to single spaces,
+// trimmed, and without what the program's request for the term's phrase cannot carry: a
+// '#', and a '%' before two hex digits, each become a blank (the term's words stay the same).
 // Empty optional, with the reason in *why, for a term the suggestion page could not carry
 // ('<', '>', ';'), ill-formed UTF-8, control characters, an empty, over-long term or one of
 // more words than a search may have.

@@ -3,8 +3,6 @@
 namespace quillet::services {
 namespace {
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
-
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 }  // namespace
@@ -81,9 +79,12 @@ std::string Utf8Problem(std::string_view text) {
   return {};
 }
 
-bool HasControlBytes(std::string_view text) {
-  for (char c : text)
-    if (IsControl(static_cast<unsigned char>(c))) return true;
+bool HasControlCharacters(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 1;
+    if (IsControlCharacter(DecodeUtf8(text, i, &length))) return true;
+    i += length;
+  }
   return false;
 }
 
@@ -100,7 +101,7 @@ std::string RepairText(std::string_view text) {
     std::size_t length = 1;
     char32_t code = DecodeUtf8(text, i, &length);
     bool character = code != kInvalidCodePoint && !IsSurrogate(code);
-    if (character && !IsControl(c)) {
+    if (character && !IsControlCharacter(code)) {
       i += length;
       continue;
     }

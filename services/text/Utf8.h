@@ -30,11 +30,18 @@ std::u16string Utf16FromUtf8(std::string_view text);
 // is named as such.
 std::string Utf8Problem(std::string_view text);
 
-// True when the text holds a C0 control byte or DEL.
-bool HasControlBytes(std::string_view text);
+// Control characters, refused in keys and blanked in shown text: C0, DEL, C1 (U+0080 to
+// U+009F) and the line and paragraph separators U+2028 and U+2029, which break lines in
+// some readers as a line feed does.
+constexpr bool IsControlCharacter(char32_t code) {
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x2028 || code == 0x2029;
+}
+
+// True when the (well-formed) text holds a control character.
+bool HasControlCharacters(std::string_view text);
 
 // Text to show (titles, page text): ill-formed UTF-8 sequences become U+FFFD and control
-// bytes blanks, so that no page the service renders can carry them.
+// characters blanks, so that no page the service renders can carry them.
 std::string RepairText(std::string_view text);
 
 }  // namespace quillet::services

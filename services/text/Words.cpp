@@ -11,7 +11,10 @@ namespace {
 
 struct FoldBlock {
   char32_t first, end;
-  const char* forms[0x190];
+  const char* forms[0x200];
+};
+struct CaseFold {
+  char32_t from, to;
 };
 
 #include "services/text/WordFold.inc"
@@ -53,11 +56,67 @@ bool AppendFolded(char32_t c, std::string_view original, std::string* word) {
     }
   }
   if (Separates(c)) return false;
-  *word += original;
+  char32_t folded = FoldCodePoint(c);
+  if (folded == c) *word += original;
+  else AppendUtf8(*word, folded);
   return true;
 }
 
 }  // namespace
+
+char32_t FoldCodePoint(char32_t c) {
+  if (c < 0x80) return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+  auto it = std::lower_bound(std::begin(kCaseFolds), std::end(kCaseFolds), c,
+                             [](const CaseFold& fold, char32_t code) { return fold.from < code; });
+  return it != std::end(kCaseFolds) && it->from == c ? it->to : c;
+}
+
+std::string FoldCase(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char ascii = text[i];
+    if (static_cast<unsigned char>(ascii) < 0x80) {
+      out += ascii >= 'A' && ascii <= 'Z' ? static_cast<char>(ascii - 'A' + 'a') : ascii;
+      ++i;
+      continue;
+    }
+    std::size_t length = 1;
+    char32_t c = DecodeUtf8(text, i, &length);
+    char32_t folded = c == kInvalidCodePoint || IsSurrogate(c) ? c : FoldCodePoint(c);
+    if (folded == c) out.append(text, i, length);
+    else AppendUtf8(out, folded);
+    i += length;
+  }
+  return out;
+}
+
+std::vector<char32_t> CaseFoldedCodePoints() {
+  std::vector<char32_t> codes;
+  for (const CaseFold& fold : kCaseFolds)
+    if (fold.from >= 0x80) codes.push_back(fold.from);
+  return codes;
+}
+
+std::vector<char32_t> WordFoldedCodePoints() {
+  std::vector<char32_t> codes;
+  for (const FoldBlock* block : kFoldBlocks) {
+    for (char32_t c = block->first; c < block->end; ++c) {
+      const char* form = block->forms[c - block->first];
+      std::string own;
+      AppendUtf8(own, c);
+      if (form && own != form) codes.push_back(c);
+    }
+  }
+  for (const CaseFold& fold : kCaseFolds) {
+    bool inBlock = std::any_of(std::begin(kFoldBlocks), std::end(kFoldBlocks), [&](const FoldBlock* block) {
+      return fold.from >= block->first && fold.from < block->end;
+    });
+    if (fold.from >= 0x80 && !inBlock && !Separates(fold.from)) codes.push_back(fold.from);
+  }
+  std::sort(codes.begin(), codes.end());
+  return codes;
+}
 
 void ForEachWord(std::string_view text, const std::function<void(std::string_view, std::size_t, std::size_t)>& word) {
   std::string current;

@@ -212,6 +212,9 @@ class NullWriter : public StoreWriter {
   Merge MergePage(const PageInput&) override { return Merge::Added; }
   void TallyKeyword(const std::string&, std::int64_t) override {}
   TallyResult StoreTally(std::int64_t, std::int64_t) override { return {}; }
+  void Mark() override {}
+  void ReleaseMark() override {}
+  void RollBackToMark() override {}
   void Commit() override {}
 };
 

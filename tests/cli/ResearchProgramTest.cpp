@@ -117,9 +117,10 @@ TEST_F(ResearchProgram, OneTopicGivesExactlyTheCoresRows) {
 }
 
 TEST_F(ResearchProgram, SeveralTopicsFromArgumentsAndAFileGetATopicColumn) {
-  // The suggestion service finds nothing for a topic with a comma.
+  // The service matches a topic by its words, punctuation aside; the last topic is in no term.
   std::ofstream(File("topics.txt"), std::ios::binary) << "\xEF\xBB\xBF"
-                                                         "cat care\r\n\r\n  bed & breakfast \t\ndog training, tips\n";
+                                                         "cat care\r\n\r\n  bed & breakfast \t\ndog training, tips\n"
+                                                         "zqxv plover\n";
   const std::string quoted = "\"dog training\"";
   const Finished run = Research(
       {"category", quoted, "--topics", File("topics.txt"), "--excel", "-o", File("rows.csv"), "--service=" + address_});
@@ -127,9 +128,10 @@ TEST_F(ResearchProgram, SeveralTopicsFromArgumentsAndAFileGetATopicColumn) {
   EXPECT_EQ(run.output, "");
   Table expected;
   for (const std::string& topic :
-       {quoted, std::string("cat care"), std::string("bed & breakfast"), std::string("dog training, tips")}) {
+       {quoted, std::string("cat care"), std::string("bed & breakfast"), std::string("dog training, tips"),
+        std::string("zqxv plover")}) {
     const Table rows = CategoryRows(topic, Fetch(), topic.c_str());
-    EXPECT_EQ(rows.empty(), topic == "dog training, tips") << topic;
+    EXPECT_EQ(rows.empty(), topic == "zqxv plover") << topic;
     expected.insert(expected.end(), rows.begin(), rows.end());
   }
   std::vector<std::string> header = kCategoryHeader;
@@ -137,6 +139,7 @@ TEST_F(ResearchProgram, SeveralTopicsFromArgumentsAndAFileGetATopicColumn) {
   const std::string text = ReadFile(File("rows.csv"));
   EXPECT_EQ(text, "\xEF\xBB\xBF" + Csv(header, expected));
   EXPECT_NE(text.find("\r\n\"\"\"dog training\"\"\",dog training,"), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\n\"dog training, tips\","), std::string::npos) << text;
 }
 
 TEST_F(ResearchProgram, AffiliateSearchesTheCategoriesOfAnIdeaListFile) {

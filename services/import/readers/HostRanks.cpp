@@ -25,11 +25,12 @@ std::string Unreversed(std::string_view reversed) {
 
 }  // namespace
 
-ImportReport ReadHostRanks(StoreWriter& store, InputFile& input, const ImportSettings& settings,
+ImportReport ReadHostRanks(StoreWriter& target, InputFile& input, const ImportSettings& settings,
                            const ImportProgress& progress) {
   const RankBy by = settings.rankBy;
   ImportReport report;
-  ImportLines lines(input, limits::kMaxTableLine, report, progress);
+  ImportLines lines(input, target, limits::kMaxTableLine, report, progress);
+  StoreWriter& store = lines.Store();
   const char* rankHeading = by == RankBy::Harmonic ? "#harmonicc_pos" : "#pr_pos";
   // Columns as the published lists have them, unless a header says otherwise.
   size_t rankColumn = by == RankBy::Harmonic ? 0 : 2, hostColumn = 4;

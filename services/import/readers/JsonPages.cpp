@@ -7,10 +7,11 @@
 
 namespace quillet::services {
 
-ImportReport ReadJsonPages(StoreWriter& store, InputFile& input, const ImportSettings&,
+ImportReport ReadJsonPages(StoreWriter& target, InputFile& input, const ImportSettings&,
                            const ImportProgress& progress) {
   ImportReport report;
-  ImportLines lines(input, limits::kMaxPageLine, report, progress);
+  ImportLines lines(input, target, limits::kMaxPageLine, report, progress);
+  StoreWriter& store = lines.Store();
   std::string_view line;
   PageRecord record;
   PageInput page;

@@ -20,12 +20,14 @@ std::string MobileCode(const std::string& project) {
 
 }  // namespace
 
-ImportReport ReadPageviews(StoreWriter& store, InputFile& input, const ImportSettings& settings,
+ImportReport ReadPageviews(StoreWriter& target, InputFile& input, const ImportSettings& settings,
                            const ImportProgress& progress) {
   const std::string& project = settings.project;
   ImportReport report;
   report.sums = true;
-  ImportLines lines(input, limits::kMaxTableLine, report, progress);
+  report.wanted = "lines of project " + project;
+  ImportLines lines(input, target, limits::kMaxTableLine, report, progress);
+  StoreWriter& store = lines.Store();
   const std::string mobile = MobileCode(project);
   std::string_view line;
   std::vector<std::string_view> fields;

@@ -6,13 +6,14 @@
 
 namespace quillet::services {
 
-ImportReport ReadRanks(StoreWriter& store, InputFile& input, const ImportSettings&, const ImportProgress& progress) {
+ImportReport ReadRanks(StoreWriter& target, InputFile& input, const ImportSettings&, const ImportProgress& progress) {
   ImportReport report;
-  ImportLines lines(input, limits::kMaxTableLine, report, progress);
+  ImportLines lines(input, target, limits::kMaxTableLine, report, progress);
+  StoreWriter& store = lines.Store();
   std::string_view line;
   bool first = true;
-  while (lines.Next(&line)) {
-    char separator = line.find('\t') != std::string_view::npos ? '\t' : ',';
+  char separator = 0;
+  while (lines.NextRecord(&line, &separator)) {
     auto fields = SplitFields(line, separator, 2);
     bool header = first && fields && fields->size() == 2 && SameHeading((*fields)[0], "rank");
     first = false;

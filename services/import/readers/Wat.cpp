@@ -51,7 +51,8 @@ struct Metadata {
 
 ImportReport ReadWat(StoreWriter& store, InputFile& input, const ImportSettings&, const ImportProgress& progress) {
   ImportReport report;
-  WarcRecords records(input, "metadata", limits::kMaxMetadataRecord, report, progress);
+  WarcRecords records(input, store, "metadata", limits::kMaxMetadataRecord, report, progress);
+  report.wanted = "metadata records of HTML responses";
   WarcRecord record;
   Metadata meta;
   PageInput page;
@@ -129,7 +130,7 @@ ImportReport ReadWat(StoreWriter& store, InputFile& input, const ImportSettings&
       if (ValidHost(absolute).empty()) ++report.linksDropped;
       else page.links.push_back(std::move(absolute));
     }
-    MergeArchivePage(store, page, record.number, report);
+    MergeArchivePage(records.Store(), page, record.number, report);
   }
   records.Finish();
   return report;

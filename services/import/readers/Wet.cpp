@@ -22,7 +22,7 @@ void DropCutCharacter(std::string* text) {
 
 ImportReport ReadWet(StoreWriter& store, InputFile& input, const ImportSettings&, const ImportProgress& progress) {
   ImportReport report;
-  WarcRecords records(input, "conversion", limits::kMaxPageText, report, progress);
+  WarcRecords records(input, store, "conversion", limits::kMaxPageText, report, progress);
   WarcRecord record;
   PageInput page;
   while (records.Next(&record)) {
@@ -35,7 +35,7 @@ ImportReport ReadWet(StoreWriter& store, InputFile& input, const ImportSettings&
     if (record.length > static_cast<std::int64_t>(record.block.size())) DropCutCharacter(&record.block);
     page.url = record.target;
     page.text = RepairText(record.block);
-    MergeArchivePage(store, page, record.number, report);
+    MergeArchivePage(records.Store(), page, record.number, report);
   }
   records.Finish();
   return report;

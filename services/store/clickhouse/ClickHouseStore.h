@@ -18,8 +18,10 @@
 // dies is found by its silent heartbeat and its rows deleted.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +31,9 @@
 
 namespace quillet::services {
 
-// Version of the tables below, kept in the table schema of each node.
-constexpr std::int64_t kClickHouseSchemaVersion = 2;
+// Version of the tables below, kept in the table schema of each node. 3: Unicode case
+// folding (terms, hosts, words), terms found by the splitter's words.
+constexpr std::int64_t kClickHouseSchemaVersion = 3;
 
 struct ClickHouseOptions {
   // Servers by URL. The first takes every query and insert; on a cluster, the schema is also
@@ -50,10 +53,18 @@ class ClickHouseDatabase;
 class KeySet;
 }  // namespace clickhouse
 
+// Brings a database of schema 2 to this version, so that it keeps working: one import that
+// writes terms, rank domains and pages as the text rules fold them now (terms that now fold
+// alike keep the larger count, domains the better rank) and the words of every term, then
+// deletes the words as they were and notes the new version on every node. Nothing to do for
+// a database of this version. Readers and writers call it first.
+void UpgradeClickHouse(const ClickHouseOptions& options);
+
 class ClickHouseReader : public StoreReader {
  public:
-  // Creates the schema when missing, throws ClickHouseError when a node or shard holds
-  // another version or cannot be reached, deletes the rows of imports found dead.
+  // Upgrades a database of schema 2, creates the schema when missing, throws
+  // ClickHouseError when a node or shard holds another version or cannot be reached,
+  // deletes the rows of imports found dead.
   explicit ClickHouseReader(const ClickHouseOptions& options);
   ~ClickHouseReader() override;
 
@@ -71,6 +82,8 @@ class ClickHouseReader : public StoreReader {
 
 // One import. Rows go out in large inserts as they come; readers see them once Commit has
 // marked the import complete. Only one import runs at a time: a second one is refused.
+// A mark starts a part of the import under an id of its own, so that a rollback is one
+// id marked abandoned (its rows are never seen, and deleted) rather than a delete of rows.
 class ClickHouseWriter : public StoreWriter {
  public:
   explicit ClickHouseWriter(const ClickHouseOptions& options);
@@ -84,28 +97,58 @@ class ClickHouseWriter : public StoreWriter {
   Merge MergePage(const PageInput& page) override;
   void TallyKeyword(const std::string& term, std::int64_t count) override;
   TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) override;
+  void Mark() override;
+  void ReleaseMark() override;
+  void RollBackToMark() override;
   void Commit() override;
 
   std::uint32_t ImportId() const { return importId_; }
 
  private:
+  friend void UpgradeClickHouse(const ClickHouseOptions& options);
+  ClickHouseWriter(const ClickHouseOptions& options, bool upgrading);
+  // What UpgradeClickHouse writes.
+  void Refold();
+  // Reads a table's keys with their values (of complete imports; only: a further condition),
+  // folds each key, and calls write once per folded key with the kept value of all the keys
+  // that fold to it (keep: max or min) and whether any of them folded otherwise.
+  void RefoldKeys(const std::string& table, const std::string& key, const std::string& value, const std::string& only,
+                  const std::function<std::string(const std::string&)>& fold, const char* keep,
+                  const std::function<void(const std::string&, std::int64_t, bool)>& write);
+  // Slices for reading rows whose count and bytes a query ("SELECT count, bytes ...") gives.
+  std::uint64_t Parts(const std::string& sizes);
   struct Batch {
     const char* table;
     const char* columns;
     std::string rows;
+    std::uint64_t flushes = 0;
   };
+  // What a rollback returns to.
+  struct MarkPoint {
+    std::uint32_t part = 0;                                      // the id rows were written with before the mark
+    std::vector<std::pair<std::size_t, std::uint64_t>> batches;  // size and flushes of each batch
+  };
+  std::vector<Batch*> Batches();
+  std::string IdList() const;
   void Row(Batch& batch, std::initializer_list<std::string_view> fields);
   void Flush(Batch& batch);
   void Beat(bool force = false);
-  // Keys of a table with a value each, from rows of complete imports (grouped, having ...).
-  void LoadKeys(clickhouse::KeySet& keys, const char* table, const char* column, const char* value, const char* having);
+  // Keys of a table with a value each, from rows of complete imports and of this one (grouped
+  // by group, having ...).
+  void LoadKeys(clickhouse::KeySet& keys, const char* table, const char* column, const std::string& value,
+                const char* group, const char* having);
+  void LoadTerms();
+  void LoadDomains();
   void LoadUrls();
   // The rows of a page with the sign given (1 to store it, -1 to retract it).
   struct StoredPage;
   void WritePage(const StoredPage& page, int sign);
   StoredPage ReadPage(std::uint64_t id);
-  // Ids and versions: the import's id above a count of what it wrote.
-  std::uint64_t LastVersion() const { return (static_cast<std::uint64_t>(importId_) << 40) | sequence_; }
+  static StoredPage ParsePage(std::vector<std::string>& row);
+  // Retracts a stored page and stores its new version under a new id.
+  void Replace(const StoredPage& old, StoredPage page);
+  // Ids and versions: the id of the import (or of its part) above a count of what it wrote.
+  std::uint64_t LastVersion() const { return (static_cast<std::uint64_t>(partId_) << 40) | sequence_; }
   std::uint64_t NextVersion() {
     ++sequence_;
     return LastVersion();
@@ -113,6 +156,9 @@ class ClickHouseWriter : public StoreWriter {
 
   std::unique_ptr<clickhouse::ClickHouseDatabase> db_;
   std::uint32_t importId_ = 0;
+  std::uint32_t partId_ = 0;        // the id rows are written with: importId_, or a part's
+  std::vector<std::uint32_t> ids_;  // importId_ and its parts not abandoned: complete together
+  std::optional<MarkPoint> mark_;
   std::uint64_t owner_ = 0;
   std::uint64_t sequence_ = 0;
   bool committed_ = false;

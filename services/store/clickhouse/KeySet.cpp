@@ -53,6 +53,12 @@ void KeySet::Update(std::uint64_t key, std::uint64_t value) {
   else fresh_[key] = value;
 }
 
+void KeySet::Clear() {
+  loaded_ = false;
+  std::vector<Entry>().swap(sorted_);
+  std::unordered_map<std::uint64_t, std::uint64_t>().swap(fresh_);
+}
+
 void KeySet::Merge() {
   size_t old = sorted_.size();
   sorted_.insert(sorted_.end(), fresh_.begin(), fresh_.end());

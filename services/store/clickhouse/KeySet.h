@@ -25,6 +25,8 @@ class KeySet {
   bool Insert(std::uint64_t key, std::uint64_t value = 0);
   std::optional<std::uint64_t> Find(std::uint64_t key) const;
   void Update(std::uint64_t key, std::uint64_t value);
+  // Forgets every key, to be loaded again.
+  void Clear();
 
  private:
   void Merge();

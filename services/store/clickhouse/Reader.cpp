@@ -45,6 +45,7 @@ GramQuery ReadQuery(const TextQuery& query) {
 
 ClickHouseReader::ClickHouseReader(const ClickHouseOptions& options)
     : db_(std::make_unique<ClickHouseDatabase>(options)) {
+  UpgradeClickHouse(options);
   db_->Prepare();
 }
 

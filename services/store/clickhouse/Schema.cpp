@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <thread>
 
 namespace quillet::services::clickhouse {
 namespace {
@@ -85,7 +86,51 @@ void ClickHouseDatabase::Delete(const std::string& ids, std::string_view only) c
   }
 }
 
-void ClickHouseDatabase::PrepareNode(const ClickHouseNode& node) const {
+std::int64_t ClickHouseDatabase::StoredVersion(const ClickHouseNode& node) const {
+  Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
+  if (Number(
+          Rows(node.Run("EXISTS TABLE " + Local("schema"), deadline, limits::kMaxClickHouseAnswer), 1).at(0).at(0)) ==
+      0)
+    return 0;
+  auto versions = Rows(node.Run("SELECT version FROM " + Local("schema"), deadline, limits::kMaxClickHouseAnswer), 1);
+  return versions.empty() ? 0 : SignedNumber(versions[0][0]);
+}
+
+bool ClickHouseDatabase::HoldsEarlierSchema() const {
+  for (const ClickHouseNode& node : nodes_)
+    if (StoredVersion(node) == kUpgradableVersion) return true;
+  return false;
+}
+
+void ClickHouseDatabase::SetVersion(std::int64_t version) const {
+  for (const ClickHouseNode& node : nodes_) {
+    Write(node, "TRUNCATE TABLE " + Local("schema"));
+    Write(node, "INSERT INTO " + Local("schema") + " VALUES (" + std::to_string(version) + ")");
+  }
+}
+
+void ClickHouseDatabase::WaitForMutations(std::string_view table) const {
+  auto until = Deadline::In(limits::kClickHouseWriteTimeout);
+  for (const ClickHouseNode& node : nodes_) {
+    while (
+        Number(Rows(node.Run("SELECT count() FROM system.mutations WHERE database = " + SqlString(options_.database) +
+                                 " AND table = " + SqlString(table) + " AND NOT is_done",
+                             until, limits::kMaxClickHouseAnswer),
+                    1)
+                   .at(0)
+                   .at(0)) > 0) {
+      if (until.Passed()) throw ClickHouseError("a delete of rows of " + std::string(table) + " did not end in time");
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+}
+
+void ClickHouseDatabase::DeleteEarlier(std::string_view table, std::uint32_t import) const {
+  for (const ClickHouseNode& node : nodes_)
+    Write(node, "ALTER TABLE " + Local(table) + " DELETE WHERE import_id < " + std::to_string(import));
+}
+
+void ClickHouseDatabase::PrepareNode(const ClickHouseNode& node, bool earlierToo) const {
   Write(node, "CREATE DATABASE IF NOT EXISTS " + options_.database);
   Write(node, "CREATE TABLE IF NOT EXISTS " + Local("schema") + " (version UInt32) ENGINE = TinyLog");
   auto versions = Rows(node.Run("SELECT version FROM " + Local("schema"), Deadline::In(limits::kClickHouseWriteTimeout),
@@ -93,7 +138,8 @@ void ClickHouseDatabase::PrepareNode(const ClickHouseNode& node) const {
                        1);
   if (versions.empty()) {
     Write(node, "INSERT INTO " + Local("schema") + " VALUES (" + std::to_string(kClickHouseSchemaVersion) + ")");
-  } else if (SignedNumber(versions[0][0]) != kClickHouseSchemaVersion) {
+  } else if (SignedNumber(versions[0][0]) != kClickHouseSchemaVersion &&
+             !(earlierToo && SignedNumber(versions[0][0]) == kUpgradableVersion)) {
     throw ClickHouseError(node.Url() + ": database " + options_.database + " holds tables of schema " + versions[0][0] +
                           ", this version reads " + std::to_string(kClickHouseSchemaVersion) +
                           "; import into a new database (--clickhouse-db)");
@@ -113,7 +159,7 @@ void ClickHouseDatabase::PrepareNode(const ClickHouseNode& node) const {
                     options_.cluster + ", " + options_.database + ", schema)");
 }
 
-void ClickHouseDatabase::CheckShards() const {
+void ClickHouseDatabase::CheckShards(bool earlierToo) const {
   Deadline deadline = Deadline::In(limits::kClickHouseWriteTimeout);
   auto shards = Rows(
       Read("SELECT uniqExact(shard_num) FROM system.clusters WHERE cluster = " + SqlString(options_.cluster), deadline),
@@ -128,8 +174,11 @@ void ClickHouseDatabase::CheckShards() const {
                           " needs the schema: name each shard's server once in --clickhouse)");
   }
   auto row = Rows(found, 3).at(0);
-  if (Number(row[0]) != expected || SignedNumber(row[1]) != kClickHouseSchemaVersion ||
-      SignedNumber(row[2]) != kClickHouseSchemaVersion)
+  auto readable = [&](const std::string& version) {
+    std::int64_t v = SignedNumber(version);
+    return v == kClickHouseSchemaVersion || (earlierToo && v == kUpgradableVersion);
+  };
+  if (Number(row[0]) != expected || !readable(row[1]) || !readable(row[2]))
     throw ClickHouseError("the shards of " + options_.cluster + " hold " + row[0] + " schema rows of versions " +
                           row[1] + " to " + row[2] + " for " + std::to_string(expected) + " shards");
 }
@@ -143,15 +192,23 @@ void ClickHouseDatabase::CleanUp() const {
   if (dead.empty()) return;
   std::string ids;
   for (const auto& row : dead) {
-    Mark(static_cast<std::uint32_t>(Number(row[0])), Number(row[1]), kAbandoned);
+    Mark({static_cast<std::uint32_t>(Number(row[0]))}, Number(row[1]), kAbandoned);
     ids += (ids.empty() ? "" : ", ") + row[0];
   }
   Delete(ids);
 }
 
-void ClickHouseDatabase::Mark(std::uint32_t id, std::uint64_t owner, ImportState state) const {
-  Write("INSERT INTO " + Local("imports") + " VALUES (" + std::to_string(id) + ", " + std::to_string(owner) + ", " +
-        std::to_string(state) + ", " + std::to_string(NowMs()) + ")");
+void ClickHouseDatabase::Mark(const std::vector<std::uint32_t>& ids, std::uint64_t owner, ImportState state) const {
+  std::string rows;
+  for (std::uint32_t id : ids)
+    rows += std::string(rows.empty() ? "" : ", ") + "(" + std::to_string(id) + ", " + std::to_string(owner) + ", " +
+            std::to_string(state) + ", " + std::to_string(NowMs()) + ")";
+  Write("INSERT INTO " + Local("imports") + " VALUES " + rows);
+}
+
+std::uint32_t ClickHouseDatabase::NextImportId() const {
+  return static_cast<std::uint32_t>(
+      Number(Rows(Read("SELECT max(id) + 1 FROM " + Local("imports"), Deadline::None()), 1).at(0).at(0)));
 }
 
 std::vector<std::vector<std::string>> ClickHouseDatabase::Running(std::uint64_t exceptOwner) const {

@@ -12,6 +12,9 @@
 
 namespace quillet::services::clickhouse {
 
+// Databases of this version are brought up to kClickHouseSchemaVersion (UpgradeClickHouse).
+constexpr std::int64_t kUpgradableVersion = 2;
+
 // An import's rows in the table imports: running (again with each heartbeat), then complete
 // or abandoned; the state only ever grows, so the largest is the last.
 enum ImportState { kRunning = 1, kComplete = 2, kAbandoned = 3 };
@@ -61,15 +64,25 @@ class ClickHouseDatabase {
     node.Run(sql, Deadline::In(limits::kClickHouseWriteTimeout), limits::kMaxClickHouseAnswer,
              Cluster() ? "insert_distributed_sync=1" : "", data);
   }
-  void Mark(std::uint32_t id, std::uint64_t owner, ImportState state) const;
+  // Notes the state of imports (one row each, in one insert).
+  void Mark(const std::vector<std::uint32_t>& ids, std::uint64_t owner, ImportState state) const;
+  // The next free import id.
+  std::uint32_t NextImportId() const;
 
   // Creates what is missing on every node, checks the version of what is there, and on a
-  // cluster that every shard holds it; then deletes the rows of imports found dead.
-  void Prepare() const {
-    for (const ClickHouseNode& node : nodes_) PrepareNode(node);
-    if (Cluster()) CheckShards();
+  // cluster that every shard holds it; then deletes the rows of imports found dead. With
+  // earlierToo, tables of kUpgradableVersion pass (the upgrade's own import).
+  void Prepare(bool earlierToo = false) const {
+    for (const ClickHouseNode& node : nodes_) PrepareNode(node, earlierToo);
+    if (Cluster()) CheckShards(earlierToo);
     CleanUp();
   }
+  // Whether a node named holds the tables of kUpgradableVersion.
+  bool HoldsEarlierSchema() const;
+  // Notes the schema version on every node named.
+  void SetVersion(std::int64_t version) const;
+  // Waits until no mutation (ALTER ... DELETE) of a table is running on any node named.
+  void WaitForMutations(std::string_view table) const;
 
   // Imports still running (by their heartbeat), other than owner's.
   std::vector<std::vector<std::string>> Running(std::uint64_t exceptOwner) const;
@@ -77,10 +90,14 @@ class ClickHouseDatabase {
   // Deletes the rows of the imports (from one table, or all) from every node listed; a node
   // that cannot be reached keeps them, unseen.
   void Delete(const std::string& ids, std::string_view only = {}) const;
+  // Deletes the rows of a table written by imports before the one given, on every node.
+  void DeleteEarlier(std::string_view table, std::uint32_t import) const;
 
  private:
-  void PrepareNode(const ClickHouseNode& node) const;
-  void CheckShards() const;
+  void PrepareNode(const ClickHouseNode& node, bool earlierToo) const;
+  void CheckShards(bool earlierToo) const;
+  // The version noted on a node; 0 when it has no tables yet.
+  std::int64_t StoredVersion(const ClickHouseNode& node) const;
   void CleanUp() const;
 
   ClickHouseOptions options_;

@@ -106,12 +106,16 @@ std::string CheckDatabaseFile(const std::string& path) {
 SqliteReader::SqliteReader(std::string path, Note note) : path_(std::move(path)), note_(std::move(note)) {
   // A database left in rollback mode with a hot journal by an older version's killed import
   // can only be repaired by a writer; moving it to WAL mode means that never happens again.
+  // A database of the earlier schema is brought up to this one, so that it keeps working.
+  std::unique_ptr<Database> writer;
   try {
-    Database writer(path_, Database::Mode::ReadWrite);
-    writer.Exec("PRAGMA journal_mode = WAL");
+    writer = std::make_unique<Database>(path_, Database::Mode::ReadWrite);
+    writer->Exec("PRAGMA journal_mode = WAL");
   } catch (const DbError&) {
-    // Not writable (or not there): the read-only open below tells which.
+    writer.reset();  // not writable (or not there): the read-only open below tells which
   }
+  if (writer) UpgradeSchema(*writer);
+  writer.reset();
   identity_ = FileIdentity(path_, false);
   lastLook_ = Deadline::Clock::now();
   // Fails here, at start-up, rather than on the first request when the file is no data set.

@@ -20,14 +20,26 @@
 namespace quillet::services {
 
 // Version of the tables below, kept in the file's user_version. 2: page text split into words
-// by the tokenizer "quillet". 3: the page counts of known phrases.
-constexpr std::int64_t kSchemaVersion = 3;
+// by the tokenizer "quillet". 3: the page counts of known phrases. 4: Unicode case folding
+// (terms, hosts, words), terms found by the splitter's words, the import that gave a rank.
+constexpr std::int64_t kSchemaVersion = 4;
 
-// Creates the tables when they are missing; leaves existing data alone. Throws DbError, as
-// CheckSchema, for a file of another schema.
+// Creates the tables when they are missing, and brings a file of schema 3 up to this one
+// (UpgradeSchema); leaves other data alone. Throws DbError, as CheckSchema, for a file of
+// another schema.
 void CreateSchema(Database& db);
 // Throws DbError, saying what to do, when the file holds tables of another schema version.
 void CheckSchema(Database& db);
+// Brings a file of schema 3 to this version in one transaction, so that a database made by
+// the earlier version keeps working: terms and hosts case folded (names that now fold alike
+// become one: the larger count, the better rank), terms found by the splitter's words, the
+// text index rebuilt when its words fold differently now, and the known phrases counted
+// again where they changed. True when it upgraded the file; nothing to do for other versions.
+bool UpgradeSchema(Database& db);
+
+// The known phrase of a term: its folded words joined by blanks, the key of phrase_counts.
+// Empty when the service never asks for it (no word, or more than a search may have).
+std::string KnownPhrase(std::string_view term);
 
 // FTS5 expression for an exact phrase, or for all the words when quoted is false. Empty when
 // the text has nothing a page could match.
@@ -109,6 +121,10 @@ class SqliteWriter : public StoreWriter {
   Merge MergePage(const PageInput& page) override;
   void TallyKeyword(const std::string& term, std::int64_t count) override;
   TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) override;
+  // A savepoint (Durable mode only: a Bulk file has no journal to return with).
+  void Mark() override;
+  void ReleaseMark() override;
+  void RollBackToMark() override;
   void Commit() override;
 
   Database& Db() { return db_; }
@@ -134,6 +150,8 @@ class SqliteWriter : public StoreWriter {
   Transaction transaction_;
   Statement putKeyword_, findKeyword_, putWord_, findHost_, putHost_, putPage_, findPage_, putText_, readText_,
       setTitle_, setText_, putLink_, findRank_, putRank_, findPhrase_, putPhrase_, countPhrase_, changePhrase_, tally_;
+  std::int64_t rankImport_ = 0;  // this import's row in rank_imports, once it puts a rank
+  std::int64_t rankImportAtMark_ = 0;
   std::unordered_map<std::string, std::int64_t> hostIds_;
   std::unique_ptr<PhraseFilter> phraseFilter_;  // built at the first page
   std::unordered_map<std::string, std::int64_t, PhraseHash, std::equal_to<>> phraseChanges_;

@@ -1,6 +1,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "services/Limits.h"
 #include "services/store/Rules.h"
@@ -49,8 +50,8 @@ SqliteWriter::SqliteWriter(const std::string& path, Mode mode)
       setTitle_(db_.Prepare("UPDATE pages SET title = ?2 WHERE id = ?1")),
       setText_(db_.Prepare("UPDATE page_text SET title = ?2, body = ?3 WHERE rowid = ?1")),
       putLink_(db_.Prepare("INSERT OR IGNORE INTO links(host_id, page_id) VALUES(?1, ?2)")),
-      findRank_(db_.Prepare("SELECT 1 FROM ranks WHERE domain = ?1")),
-      putRank_(db_.Prepare("INSERT OR REPLACE INTO ranks(domain, rank) VALUES(?1, ?2)")),
+      findRank_(db_.Prepare("SELECT rank, import_id FROM ranks WHERE domain = ?1")),
+      putRank_(db_.Prepare("INSERT OR REPLACE INTO ranks(domain, rank, import_id) VALUES(?1, ?2, ?3)")),
       findPhrase_(db_.Prepare("SELECT 1 FROM phrase_counts WHERE phrase = ?1")),
       putPhrase_(db_.Prepare("INSERT INTO phrase_counts(phrase, pages) VALUES(?1, ?2)")),
       countPhrase_(db_.Prepare("SELECT count(*) FROM page_text WHERE page_text MATCH ?1")),
@@ -77,10 +78,8 @@ StoreWriter::Put SqliteWriter::PutKeyword(const std::string& term, std::int64_t 
 }
 
 void SqliteWriter::AddKnownPhrase(const std::string& term) {
-  std::string phrase = NormalizedText(term);
-  // Phrases the service would refuse to count are never asked for.
-  std::size_t words = phrase.empty() ? 0 : 1 + static_cast<std::size_t>(std::count(phrase.begin(), phrase.end(), ' '));
-  if (words == 0 || words > limits::kMaxWords) return;
+  std::string phrase = KnownPhrase(term);
+  if (phrase.empty()) return;
   findPhrase_.Bind(1, phrase);
   bool known = findPhrase_.Step();
   findPhrase_.Reset();
@@ -215,12 +214,36 @@ TallyResult SqliteWriter::StoreTally(std::int64_t multiply, std::int64_t divide)
 }
 
 StoreWriter::Put SqliteWriter::PutRank(const std::string& host, std::int64_t rank) {
+  if (rankImport_ == 0) {
+    db_.Exec("INSERT INTO rank_imports DEFAULT VALUES");
+    rankImport_ = db_.LastInsertId();
+  }
   std::string domain = NormalizeHost(host);
   findRank_.Bind(1, domain);
   bool existed = findRank_.Step();
+  bool better = existed && (findRank_.Int(1) != rankImport_ || rank < findRank_.Int(0));
   findRank_.Reset();
-  putRank_.Bind(1, domain).Bind(2, rank).Run();
+  if (existed && !better) return Put::Kept;
+  putRank_.Bind(1, domain).Bind(2, rank).Bind(3, rankImport_).Run();
   return existed ? Put::Replaced : Put::Added;
+}
+
+void SqliteWriter::Mark() {
+  if (mode_ == Mode::Bulk) throw std::logic_error("a bulk SQLite import cannot return to a mark");
+  // The counts gathered so far belong before the mark.
+  WritePhraseCounts();
+  rankImportAtMark_ = rankImport_;
+  db_.Exec("SAVEPOINT mark");
+}
+
+void SqliteWriter::ReleaseMark() { db_.Exec("RELEASE mark"); }
+
+void SqliteWriter::RollBackToMark() {
+  phraseChanges_.clear();
+  // Rows made since the mark are gone with it, and so are the ids the writer keeps of them.
+  hostIds_.clear();
+  rankImport_ = rankImportAtMark_;
+  db_.Exec("ROLLBACK TO mark; RELEASE mark");
 }
 
 void SqliteWriter::Commit() {

@@ -130,18 +130,24 @@ TEST(HostileImport, ADamagedArchiveKeepsTheLinesBeforeTheDamage) {
   const std::string packed = Gzip(lines);
   std::string corrupt = packed;
   corrupt[packed.size() / 2] ^= 0x55;
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"cut short", packed.substr(0, packed.size() * 2 / 3)},
-      {"corrupt in the middle", corrupt},
-      {"trailing junk", packed + "not gzip"},
+  struct Case {
+    std::string name, bytes;
+    bool kept;  // a cut keeps what inflated before it; damaged data stores nothing of its member
+    std::string said;
   };
-  for (const auto& [name, bytes] : cases) {
-    SCOPED_TRACE(name);
+  const std::vector<Case> cases = {
+      {"cut short", packed.substr(0, packed.size() * 2 / 3), true, "the file ends early"},
+      {"corrupt in the middle", corrupt, false, "the file is damaged"},
+      {"trailing junk", packed + "not gzip", true, "the file ends early"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     ScratchDir dir;
-    ImportReport report = ImportFile("keywords", dir.File("d.db"), dir.Write("in.gz", bytes));
+    ImportReport report = ImportFile("keywords", dir.File("d.db"), dir.Write("in.gz", c.bytes));
     EXPECT_FALSE(report.damage.empty());
-    EXPECT_GT(report.added, 500);
-    EXPECT_NE(report.Describe().find("the file ends early"), std::string::npos);
+    if (c.kept) EXPECT_GT(report.added, 500);
+    else EXPECT_EQ(report.added, 0);
+    EXPECT_NE(report.Describe().find(c.said), std::string::npos);
   }
 }
 

@@ -5,6 +5,7 @@
 #include "tests/services/support/Fixtures.h"
 #include "services/import/Importers.h"
 #include "services/import/Json.h"
+#include "services/import/ReaderKit.h"
 #include "services/store/Store.h"
 
 namespace quillet::services {
@@ -91,6 +92,35 @@ TEST(ImportKeywords, EachFileLayout) {
   }
 }
 
+TEST(ImportKeywords, CountsAndRangesAsKeywordToolsWriteThem) {
+  struct Case {
+    std::string text;
+    std::optional<std::int64_t> searches;
+    bool range = false;
+  };
+  const std::vector<Case> cases = {
+      {"12,100", 12100},
+      {"12.100", 12100},
+      {"1\u00A0234", 1234},
+      {"2.5", std::nullopt},
+      {"1K – 10K", 3162, true},
+      {"10 – 100", 32, true},
+      {"100 k – 1 M", 316228, true},
+      {"1 mil – 10 mil", 3162, true},
+      {"1万～10万", 31623, true},
+      {"1,000-10,000", 3162, true},
+      {"10K – 1K", std::nullopt},
+      {"1M – 10G", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::optional<Volume> volume = ParseVolume(c.text);
+    ASSERT_EQ(volume.has_value(), c.searches.has_value()) << c.text;
+    if (volume) {
+      EXPECT_EQ(std::make_pair(volume->searches, volume->range), std::make_pair(*c.searches, c.range)) << c.text;
+    }
+  }
+}
+
 TEST(ImportKeywords, ALaterCountReplacesAnEarlierOne) {
   ScratchDir dir;
   ImportFile("keywords", dir.File("k.db"), dir.Write("a.csv", "dog toys,10\n"));
@@ -143,13 +173,15 @@ TEST(ImportRanks, HeaderBadLinesAndParentDomains) {
                 "rank,domain\n1,Example.com\n2,www.dogs.co.uk\nx,a.com\n0,b.com\n3,nodot\n4\n5,c.org\n6,c.org\n"));
   EXPECT_EQ(RejectedLines(report), (std::vector<int>{4, 5, 6, 7}));
   EXPECT_EQ(report.added, 3);
-  EXPECT_EQ(report.replaced, 1);
+  // Within one import the better rank of a host stays.
+  EXPECT_EQ(report.replaced, 0);
+  EXPECT_EQ(report.kept, 1);
   SqliteReader db(dir.File("r.db"));
   auto rank = [&](const char* host) { return db.FindRank(host, Deadline::None()); };
   EXPECT_EQ(rank("www.example.com"), 1);
   EXPECT_EQ(rank("shop.blog.example.com"), 1);
   EXPECT_EQ(rank("dogs.co.uk"), 2);
-  EXPECT_EQ(rank("c.org"), 6);
+  EXPECT_EQ(rank("c.org"), 5);
   EXPECT_EQ(rank("co.uk"), std::nullopt);
   EXPECT_EQ(rank("unknown.com"), std::nullopt);
 }

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "services/store/clickhouse/ClickHouseStore.h"
+
 namespace quillet::services::testing {
 
 class FakeClickHouse {
@@ -94,7 +96,10 @@ class FakeClickHouse {
       request.append(buffer, static_cast<size_t>(got));
     }
     std::string body = request.substr(end + 4);
-    if (body.find("SELECT version FROM") != std::string::npos) Send(fd, Ok("2\n"));
+    if (body.find("SELECT version FROM") != std::string::npos)
+      Send(fd, Ok(std::to_string(kClickHouseSchemaVersion) + "\n"));
+    else if (body.rfind("EXISTS TABLE", 0) == 0)
+      Send(fd, Ok("1\n"));
     else if (body.rfind("CREATE", 0) == 0 || body.rfind("INSERT", 0) == 0 ||
              body.rfind("SELECT id, owner FROM", 0) == 0)
       Send(fd, Ok(""));

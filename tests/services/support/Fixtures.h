@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "net/FetchPage.h"
 #include "research/RunWindow.h"
 #include "research/Services.h"
 #include "services/store/sqlite/Database.h"
@@ -72,11 +73,12 @@ class QuietWindow : public RunWindow {
 
 constexpr const char* kServiceBase = "http://services.test";
 
-// Answers "http://services.test/path?query" from the service, as the HTTP front would.
+// Answers "http://services.test/path?query" from the service, as the HTTP front would, with
+// the target the program's fetch sends (its fragment, from a '#', dropped).
 inline PageFetcher ServiceFetcher(Service& service, std::vector<std::string>* urls = nullptr) {
   return [&service, urls](const std::string& url) {
     if (urls) urls->push_back(url);
-    std::string target = url.substr(std::string(kServiceBase).size());
+    std::string target = SplitUrl(url).target;
     size_t mark = target.find('?');
     std::string path = target.substr(0, mark);
     std::string query = mark == std::string::npos ? std::string() : target.substr(mark + 1);
@@ -119,11 +121,12 @@ inline ImportReport ImportFile(std::string_view kind, const std::string& db, con
 
 inline ServiceHosts LocalHosts() { return {kServiceBase, kServiceBase, kServiceBase}; }
 
-// The bytes as one gzip member.
-inline std::string Gzip(const std::string& bytes) {
+// The bytes as one gzip member (level 0: stored as they are, so that a byte of the member
+// is a byte of the content).
+inline std::string Gzip(const std::string& bytes, int level = 6) {
   std::string out(compressBound(static_cast<uLong>(bytes.size())) + 64, '\0');
   z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
   z.avail_in = static_cast<uInt>(bytes.size());
   z.next_out = reinterpret_cast<Bytef*>(out.data());

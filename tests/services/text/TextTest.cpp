@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "services/text/Hosts.h"
+#include "services/text/Keys.h"
+#include "services/text/Utf8.h"
 #include "services/text/Strings.h"
 #include "services/text/Words.h"
 
@@ -48,6 +50,27 @@ TEST(NormalizeHost, SchemePathPortAndWwwGo) {
       {"http://", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(NormalizeHost(c.address), c.host) << c.address;
+}
+
+TEST(Keys, TermsAreCaseFoldedAndKeepOnlyWhatTheProgramCanSend) {
+  const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+      {"Éclair  ÜBER", "éclair über"},
+      {"МОСКВА", "москва"},
+      {"ΛΌΓΟΣ λόγος", "λόγοσ λόγοσ"},  // simple folding: both sigmas alike
+      {"Բարեվ", "բարեվ"},
+      {"Straße", "straße"},  // and the sharp s kept
+      {"C# Tutorial#", "c tutorial"},
+      {"100% juice a%41b %zz", "100% juice a 41b %zz"},
+      {"zebra &p=dog c++", "zebra &p=dog c++"},
+      {"bad\u0085term", std::nullopt},  // C1
+      {"line\u2028sep", std::nullopt},
+      {"del\x7F", std::nullopt},
+      {"##", std::nullopt},
+  };
+  for (const auto& [text, term] : cases) EXPECT_EQ(NormalizeTerm(text, nullptr), term) << text;
+  EXPECT_EQ(ValidHost("http://www.MÜNCHEN.de/"), "münchen.de");
+  EXPECT_EQ(ValidHost("a\u0085b.com"), "");
+  EXPECT_EQ(RepairText("a\u0085b\u2029c"), "a b c");
 }
 
 TEST(Strings, NumbersAndPercentEncoding) {

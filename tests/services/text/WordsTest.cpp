@@ -37,6 +37,12 @@ TEST(Words, LettersAndDigitsFoldedInEveryScript) {
       {"  \t\n", {}},
   };
   for (const Case& c : cases) EXPECT_EQ(Words(c.text), c.words) << c.text;
+  // Capitals of every script fold as the small letters do.
+  for (const auto& [capital, small] : std::vector<std::pair<std::string, std::string>>{
+           {"ԲԱՐ", "բար"}, {"ΛΌΓΟΣ", "λόγος"}, {"Ἀθήνα", "αθηνα"}, {"ＡＢ", "ａｂ"}, {"µm ſ", "μm s"}}) {
+    EXPECT_EQ(Words(capital), Words(small)) << capital;
+    EXPECT_FALSE(Words(capital).empty());
+  }
   EXPECT_EQ(NormalizedText(" Dog--TRAINING  at home! "), "dog training at home");
 
   std::vector<std::pair<std::size_t, std::size_t>> ranges;

@@ -19,6 +19,7 @@
 #include "services/text/Strings.h"
 #include "services/text/Words.h"
 #include "services/serve/Service.h"
+#include "services/store/Rules.h"
 #include "services/store/sqlite/SqliteStore.h"
 #include "services/text/Words.h"
 
@@ -182,6 +183,18 @@ class TeeWriter : public StoreWriter {
     EXPECT_EQ(result.added, other.added);
     EXPECT_EQ(result.replaced, other.replaced);
     return result;
+  }
+  void Mark() override {
+    a_.Mark();
+    b_.Mark();
+  }
+  void ReleaseMark() override {
+    a_.ReleaseMark();
+    b_.ReleaseMark();
+  }
+  void RollBackToMark() override {
+    a_.RollBackToMark();
+    b_.RollBackToMark();
   }
   void Commit() override {
     a_.Commit();
@@ -379,6 +392,102 @@ std::vector<std::string> ImportArgs(const ClickHouseOptions& options, const std:
   for (const std::string& node : options.nodes) nodes += (nodes.empty() ? "" : ",") + node;
   return {"import",          "pages",         file, "--clickhouse", nodes, "--clickhouse-cluster", options.cluster,
           "--clickhouse-db", options.database};
+}
+
+// What an import writes after a mark is undone by a rollback in both stores alike, rows the
+// ClickHouse store sent already (a page read back for a merge) included, and what the import
+// remembers of its writes with it.
+TEST(ClickHouseStore, ARollBackUndoesEveryWriteSinceTheMark) {
+  ScratchDir dir;
+  ClickHouseOptions options = FreshClickHouse(true);
+  {
+    SqliteWriter sqlite(dir.File("m.db"));
+    ClickHouseWriter clickhouse(options);
+    TeeWriter both(sqlite, clickhouse);
+    both.PutKeyword("kept term", 1);
+    both.PutRank("a.com", 5);
+    both.AddPage({"http://a.com/", "", "first page", {}});
+    both.Mark();
+    both.PutKeyword("gone term", 2);
+    both.PutRank("a.com", 1);
+    both.AddPage({"http://b.com/", "", "gone page", {"http://c.com/"}});
+    both.MergePage({"http://b.com/", "gone title", "", {"http://d.com/"}});
+    both.TallyKeyword("gone tally", 3);
+    both.RollBackToMark();
+    EXPECT_EQ(both.PutRank("a.com", 3), StoreWriter::Put::Replaced);  // 1 is undone: 3 beats 5
+    EXPECT_EQ(both.PutKeyword("gone term", 4), StoreWriter::Put::Added);
+    EXPECT_TRUE(both.AddPage({"http://b.com/", "", "new page", {}}));
+    EXPECT_EQ(both.StoreTally(1, 1).added, 0);
+    both.Commit();
+  }
+  SqliteReader sqlite(dir.File("m.db"));
+  ClickHouseReader clickhouse(options);
+  for (StoreReader* store : std::initializer_list<StoreReader*>{&sqlite, &clickhouse}) {
+    const Deadline none = Deadline::None();
+    EXPECT_EQ(store->FindRank("a.com", none), 3);
+    auto terms = store->FindSuggestions({"term"}, 10, none);
+    ASSERT_EQ(terms.size(), 2u);
+    EXPECT_EQ(terms[0].term, "gone term");
+    EXPECT_EQ(terms[0].searches, 4);
+    EXPECT_EQ(store->CountMatches({"gone", false}, none), 0);
+    EXPECT_EQ(store->CountMatches({"new page", true}, none), 1);
+    EXPECT_EQ(store->CountLinks("c.com", none) + store->CountLinks("d.com", none), 0);
+    EXPECT_TRUE(store->FindSuggestions({"tally"}, 10, none).empty());
+  }
+}
+
+// A database of the earlier schema keeps working: the first reader brings its rows up to
+// the rules of this version, on one server and on a cluster.
+TEST(ClickHouseStore, ADatabaseOfTheEarlierSchemaIsUpgraded) {
+  for (bool cluster : {false, true}) {
+    SCOPED_TRACE(cluster ? "cluster" : "one server");
+    ClickHouseOptions options = FreshClickHouse(cluster);
+    std::string id;
+    {
+      ClickHouseWriter writer(options);
+      writer.PutKeyword("dog toys", 8);
+      writer.Commit();
+      id = std::to_string(writer.ImportId());
+    }
+    // Rows as the earlier version wrote them: terms, words and hosts lower-cased in ASCII
+    // only, a final sigma left as it was; and its schema version.
+    const std::string db = options.database + ".", page = id + "000",
+                      hash = std::to_string(clickhouse::KeyHash("http://a.com/"));
+    ClickHouseNode first(options.nodes.front());
+    for (const std::string& sql :
+         {"keywords VALUES ('Éclair recipe', 1, 100, 1, " + id + "), ('éclair recipe', 2, 150, 2, " + id +
+              "), ('МОСКВА hotels', 3, 70, 3, " + id + ")",
+          "keyword_words VALUES ('Éclair', 'Éclair recipe', " + id + "), ('МОСКВА', 'МОСКВА hotels', " + id + ")",
+          "ranks VALUES ('mÜnchen.de', 4, 7, 4, " + id + "), ('münchen.de', 5, 3, 5, " + id + ")",
+          "pages VALUES (" + page + ", " + page + ", 1, " + id + ", " + hash +
+              ", 'a.com', 'http://a.com/', '', 'λόγος', '  ', ' λογος ', 'bÜcher.de')",
+          "grams VALUES ('λογος', " + page + ", 1, " + id + ")",
+          "links VALUES ('bÜcher.de', " + page + ", 1, " + id + ")"})
+      first.Run("INSERT INTO " + db + sql, Deadline::None(), 1000);
+    for (const std::string& url : options.nodes) {
+      ClickHouseNode(url).Run("TRUNCATE TABLE " + db + "schema", Deadline::None(), 100);
+      ClickHouseNode(url).Run("INSERT INTO " + db + "schema VALUES (2)", Deadline::None(), 100);
+    }
+
+    ClickHouseReader reader(options);
+    const Deadline none = Deadline::None();
+    auto suggested = [&](const std::string& topic) {
+      std::vector<std::pair<std::string, std::int64_t>> out;
+      for (const Suggestion& s : reader.FindSuggestions(SuggestionWords(topic), 10, none))
+        out.emplace_back(s.term, s.searches);
+      return out;
+    };
+    using Terms = std::vector<std::pair<std::string, std::int64_t>>;
+    EXPECT_EQ(suggested("ECLAIR"), (Terms{{"éclair recipe", 150}}));
+    EXPECT_EQ(suggested("москва"), (Terms{{"москва hotels", 70}}));
+    EXPECT_EQ(suggested("toys"), (Terms{{"dog toys", 8}}));
+    EXPECT_EQ(reader.FindRank("www.MÜNCHEN.de", none), 3);
+    EXPECT_EQ(reader.CountMatches({"ΛΌΓΟΣ", true}, none), 1);
+    EXPECT_EQ(reader.CountLinks("bücher.de", none), 1);
+    for (const std::string& url : options.nodes)
+      EXPECT_EQ(ClickHouseNode(url).Run("SELECT version FROM " + db + "schema", none, 100), "3\n");
+    EXPECT_EQ(RawCount(options, "keyword_words", "word = 'Éclair'"), 0);
+  }
 }
 
 TEST(ClickHouseStore, KilledImportShowsNothingAndIsCleanedUp) {
