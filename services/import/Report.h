@@ -67,6 +67,7 @@ struct ImportReport {
   std::map<std::string, std::int64_t> leftOut;
   std::vector<std::string> examples;  // "line 12: reason (detail)", the first few
   std::string damage;                 // why the input ended before the file did, or empty
+  std::int64_t stoppedAt = 0;         // records read when told to stop there (ImportSettings::top); 0: all
   static constexpr size_t kMaxExamples = 50;
 
   void Skip(std::int64_t line, std::string_view reason, std::string_view detail = {});

@@ -62,6 +62,8 @@ class ClickHouseReader : public StoreReader {
   std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit, Deadline deadline) override;
   std::int64_t CountLinks(std::string_view host, Deadline deadline) override;
   std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) override;
+  std::vector<SourceRecord> Sources() override;
+  StoreCounts Counts() override;
 
  private:
   std::string Ask(const std::string& sql, Deadline deadline) const;
@@ -84,6 +86,8 @@ class ClickHouseWriter : public StoreWriter {
   Merge MergePage(const PageInput& page) override;
   void TallyKeyword(const std::string& term, std::int64_t count) override;
   TallyResult StoreTally(std::int64_t multiply, std::int64_t divide) override;
+  void RecordSource(const SourceRecord& source) override;
+  bool HasSource(const std::string& address, std::int64_t firstLines) override;
   void Commit() override;
 
   std::uint32_t ImportId() const { return importId_; }
@@ -132,6 +136,7 @@ class ClickHouseWriter : public StoreWriter {
   Batch keywordWords_{"keyword_words", "word, term, import_id", {}};
   Batch ranks_{"ranks", "domain, key, rank, version, import_id", {}};
   std::unique_ptr<clickhouse::KeySet> urls_, terms_, domains_;
+  std::vector<SourceRecord> sources_;  // sent at Commit
 };
 
 }  // namespace quillet::services
