@@ -445,10 +445,22 @@ DemoSummary WriteDemo(StoreWriter& writer, const DemoOptions& options, const Dem
     if (writer.PutRank(hosts[order[position]].name, value) == StoreWriter::Put::Added) ++summary.ranks;
   }
   summary.hosts = std::count(hostStored.begin(), hostStored.end(), true);
+  writer.RecordSource({kDemoSource, kDemoSource, 0, summary.keywords + summary.pages + summary.ranks, 0, {}, 0});
   return summary;
 }
 
-DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress) {
+bool HoldsUserData(const std::vector<SourceRecord>& sources, const StoreCounts& counts) {
+  bool demo = false;
+  for (const SourceRecord& source : sources) {
+    if (source.kind != kDemoSource) return true;
+    demo = true;
+  }
+  return !demo && (counts.pages > 0 || counts.terms > 0 || counts.ranked > 0);
+}
+
+std::string KeptBeforeDemo(const std::string& path) { return path + ".before-demo"; }
+
+DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress, bool keep) {
   namespace fs = std::filesystem;
   // Names are UTF-8, as SQLite takes them: a path made from a plain std::string would be read
   // in the ANSI code page on Windows.
@@ -471,8 +483,24 @@ DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const
     throw;
   }
   // A log and index of the file being replaced belong to it alone: left beside the new file,
-  // the new file would be read through them.
+  // the new file would be read through them. A file kept goes with its log (it may hold
+  // committed imports); its index is made again from the log when it is opened.
   std::error_code ignored;
+  if (keep && fs::exists(target)) {
+    const std::string keptName = KeptBeforeDemo(path);
+    fs::path kept(std::u8string(keptName.begin(), keptName.end()));
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(suffixed(kept, suffix), ignored);
+    std::error_code moved;
+    const bool log = fs::exists(suffixed(target, "-wal"));
+    if (log) fs::rename(suffixed(target, "-wal"), suffixed(kept, "-wal"), moved);
+    if (!moved) fs::rename(target, kept, moved);
+    if (moved) {
+      if (log) fs::rename(suffixed(kept, "-wal"), suffixed(target, "-wal"), ignored);
+      removeTemporary();
+      throw std::runtime_error("cannot keep " + path + " aside as " + keptName + " (" + moved.message() +
+                               "); nothing was replaced");
+    }
+  }
   for (const char* suffix : {"-wal", "-shm"}) fs::remove(suffixed(target, suffix), ignored);
   std::error_code renamed;
   fs::rename(temporary, target, renamed);

@@ -31,7 +31,8 @@ class Child {
   struct Options {
     // Largest file the child may write, in bytes (0: no limit): a full disk, as SQLite sees it.
     long long fileSizeLimit = 0;
-    std::string output;  // file for the child's stdout and stderr
+    std::string output;                         // file for the child's stdout and stderr
+    std::vector<std::string> environment = {};  // "NAME=value" set in the child, "NAME" removed
   };
 
   Child(const std::vector<std::string>& args, const Options& options) {
@@ -48,6 +49,11 @@ class Child {
     }
     // Memory figures should be the program's, not the sanitizer's quarantine of freed blocks.
     setenv("ASAN_OPTIONS", "quarantine_size_mb=4", 1);
+    for (const std::string& entry : options.environment) {
+      std::size_t eq = entry.find('=');
+      if (eq == std::string::npos) unsetenv(entry.c_str());
+      else setenv(entry.substr(0, eq).c_str(), entry.substr(eq + 1).c_str(), 1);
+    }
     std::vector<char*> argv;
     std::string program = QUILLET_SERVICES_EXE;
     argv.push_back(program.data());
