@@ -12,6 +12,9 @@ function(quillet_check_layers top)
     "widgets: widgets framework"
     "framework: framework"
     "app: app framework widgets research net"
+    # The Quillet Data window: its own model and the framework; it runs quillet-services and
+    # reads its lines, and includes nothing of services/.
+    "datawindow: datawindow framework"
     # The data service: text rules at the bottom, the store interface on them, its two
     # implementations, serving and importing beside each other over the interface, fetching
     # over importing, the program on top. Limits.h, in services/ itself, is for all.

@@ -32,6 +32,7 @@ std::string gVersion;
 const std::vector<std::wstring> kInstalledFiles = {L"quillet.exe",
                                                    L"quillet-services.exe",
                                                    L"quillet-services-start.exe",
+                                                   L"quillet-data.exe",
                                                    L"README.txt",
                                                    L"uninstall.exe",
                                                    L"licenses\\boost.txt",
@@ -133,10 +134,12 @@ TEST_F(Installed, PutsTheFilesShortcutsAndEntriesInPlace) {
   EXPECT_EQ(FileVersion(kInstallDir + L"\\quillet-services.exe"), gVersion);
 
   EXPECT_EQ(ShortcutTarget(kMenuDir + L"\\Quillet.lnk"), kInstallDir + L"\\quillet.exe");
+  EXPECT_EQ(ShortcutTarget(kMenuDir + L"\\Quillet Data.lnk"), kInstallDir + L"\\quillet-data.exe");
   EXPECT_TRUE(Exists(kMenuDir + L"\\Quillet data folder.lnk"));
 
   bool found = false;
-  EXPECT_EQ(RegistryText(kRunKey, kRunValue, &found), Quoted(kInstallDir + L"\\quillet-services-start.exe"));
+  EXPECT_EQ(RegistryText(kRunKey, kRunValue, &found),
+            Quoted(kInstallDir + L"\\quillet-services-start.exe") + L" /logon");
   EXPECT_TRUE(found);
   EXPECT_EQ(RegistryText(kUninstallKey, L"DisplayVersion", &found), WideText(gVersion));
   EXPECT_EQ(RegistryText(kUninstallKey, L"UninstallString", &found), Quoted(kInstallDir + L"\\uninstall.exe"));
@@ -154,9 +157,13 @@ TEST_F(Installed, LogOnEntryStartsTheDataServiceOnItsPort) {
   bool found = false;
   std::wstring logOn = RegistryText(kRunKey, kRunValue, &found);
   ASSERT_TRUE(found);
+  // A database "Restore demo data" kept aside goes at the next log-on.
+  const std::wstring kept = kDataDir + L"\\research.db.before-demo";
+  std::ofstream(std::filesystem::path(kept), std::ios::binary) << "an earlier database";
   Finished started = RunToEnd(logOn, 120000);
   EXPECT_EQ(started.exitCode, 0u) << "see " << Utf8Text(kDataDir) << "\\quillet-services.log";
   EXPECT_TRUE(ServiceAnswers(30000));
+  EXPECT_FALSE(Exists(kept));
 }
 
 TEST_F(Installed, InstalledProgramResearchesTheDemoData) {

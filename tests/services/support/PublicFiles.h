@@ -147,6 +147,7 @@ inline std::uint64_t WriteArchives(const std::string& wet, const std::string& wa
 struct PublicData {
   std::string crawl;
   std::vector<std::string> wat, wet;  // the crawl's files, in the order of its paths lists
+  std::int64_t pages = 0;             // in all of them (each in one metadata and one text file)
   std::string release;                // the web-graph release
   std::string domainRanks;
   std::vector<std::string> pageviews;  // the hours of the days, in order
@@ -183,6 +184,7 @@ inline PublicData WritePublicData(const std::filesystem::path& root, const Publi
     data.wet.push_back(segment + "wet/" + name + ".warc.wet.gz");
     page = WriteArchives((root / data.wet.back()).string(), (root / data.wat.back()).string(), size.archiveBytes, text,
                          page);
+    data.pages = static_cast<std::int64_t>(page);
     watList += data.wat.back() + "\n";
     wetList += data.wet.back() + "\n";
   }
