@@ -61,6 +61,10 @@ TDataForm::~TDataForm() {
 
 void TDataForm::CreateControls() {
   DatabaseGroup.Create(hwnd_, "Research database", {8, 4, 504, 196});
+  // A group box paints only its frame: the form, which clips its children, must paint
+  // beneath it.
+  SetWindowLongA(DatabaseGroup.Handle(), GWL_EXSTYLE,
+                 GetWindowLongA(DatabaseGroup.Handle(), GWL_EXSTYLE) | WS_EX_TRANSPARENT);
   DatabaseLabel.Create(hwnd_, "", {18, 22, 484, 14});
   CountsLabel.Create(hwnd_, "", {18, 40, 484, 14});
   ServiceLabel.Create(hwnd_, "", {18, 62, 370, 14});
@@ -242,7 +246,9 @@ void TDataForm::Poll() {
       progress_->Read(line);
       stored = stored || StartsWith(line, "stored\t");
     }
-    for (const std::string& message : progress_->TakeMessages()) StatusBar1.SetSimpleText(message);
+    // A file's summary, not the lines of detail under it.
+    for (const std::string& message : progress_->TakeMessages())
+      if (!message.empty() && message.front() != ' ') StatusBar1.SetSimpleText(message);
     // The counts grow with each file stored.
     if (stored) RefreshStatus();
     if (ended) {
@@ -277,7 +283,8 @@ void TDataForm::ShowStatus() {
   ServiceButton.SetEnabled(!Busy() && status_.service != "unknown");
   SourcesList.Clear();
   for (auto it = status_.sources.rbegin(); it != status_.sources.rend(); ++it) {
-    std::string source = it->address;
+    // The file's name tells the sources apart; the whole address is in `quillet-services sources`.
+    std::string source = it->address.substr(it->address.find_last_of("/\\") + 1);
     if (it->firstLines > 0) source += " (first " + Count(it->firstLines) + " lines)";
     SourcesList.AddRow({it->at, it->kind, Count(it->stored), source});
   }

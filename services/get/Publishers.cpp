@@ -178,7 +178,7 @@ std::string TextPathFor(std::string_view metadataPath) {
 std::string LastCompleteDay(std::time_t now) {
   const int back = Utc(now).tm_hour >= kDayCompleteHour ? 1 : 2;
   std::tm day = Utc(now - static_cast<std::time_t>(back) * 86400);
-  char text[16];
+  char text[40];  // room for any int the compiler cannot rule out
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.tm_year + 1900, day.tm_mon + 1, day.tm_mday);
   return text;
 }
