@@ -19,8 +19,8 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 
 }  // namespace
 
-TGetForm::TGetForm(HWND owner) {
-  CreateForm("Get open data", 470, 196, WS_SYSMENU, nullptr, owner);
+TGetForm::TGetForm(HWND owner, bool replacesDemo) {
+  CreateForm("Get open data", 470, 214, WS_SYSMENU, nullptr, owner);
   int top = 10;
   for (const DataSize& size : DataSizes()) {
     auto button = std::make_unique<win::RadioButton>();
@@ -30,8 +30,9 @@ TGetForm::TGetForm(HWND owner) {
   }
   MirrorLabel.Create(hwnd_, "Mirror (optional: a company's copy of the publishers' files):", 10, top + 6);
   MirrorEdit.Create(hwnd_, {10, top + 22, 452, 21});
-  GetButton.Create(hwnd_, "Get", {300, top + 54, 76, 25}, BS_DEFPUSHBUTTON);
-  CancelButton.Create(hwnd_, "Cancel", {386, top + 54, 76, 25});
+  DemoNote.Create(hwnd_, replacesDemo ? "The made-up demo data is removed first." : "", {10, top + 50, 280, 14});
+  GetButton.Create(hwnd_, "Get", {300, top + 72, 76, 25}, BS_DEFPUSHBUTTON);
+  CancelButton.Create(hwnd_, "Cancel", {386, top + 72, 76, 25});
   GetButton.onClick = [this] { SetModalResult(static_cast<int>(win::ModalResult::Ok)); };
   CancelButton.onClick = [this] { SetModalResult(static_cast<int>(win::ModalResult::Cancel)); };
 }
@@ -106,22 +107,27 @@ LRESULT TDataForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void TDataForm::GetButtonClick() {
-  TGetForm chooser(hwnd_);
+  TGetForm chooser(hwnd_, HoldsDemoOnly(status_));
   std::string mirror = settings_.mirror;
   std::size_t size = 0;
   if (!chooser.Choose(&mirror, &size)) return;
   settings_.mirror = mirror;
   const DataSize& chosen = DataSizes().at(size);
-  std::vector<Step> steps;
+  std::vector<Step> steps = LeaveDemo();
+  std::vector<std::int64_t> estimates(steps.size(), 1);
   for (std::vector<std::string>& command : GetCommands(chosen, mirror)) steps.push_back({std::move(command)});
-  RunJob(std::move(steps), chosen.stepBytes, "Getting " + chosen.name + " open data");
+  estimates.insert(estimates.end(), chosen.stepBytes.begin(), chosen.stepBytes.end());
+  RunJob(std::move(steps), std::move(estimates), "Getting " + chosen.name + " open data");
 }
 
 void TDataForm::CrawlButtonClick() {
   DataSize pages = DataSizes().front();
   pages.crawlFiles = kCrawlFilesOffered;
-  std::vector<std::string> command = GetCommands(pages, settings_.mirror).front();
-  RunJob({{command}}, {pages.stepBytes.front()}, "Getting crawl pages");
+  std::vector<Step> steps = LeaveDemo();
+  std::vector<std::int64_t> estimates(steps.size(), 1);
+  steps.push_back({GetCommands(pages, settings_.mirror).front()});
+  estimates.push_back(pages.stepBytes.front());
+  RunJob(std::move(steps), std::move(estimates), "Getting crawl pages");
 }
 
 void TDataForm::ImportButtonClick() {
@@ -137,7 +143,23 @@ void TDataForm::ImportButtonClick() {
     if (GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data))
       bytes += (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
-  RunJob({{args}}, {bytes}, "Importing " + Count(static_cast<std::int64_t>(dialog.fileNames.size())) + " files");
+  std::vector<Step> steps = LeaveDemo();
+  std::vector<std::int64_t> estimates(steps.size(), 1);
+  steps.push_back({args});
+  estimates.push_back(bytes);
+  RunJob(std::move(steps), std::move(estimates),
+         "Importing " + Count(static_cast<std::int64_t>(dialog.fileNames.size())) + " files");
+}
+
+std::vector<TDataForm::Step> TDataForm::LeaveDemo() const {
+  if (!HoldsDemoOnly(status_)) return {};
+  const bool running = status_.service == "running";
+  std::vector<Step> steps;
+  // A database the service holds open cannot be replaced on Windows.
+  if (running) steps.push_back({{"stop"}});
+  steps.push_back({{"demo", "--remove"}});
+  if (running) steps.push_back({{}, true});
+  return steps;
 }
 
 void TDataForm::DemoButtonClick() {
@@ -154,7 +176,8 @@ void TDataForm::DemoButtonClick() {
   steps.push_back(
       {status_.userData ? std::vector<std::string>{"demo", "--replace"} : std::vector<std::string>{"demo"}});
   if (running) steps.push_back({{}, true});
-  RunJob(std::move(steps), std::vector<std::int64_t>(steps.size(), 1), "Restoring the demo data");
+  std::vector<std::int64_t> estimates(steps.size(), 1);
+  RunJob(std::move(steps), std::move(estimates), "Restoring the demo data");
 }
 
 void TDataForm::ServiceButtonClick() {
@@ -212,6 +235,8 @@ void TDataForm::EndJob() {
     said = jobTitle_ + ": finished with problems" +
            (progress_->LastFailure().empty() ? std::string(".") : ": " + progress_->LastFailure());
   StatusBar1.SetSimpleText(said);
+  // The job changed the database: the next one waits for its state read afresh.
+  status_.complete = false;
   ShowProgress();
   RefreshStatus();
 }
@@ -280,7 +305,6 @@ void TDataForm::ShowStatus() {
                                                         : status_.service == "stopped" ? "not running"
                                                                                        : "unknown"));
   ServiceButton.SetText(running ? "Stop service" : "Start service");
-  ServiceButton.SetEnabled(!Busy() && status_.service != "unknown");
   SourcesList.Clear();
   for (auto it = status_.sources.rbegin(); it != status_.sources.rend(); ++it) {
     // The file's name tells the sources apart; the whole address is in `quillet-services sources`.
@@ -291,8 +315,7 @@ void TDataForm::ShowStatus() {
   const std::string advice = Advice(status_);
   AdviceLabel.SetText(advice);
   ShowWindow(CrawlButton.Handle(), advice.empty() ? SW_HIDE : SW_SHOW);
-  for (win::Button* button : {&GetButton, &ImportButton, &DemoButton, &CrawlButton}) button->SetEnabled(!Busy());
-  CancelButton.SetEnabled(Busy());
+  ShowProgress();
 }
 
 void TDataForm::ShowProgress() {
@@ -301,8 +324,10 @@ void TDataForm::ShowProgress() {
   JobBar.SetPosition(job ? static_cast<int>(progress_->JobShare() * kBarRange) : 0);
   FileLabel.SetText(job ? "File: " + progress_->FileText() : "File:");
   JobLabel.SetText(job ? "All: " + progress_->JobText() : "All:");
-  for (win::Button* button : {&GetButton, &ImportButton, &DemoButton, &CrawlButton}) button->SetEnabled(!Busy());
-  ServiceButton.SetEnabled(!Busy() && status_.service != "unknown");
+  // A job waits for the database's state: whether it holds demo data decides its steps.
+  const bool ready = !Busy() && status_.complete;
+  for (win::Button* button : {&GetButton, &ImportButton, &DemoButton, &CrawlButton}) button->SetEnabled(ready);
+  ServiceButton.SetEnabled(ready && status_.service != "unknown");
   CancelButton.SetEnabled(Busy());
 }
 

@@ -29,13 +29,15 @@ struct DataSettings {
 // The modal choice of a size of open data, and of a mirror.
 class TGetForm : public win::Form {
  public:
-  explicit TGetForm(HWND owner);
+  // replacesDemo: the database holds the demo data, which the data got replaces.
+  TGetForm(HWND owner, bool replacesDemo);
   // Shows the form; true when Get was pressed.
   bool Choose(std::string* mirror, std::size_t* size);
 
   std::vector<std::unique_ptr<win::RadioButton>> SizeButtons;
   win::Label MirrorLabel;
   win::Edit MirrorEdit;
+  win::Label DemoNote;
   win::Button GetButton;
   win::Button CancelButton;
 };
@@ -89,6 +91,9 @@ class TDataForm : public win::Form {
   };
 
   void CreateControls();
+  // The steps that empty a database of demo data before real data is got into it (none
+  // when it holds other data): the service is stopped while its file is replaced.
+  std::vector<Step> LeaveDemo() const;
   // Runs the steps in turn; estimates are the bytes each is expected to read.
   void RunJob(std::vector<Step> steps, std::vector<std::int64_t> estimates, const std::string& title);
   void StartStep();

@@ -81,6 +81,11 @@ void ReadStatusLine(std::string_view line, DatabaseStatus* status) {
   }
 }
 
+bool HoldsDemoOnly(const DatabaseStatus& status) {
+  return !status.userData && std::any_of(status.sources.begin(), status.sources.end(),
+                                         [](const SourceRow& source) { return source.kind == "demo"; });
+}
+
 std::string Advice(const DatabaseStatus& status) {
   if (status.terms == 0 || status.pages > 0) return {};
   return "This database has search volumes but no pages: every Supply will be 0 and every Profitability "

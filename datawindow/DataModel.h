@@ -37,6 +37,10 @@ struct DatabaseStatus {
 // Adds one line of `status --progress-lines` to status.
 void ReadStatusLine(std::string_view line, DatabaseStatus* status);
 
+// Holds the made-up demo data and nothing else: real data is then got into an emptied
+// database, never mixed with it.
+bool HoldsDemoOnly(const DatabaseStatus& status);
+
 // Said plainly when the database cannot give a sound research: search volumes but no pages
 // make every Supply 0 and every Profitability the Demand squared. Empty when all is well.
 std::string Advice(const DatabaseStatus& status);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "services/Limits.h"
 #include "services/import/Report.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -460,7 +461,12 @@ bool HoldsUserData(const std::vector<SourceRecord>& sources, const StoreCounts& 
 
 std::string KeptBeforeDemo(const std::string& path) { return path + ".before-demo"; }
 
-DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress, bool keep) {
+namespace {
+
+// Writes a new SQLite file beside path with fill, then renames it into place: the file there
+// is replaced only by a complete one. With keep, the file replaced is moved to
+// KeptBeforeDemo(path) with its log instead of being deleted.
+void ReplaceDatabase(const std::string& path, bool keep, const std::function<void(SqliteWriter&)>& fill) {
   namespace fs = std::filesystem;
   // Names are UTF-8, as SQLite takes them: a path made from a plain std::string would be read
   // in the ANSI code page on Windows.
@@ -473,10 +479,9 @@ DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(suffixed(temporary, suffix), ignored);
   };
   removeTemporary();
-  DemoSummary summary;
   try {
     SqliteWriter writer(path + ".building", SqliteWriter::Mode::Bulk);
-    summary = WriteDemo(writer, options, progress);
+    fill(writer);
     writer.Commit();
   } catch (...) {
     removeTemporary();
@@ -509,7 +514,18 @@ DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const
     throw std::runtime_error("cannot replace " + path + " (" + renamed.message() +
                              "); is it open in another program, such as a running data service?");
   }
+}
+
+}  // namespace
+
+DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress, bool keep) {
+  DemoSummary summary;
+  ReplaceDatabase(path, keep, [&](SqliteWriter& writer) { summary = WriteDemo(writer, options, progress); });
   return summary;
+}
+
+void BuildEmpty(const std::string& path) {
+  ReplaceDatabase(path, false, [](SqliteWriter&) {});
 }
 
 }  // namespace quillet::services

@@ -51,4 +51,8 @@ std::string KeptBeforeDemo(const std::string& path);
 DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress,
                       bool keep = false);
 
+// Replaces the file at path by an empty research database as BuildDemo replaces it: where
+// real data is got in place of the demo data, so that the two are never mixed.
+void BuildEmpty(const std::string& path);
+
 }  // namespace quillet::services

@@ -40,7 +40,7 @@ void PrintUsage() {
   std::fprintf(stderr,
                "usage:\n"
                "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
-               "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
+               "  quillet-services demo   [--db FILE] [--pages N] [--hosts N] [--replace | --remove]\n"
                "  quillet-services import KIND FILE... [--db FILE]\n"
                "    KIND:\n%s"
                "      auto\n        each file's kind told from its content\n"
@@ -52,7 +52,8 @@ void PrintUsage() {
                "  quillet-services status  [--db FILE]     the database's counts and the service's state\n"
                "  quillet-services stop   (Windows: ends the servers started from this program file)\n"
                "demo refuses to replace a database that holds imported data unless given --replace; it\n"
-               "then keeps the old file as FILE.before-demo. --progress-lines (import, get, demo, status):\n"
+               "then keeps the old file as FILE.before-demo. demo --remove empties a database that holds\n"
+               "the demo data alone, before real data is got. --progress-lines (import, get, demo, status):\n"
                "one line per event, for programs. serve, demo, import, get, sources and status take,\n"
                "instead of --db, a ClickHouse store:\n"
                "  --clickhouse URL[,URL...] [--clickhouse-cluster NAME] [--clickhouse-db NAME]\n"
@@ -69,6 +70,7 @@ struct Options {
   int threads = limits::kDefaultWorkers;
   DemoOptions demo;
   bool replace = false;
+  bool remove = false;
   ClickHouseOptions clickhouse;
   ImportSettings import;
   GetRequest get;
@@ -137,6 +139,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&text) || !ParseInt(text, 1, &options->demo.hosts)) return false;
     } else if (arg == "--replace") {
       options->replace = true;
+    } else if (arg == "--remove") {
+      options->remove = true;
     } else if (arg == "--progress-lines") {
       options->progressLines = true;
     } else if (arg == "--files") {
@@ -274,6 +278,25 @@ int Demo(const Options& options) {
   } catch (const std::exception& error) {
     holdsData = sqlite;  // a file that cannot be read may still be someone's
     why = std::string("cannot be read (") + error.what() + ")";
+  }
+  if (options.remove) {
+    // Real data is got into a database of its own: never mixed with made-up data.
+    if (!sqlite || holdsData) {
+      std::fprintf(stderr, "%s %s: demo --remove removes the demo data set only\n", StoreName(options).c_str(),
+                   sqlite ? why.c_str() : "is a ClickHouse store");
+      return 1;
+    }
+    std::unique_ptr<RunEvents> events = Events(options);
+    try {
+      BuildEmpty(options.db);
+    } catch (const std::exception& error) {
+      events->Failed(options.db + ": could not be emptied: " + Explain(error) + "; it is as it was");
+      events->Finished(1);
+      return 1;
+    }
+    events->Stored(options.db + ": the demo data set was removed; the database is empty");
+    events->Finished(0);
+    return 0;
   }
   if (holdsData && !options.replace) {
     std::fprintf(stderr, "%s %s; demo would replace it. To replace it anyway, run demo --replace%s\n",

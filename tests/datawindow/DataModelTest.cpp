@@ -59,6 +59,20 @@ TEST(DataModel, ReadsWhatTheServiceWrites) {
   EXPECT_FALSE(Advice(status).empty());
 }
 
+TEST(DataModel, DemoDataAloneIsReplacedByRealData) {
+  struct Case {
+    std::vector<std::string> kinds;
+    bool userData, demoOnly;
+  };
+  for (const Case& c : {Case{{}, false, false}, Case{{"demo"}, false, true}, Case{{"demo", "keywords"}, true, false},
+                        Case{{"wat"}, true, false}, Case{{}, true, false}}) {
+    DatabaseStatus status;
+    status.userData = c.userData;
+    for (const std::string& kind : c.kinds) status.sources.push_back({"", kind, 0, 0, 0, ""});
+    EXPECT_EQ(HoldsDemoOnly(status), c.demoOnly) << c.kinds.size() << c.userData;
+  }
+}
+
 TEST(DataModel, AdviceOnlyForSearchVolumesWithoutPages) {
   struct Case {
     std::int64_t pages, terms;

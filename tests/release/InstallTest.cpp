@@ -150,9 +150,15 @@ TEST_F(Installed, LogOnEntryStartsTheDataServiceOnItsPort) {
   // The installer started one already: it must stop, so that the log-on entry's is the one
   // that answers.
   ASSERT_TRUE(ServiceAnswers(30000)) << "the installer did not start the data service";
+  // What Quillet Data reads: the service runs, and the database holds the demo data alone.
+  const std::wstring status = Quoted(kInstallDir + L"\\quillet-services.exe") + L" status --progress-lines";
+  Finished running = RunToEnd(status, 60000);
+  EXPECT_NE(running.output.find("service\trunning"), std::string::npos) << running.output;
+  EXPECT_NE(running.output.find("userdata\t0"), std::string::npos) << running.output;
   Finished stopped = RunToEnd(Quoted(kInstallDir + L"\\quillet-services.exe") + L" stop", 60000);
   EXPECT_NE(stopped.output.find("1 data service stopped"), std::string::npos) << stopped.output;
   ASSERT_FALSE(ServiceAnswers(0));
+  EXPECT_NE(RunToEnd(status, 60000).output.find("service\tstopped"), std::string::npos);
 
   bool found = false;
   std::wstring logOn = RegistryText(kRunKey, kRunValue, &found);

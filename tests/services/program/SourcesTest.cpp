@@ -83,6 +83,25 @@ TEST(Sources, DemoKeepsWhatWasImportedUnlessToldAndThenKeepsItAside) {
   EXPECT_NE(testing::Fingerprint(kept), imported);
 }
 
+// Real data is got into a database of its own: demo --remove empties one of demo data alone,
+// and never touches imports.
+TEST(Sources, DemoRemoveEmptiesOnlyADatabaseOfDemoData) {
+  ScratchDir dir;
+  const std::string db = dir.File("research.db");
+  ASSERT_EQ(Program(dir, {"demo", "--db", db, "--pages", "300", "--hosts", "20"}).exit, 0);
+  Ran removed = Program(dir, {"demo", "--remove", "--db", db});
+  EXPECT_EQ(removed.exit, 0) << removed.output;
+  EXPECT_EQ(SqliteReader(db).Counts().pages + SqliteReader(db).Counts().terms + SqliteReader(db).Counts().ranked, 0);
+  EXPECT_TRUE(SqliteReader(db).Sources().empty());
+
+  ASSERT_EQ(Program(dir, {"import", "keywords", dir.Write("k.csv", "my own term,77\n"), "--db", db}).exit, 0);
+  const std::string imported = testing::Fingerprint(db);
+  Ran refused = Program(dir, {"demo", "--remove", "--db", db});
+  EXPECT_EQ(refused.exit, 1);
+  EXPECT_TRUE(Contains(refused.output, "removes the demo data set only")) << refused.output;
+  EXPECT_EQ(testing::Fingerprint(db), imported);
+}
+
 TEST(Sources, ImportAutoTellsKindsAndStatusSaysWhatIsStoredFromWhere) {
   ScratchDir dir;
   const std::string db = dir.File("research.db");
