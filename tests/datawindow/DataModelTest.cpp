@@ -1,6 +1,6 @@
 // The Quillet Data window's model: what it makes of the lines quillet-services writes (checked
-// against the real program's), the progress of a job of several commands, the advice, the
-// sizes offered and the command lines they become.
+// against the real program's), the progress of a job of several commands, the advice, and
+// the command lines it runs.
 #include <gtest/gtest.h>
 
 #include "datawindow/DataModel.h"
@@ -120,26 +120,6 @@ TEST(DataModel, AJobOfSeveralCommandsReachesItsEndOnlyWithTheLast) {
   EXPECT_EQ(job.LastFailure(), "pageviews-20240501-050000.gz: not found (404); skipped");
   EXPECT_EQ(job.TakeMessages().size(), 3u);
   EXPECT_TRUE(job.TakeMessages().empty());
-}
-
-TEST(DataModel, SizesGrowAndBecomeTheCommandsThatGetThem) {
-  const std::vector<DataSize>& sizes = DataSizes();
-  ASSERT_EQ(sizes.size(), 3u);
-  for (std::size_t i = 1; i < sizes.size(); ++i) {
-    EXPECT_GT(sizes[i].downloadBytes, sizes[i - 1].downloadBytes);
-    EXPECT_GT(sizes[i].diskBytes, sizes[i - 1].diskBytes);
-  }
-  EXPECT_EQ(Describe(sizes[0]),
-            "Small: 5 crawl files, the best million domains, a day of pageviews (download about 3.3 GB, disk about "
-            "3.8 GB)");
-  using Commands = std::vector<std::vector<std::string>>;
-  EXPECT_EQ(
-      GetCommands(sizes[0], ""),
-      (Commands{{"get", "crawl", "--files", "5"}, {"get", "hostranks", "--top", "1000000"}, {"get", "pageviews"}}));
-  EXPECT_EQ(GetCommands(sizes[2], "https://mirror.example/cc"),
-            (Commands{{"get", "crawl", "--files", "300", "--mirror", "https://mirror.example/cc"},
-                      {"get", "hostranks", "--mirror", "https://mirror.example/cc"},
-                      {"get", "pageviews", "--mirror", "https://mirror.example/cc"}}));
 }
 
 TEST(DataModel, CommandLinesSplitBackIntoTheirArguments) {
