@@ -12,9 +12,12 @@ function(quillet_check_layers top)
     "widgets: widgets framework"
     "framework: framework"
     "app: app framework widgets research net"
+    # The Quillet Data window: its own model and the framework; it runs quillet-services and
+    # reads its lines, and includes nothing of services/.
+    "datawindow: datawindow framework"
     # The data service: text rules at the bottom, the store interface on them, its two
-    # implementations, serving and importing beside each other over the interface, the
-    # program on top. Limits.h, in services/ itself, is for all.
+    # implementations, serving and importing beside each other over the interface, fetching
+    # over importing, the program on top. Limits.h, in services/ itself, is for all.
     "services: services"
     "services/text: services/text services"
     "services/store: services/store services/text services"
@@ -22,7 +25,9 @@ function(quillet_check_layers top)
     "services/store/clickhouse: services/store/clickhouse services/store services/text services"
     "services/serve: services/serve services/store services/text services"
     "services/import: services/import services/store services/text services"
-    "services/program: services/program services/serve services/import services/store/sqlite
+    # Fetching public data: a source of inputs for the importers, over the store interface.
+    "services/get: services/get services/import services/store services/text services"
+    "services/program: services/program services/get services/serve services/import services/store/sqlite
        services/store/clickhouse services/store services/text services"
     "cli: cli framework research net")
   set(folders "")

@@ -62,6 +62,19 @@ void Label::Create(HWND parent, const std::string& caption, int left, int top) {
   CreateChild(parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, {left, top, size.cx, size.cy});
 }
 
+void Label::Create(HWND parent, const std::string& caption, const Bounds& b) {
+  CreateChild(parent, "STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, b);
+}
+
+void RadioButton::Create(HWND parent, const std::string& caption, const Bounds& b, DWORD style) {
+  Button::Create(parent, caption, b, BS_AUTORADIOBUTTON | style);
+}
+
+void ProgressBar::Create(HWND parent, const Bounds& b, int range) {
+  CreateChild(parent, PROGRESS_CLASSA, "", 0, 0, b);
+  SendMessageA(hwnd_, PBM_SETRANGE32, 0, range);
+}
+
 void Edit::Create(HWND parent, const Bounds& b, DWORD style) {
   CreateChild(parent, "EDIT", "", WS_TABSTOP | style, WS_EX_CLIENTEDGE, b);
 }

@@ -34,9 +34,29 @@ class GlyphButton : public Button {
   HBITMAP glyph_ = nullptr;
 };
 
+// A radio button of a group (the first of a group carries WS_GROUP in style); checked ones
+// uncheck the others of their group.
+class RadioButton : public Button {
+ public:
+  void Create(HWND parent, const std::string& caption, const Bounds& b, DWORD style = 0);
+  bool Checked() const { return SendMessageA(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  void SetChecked(bool checked) { SendMessageA(hwnd_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
+};
+
 class Label : public Control {
  public:
+  // Sized to the caption.
   void Create(HWND parent, const std::string& caption, int left, int top);
+  // Of the bounds given, for a text that changes (wrapped when it is longer than a line).
+  void Create(HWND parent, const std::string& caption, const Bounds& b);
+};
+
+// A bar that fills from left to right: Position of 0 to Range.
+class ProgressBar : public Control {
+ public:
+  void Create(HWND parent, const Bounds& b, int range);
+  int Position() const { return static_cast<int>(SendMessageA(hwnd_, PBM_GETPOS, 0, 0)); }
+  void SetPosition(int position) { SendMessageA(hwnd_, PBM_SETPOS, position, 0); }
 };
 
 class Edit : public Control {

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <cstring>
 #include <vector>
 
 namespace quillet::win {
@@ -30,6 +31,15 @@ bool FileDialog::Execute(HWND owner, bool save) {
   const BOOL ok = save ? GetSaveFileNameA(&ofn) : GetOpenFileNameA(&ofn);
   if (!ok) return false;
   fileName = name.data();
+  // Several files come as the folder, then each name, NUL after each, an empty one last.
+  fileNames.clear();
+  if (options & OFN_ALLOWMULTISELECT) {
+    const std::string folder = fileName.back() == '\\' ? fileName : fileName + "\\";
+    for (const char* next = name.data() + fileName.size() + 1; *next; next += std::strlen(next) + 1)
+      fileNames.push_back(folder + next);
+    // One file comes as its full path alone.
+    if (fileNames.empty()) fileNames.push_back(fileName);
+  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace quillet::win {
 
@@ -16,6 +17,8 @@ class FileDialog {
   // OFN_* flags added to the dialog's own.
   DWORD options = 0;
   std::string fileName;  // the chosen file after Execute returned true
+  // With OFN_ALLOWMULTISELECT in options: every file chosen, as full paths.
+  std::vector<std::string> fileNames;
 
   // Shows the dialog owned by `owner`; true when the user confirmed a file name.
   bool ExecuteOpen(HWND owner);

@@ -23,6 +23,7 @@ ManifestDPIAware true
 !define DATABASE "${DATA}\research.db"
 !define SERVICE "quillet-services.exe"
 !define SERVICE_START "quillet-services-start.exe"
+!define DATA_WINDOW "quillet-data.exe"
 !define MENU "$SMPROGRAMS\Quillet"
 ; The settings Quillet keeps for the user.
 !define SETTINGS_KEY "Software\Orvane\Quillet1"
@@ -62,6 +63,10 @@ Var FinishText
 !define MUI_FINISHPAGE_TEXT "$FinishText"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\quillet.exe"
 !define MUI_FINISHPAGE_RUN_TEXT "Start Quillet"
+; The research database holds made-up demo data until real data is got.
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\${DATA_WINDOW}"
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "Open Quillet Data to get real data"
+!define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -77,6 +82,7 @@ Var FinishText
   !insertmacro ${DO} "quillet-research.exe"
   !insertmacro ${DO} "${SERVICE}"
   !insertmacro ${DO} "${SERVICE_START}"
+  !insertmacro ${DO} "${DATA_WINDOW}"
   !insertmacro ${DO} "README.txt"
   !insertmacro ${DO} "help.chm"
   !insertmacro ${DO} "licenses\boost.txt"
@@ -258,6 +264,7 @@ Section "Quillet"
   ; finds help.chm by its bare name.
   SetOutPath "$INSTDIR"
   CreateShortcut "${MENU}\Quillet.lnk" "$INSTDIR\quillet.exe"
+  CreateShortcut "${MENU}\Quillet Data.lnk" "$INSTDIR\${DATA_WINDOW}"
   CreateDirectory "${DATA}"
   CreateShortcut "${MENU}\Quillet data folder.lnk" "${DATA}"
 
@@ -278,7 +285,8 @@ Section "Quillet"
     ${EndIf}
   ${EndIf}
 
-  WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${SERVICE_START}"'
+  ; /logon: a database kept aside by "Restore demo data" goes at the next log-on.
+  WriteRegStr HKCU "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\${SERVICE_START}" /logon'
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
@@ -308,6 +316,7 @@ Section "un.Quillet"
   ; Only when empty: files the user saved there stay, and the folder with them.
   RMDir "$INSTDIR"
   Delete "${MENU}\Quillet.lnk"
+  Delete "${MENU}\Quillet Data.lnk"
   Delete "${MENU}\Quillet data folder.lnk"
   RMDir "${MENU}"
   DeleteRegValue HKCU "${RUN_KEY}" "${RUN_VALUE}"
@@ -320,6 +329,9 @@ Section /o "un.Remove the research database"
   Delete "${DATABASE}"
   Delete "${DATABASE}-wal"
   Delete "${DATABASE}-shm"
+  Delete "${DATABASE}.before-demo"
+  Delete "${DATABASE}.before-demo-wal"
+  Delete "${DATABASE}.before-demo-shm"
   Delete "${DATA}\quillet-services.log"
   RMDir "${DATA}"
   DeleteRegKey HKCU "${SETTINGS_KEY}"

@@ -105,6 +105,30 @@ constexpr std::int64_t kMaxDemandTotal = std::int64_t{1} << 40;
 constexpr std::size_t kMaxPhraseFilterBytes = 32 * 1024 * 1024;
 constexpr std::size_t kPhraseCountBatch = 100000;
 
+// Getting public data (`get`).
+// Bytes of a download held between the network and its reader; past it the transfer waits
+// (TCP holds the rest), so a reader slower than the network costs no memory.
+constexpr std::size_t kDownloadBuffer = 1024 * 1024;
+// A connection must be made within this, and a transfer that receives no byte for this long
+// is taken for cut (and resumed).
+constexpr milliseconds kGetConnectTimeout{30000};
+constexpr milliseconds kGetIdleTimeout{60000};
+// Tries of one transfer since it last received a byte, with pauses doubling from the first
+// to the longest: about two minutes of a server or network that does not answer, then the
+// run stops rather than hammer it.
+constexpr int kGetTries = 8;
+constexpr milliseconds kGetFirstPause{1000};
+constexpr milliseconds kGetLongestPause{60000};
+// A 429 or 503 is waited out as its Retry-After says, at most this long (a server asking for
+// hours is taken for one that will not serve soon).
+constexpr milliseconds kGetLongestRetryAfter{600000};
+// A file whose transfer cannot be resumed (the server ignores ranges, or the file changed) is
+// imported again from its start, at most this many more times.
+constexpr int kGetFileRestarts = 2;
+// The publisher's list of crawls (JSON) and the first lines of a paths list.
+constexpr std::size_t kMaxCrawlList = 4 * 1024 * 1024;
+constexpr std::size_t kMaxPathLength = 1024;
+
 // The ClickHouse store.
 // An answer to a serving read; a larger one is an error, never a shortened answer. It is
 // refused on its announced length before any of it is read, and read in pieces of

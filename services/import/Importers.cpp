@@ -20,7 +20,7 @@ const std::vector<Importer>& Importers() {
       {"ranks", ReadRanks, RunKind::kEach, "", "traffic ranks: lines rank,domain"},
       {"wet", ReadWet, RunKind::kEach, "", "crawl text: WARC files of conversion records (.warc.wet.gz)"},
       {"wat", ReadWat, RunKind::kEach, "", "crawl metadata: WARC files of metadata records (.warc.wat.gz)"},
-      {"hostranks", ReadHostRanks, RunKind::kEach, "[--by harmonic|pagerank]",
+      {"hostranks", ReadHostRanks, RunKind::kEach, "[--by harmonic|pagerank] [--top N]",
        "web-graph rank lists of hosts or domains (tab-separated, hosts reversed)"},
       {"pageviews", ReadPageviews, RunKind::kHourly, "[--project CODE] [--hours N]",
        "hourly pageview dumps, summed over the files and scaled to a month"},

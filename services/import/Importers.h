@@ -27,6 +27,7 @@ struct ImportSettings {
   RankBy rankBy = RankBy::Harmonic;  // hostranks
   std::string project = "en";        // pageviews: the project whose lines count
   int hours = 0;                     // pageviews: hours the run covers; 0: one per file
+  std::int64_t top = 0;              // hostranks: only the first lines of a list sorted best first; 0: all
 };
 
 // How the files of one run are stored.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <filesystem>
 
 #include "services/text/Utf8.h"
 
@@ -74,6 +75,14 @@ class FileSource : public ByteSource {
 }  // namespace
 
 std::unique_ptr<ByteSource> OpenFileSource(const std::string& path) { return std::make_unique<FileSource>(path); }
+
+std::string AbsolutePath(const std::string& path) {
+  // Through UTF-8 paths: a plain std::string would be read in the ANSI code page on Windows.
+  std::error_code failed;
+  std::u8string absolute =
+      std::filesystem::absolute(std::filesystem::path(std::u8string(path.begin(), path.end())), failed).u8string();
+  return failed ? path : std::string(absolute.begin(), absolute.end());
+}
 
 InputFile::InputFile(const std::string& path) : InputFile(OpenFileSource(path)) {}
 

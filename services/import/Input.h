@@ -32,6 +32,8 @@ class ByteSource {
 
 // A file on disk. Throws InputError when it cannot be opened.
 std::unique_ptr<ByteSource> OpenFileSource(const std::string& path);
+// The path made absolute (UTF-8 in and out), as a file's source is recorded.
+std::string AbsolutePath(const std::string& path);
 
 // The content of one input as UTF-8 bytes: gunzipped when it starts with the gzip magic
 // (every member of a multi-member file, as web-crawl archives are packed), UTF-16 text with

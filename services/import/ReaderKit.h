@@ -98,6 +98,10 @@ class GuardedStore : public StoreWriter {
   void ReleaseMark() override;
   void RollBackToMark() override;
   void Commit() override;
+  void RecordSource(const SourceRecord& source) override { store_.RecordSource(source); }
+  bool HasSource(const std::string& address, std::int64_t firstLines) override {
+    return store_.HasSource(address, firstLines);
+  }
 
  private:
   void Before();

@@ -78,6 +78,7 @@ struct ImportReport {
   std::vector<std::string> warnings;  // how the file was read where it was not as expected
   std::string damage;                 // why the input ended before the file did, or empty
   std::int64_t rolledBack = 0;        // records stored from a damaged compressed member, undone
+  std::int64_t stoppedAt = 0;         // records read when told to stop there (ImportSettings::top); 0: all
   static constexpr size_t kMaxExamples = 50;
 
   void Skip(std::int64_t line, std::string_view reason, std::string_view detail = {});

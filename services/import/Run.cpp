@@ -29,9 +29,18 @@ std::string Explain(const RunConsole& console, const std::exception& error) {
 }
 
 ImportReport ReadFile(const Importer& importer, StoreWriter& writer, const std::string& file,
-                      const ImportSettings& settings, const RunConsole& console) {
-  InputFile input(file);
-  return importer.read(writer, input, settings, console.progress ? console.progress(file) : ImportProgress());
+                      const ImportSettings& settings, const RunConsole& console, const RunInputs& inputs) {
+  InputFile input(inputs.open(file));
+  ImportReport report =
+      importer.read(writer, input, settings, console.progress ? console.progress(file) : ImportProgress());
+  writer.RecordSource({inputs.address(file),
+                       std::string(importer.kind),
+                       input.Consumed(),
+                       StoredRecords(report),
+                       report.stoppedAt,
+                       {},
+                       0});
+  return report;
 }
 
 std::string Done(const std::string& file, const ImportReport& report, const Stopwatch& clock) {
@@ -92,13 +101,13 @@ bool Said(const RunConsole& console, const Importer& importer, const std::string
 }
 
 int ImportEach(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
-               const OpenWriter& openWriter, const RunConsole& console) {
+               const OpenWriter& openWriter, const RunConsole& console, const RunInputs& inputs) {
   int status = 0;
   for (const std::string& file : files) {
     Stopwatch clock;
     try {
       std::unique_ptr<StoreWriter> writer = openWriter();
-      ImportReport report = ReadFile(importer, *writer, file, settings, console);
+      ImportReport report = ReadFile(importer, *writer, file, settings, console, inputs);
       writer->Commit();
       if (Said(console, importer, file, report, clock)) status = 1;
     } catch (const std::exception& error) {
@@ -111,7 +120,7 @@ int ImportEach(const Importer& importer, const std::vector<std::string>& files, 
 }
 
 int ImportSummed(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
-                 const OpenWriter& openWriter, const RunConsole& console) {
+                 const OpenWriter& openWriter, const RunConsole& console, const RunInputs& inputs) {
   const bool hourly = importer.run == RunKind::kHourly;
   const std::int64_t hours = settings.hours > 0 ? settings.hours : static_cast<std::int64_t>(files.size());
   Stopwatch run;
@@ -122,7 +131,7 @@ int ImportSummed(const Importer& importer, const std::vector<std::string>& files
     for (const std::string& file : files) {
       current = file;
       Stopwatch clock;
-      ImportReport report = ReadFile(importer, *writer, file, settings, console);
+      ImportReport report = ReadFile(importer, *writer, file, settings, console, inputs);
       if (Said(console, importer, file, report, clock)) status = 1;
     }
     current.clear();
@@ -144,9 +153,13 @@ int ImportSummed(const Importer& importer, const std::vector<std::string>& files
 }  // namespace
 
 int RunImport(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
-              const OpenWriter& openWriter, const RunConsole& console) {
-  return importer.run == RunKind::kEach ? ImportEach(importer, files, settings, openWriter, console)
-                                        : ImportSummed(importer, files, settings, openWriter, console);
+              const OpenWriter& openWriter, const RunConsole& console, const RunInputs& inputs) {
+  return importer.run == RunKind::kEach ? ImportEach(importer, files, settings, openWriter, console, inputs)
+                                        : ImportSummed(importer, files, settings, openWriter, console, inputs);
+}
+
+std::int64_t StoredRecords(const ImportReport& report) {
+  return report.added + report.replaced + report.updated + report.summed;
 }
 
 }  // namespace quillet::services

@@ -24,13 +24,24 @@ struct RunConsole {
 // A writer for one import (each file of a kEach run, or the whole of another run).
 using OpenWriter = std::function<std::unique_ptr<StoreWriter>()>;
 
-// Reads the files with the importer and stores them as its RunKind says: kEach commits each
+// Where the inputs of a run come from, and what each is recorded as. The defaults read files
+// and record each under its absolute path.
+struct RunInputs {
+  std::function<std::unique_ptr<ByteSource>(const std::string& name)> open = OpenFileSource;
+  std::function<std::string(const std::string& name)> address = AbsolutePath;
+};
+
+// Reads the inputs with the importer and stores them as its RunKind says: kEach commits each
 // file on its own, and a file that fails leaves the others stored; kSummed and kHourly are
-// one import, stored only when every file was read. Returns 0 when every file was read whole
-// and each stored something, else 1; a file that stores nothing is told why in a line of its
-// own ("nothing stored: ...").
+// one import, stored only when every file was read. Each input read is recorded as a source
+// of the import that stores it (StoreWriter::RecordSource). Returns 0 when every file was
+// read whole and each stored something, else 1; a file that stores nothing is told why in a
+// line of its own ("nothing stored: ...").
 int RunImport(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
-              const OpenWriter& openWriter, const RunConsole& console);
+              const OpenWriter& openWriter, const RunConsole& console, const RunInputs& inputs = {});
+
+// What a read stored, as a source records it: records added, replaced, completed or summed.
+std::int64_t StoredRecords(const ImportReport& report);
 
 // A month of 30 days: pageview hours are scaled to it.
 constexpr int kHoursPerMonth = 720;

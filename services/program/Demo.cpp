@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -445,10 +446,27 @@ DemoSummary WriteDemo(StoreWriter& writer, const DemoOptions& options, const Dem
     if (writer.PutRank(hosts[order[position]].name, value) == StoreWriter::Put::Added) ++summary.ranks;
   }
   summary.hosts = std::count(hostStored.begin(), hostStored.end(), true);
+  writer.RecordSource({kDemoSource, kDemoSource, 0, summary.keywords + summary.pages + summary.ranks, 0, {}, 0});
   return summary;
 }
 
-DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress) {
+bool HoldsUserData(const std::vector<SourceRecord>& sources, const StoreCounts& counts) {
+  bool demo = false;
+  for (const SourceRecord& source : sources) {
+    if (source.kind != kDemoSource) return true;
+    demo = true;
+  }
+  return !demo && (counts.pages > 0 || counts.terms > 0 || counts.ranked > 0);
+}
+
+std::string KeptBeforeDemo(const std::string& path) { return path + ".before-demo"; }
+
+namespace {
+
+// Writes a new SQLite file beside path with fill, then renames it into place: the file there
+// is replaced only by a complete one. With keep, the file replaced is moved to
+// KeptBeforeDemo(path) with its log instead of being deleted.
+void ReplaceDatabase(const std::string& path, bool keep, const std::function<void(SqliteWriter&)>& fill) {
   namespace fs = std::filesystem;
   // Names are UTF-8, as SQLite takes them: a path made from a plain std::string would be read
   // in the ANSI code page on Windows.
@@ -461,18 +479,33 @@ DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(suffixed(temporary, suffix), ignored);
   };
   removeTemporary();
-  DemoSummary summary;
   try {
     SqliteWriter writer(path + ".building", SqliteWriter::Mode::Bulk);
-    summary = WriteDemo(writer, options, progress);
+    fill(writer);
     writer.Commit();
   } catch (...) {
     removeTemporary();
     throw;
   }
   // A log and index of the file being replaced belong to it alone: left beside the new file,
-  // the new file would be read through them.
+  // the new file would be read through them. A file kept goes with its log (it may hold
+  // committed imports); its index is made again from the log when it is opened.
   std::error_code ignored;
+  if (keep && fs::exists(target)) {
+    const std::string keptName = KeptBeforeDemo(path);
+    fs::path kept(std::u8string(keptName.begin(), keptName.end()));
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(suffixed(kept, suffix), ignored);
+    std::error_code moved;
+    const bool log = fs::exists(suffixed(target, "-wal"));
+    if (log) fs::rename(suffixed(target, "-wal"), suffixed(kept, "-wal"), moved);
+    if (!moved) fs::rename(target, kept, moved);
+    if (moved) {
+      if (log) fs::rename(suffixed(kept, "-wal"), suffixed(target, "-wal"), ignored);
+      removeTemporary();
+      throw std::runtime_error("cannot keep " + path + " aside as " + keptName + " (" + moved.message() +
+                               "); nothing was replaced");
+    }
+  }
   for (const char* suffix : {"-wal", "-shm"}) fs::remove(suffixed(target, suffix), ignored);
   std::error_code renamed;
   fs::rename(temporary, target, renamed);
@@ -481,7 +514,18 @@ DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const
     throw std::runtime_error("cannot replace " + path + " (" + renamed.message() +
                              "); is it open in another program, such as a running data service?");
   }
+}
+
+}  // namespace
+
+DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress, bool keep) {
+  DemoSummary summary;
+  ReplaceDatabase(path, keep, [&](SqliteWriter& writer) { summary = WriteDemo(writer, options, progress); });
   return summary;
+}
+
+void BuildEmpty(const std::string& path) {
+  ReplaceDatabase(path, false, [](SqliteWriter&) {});
 }
 
 }  // namespace quillet::services

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "services/store/Store.h"
 
@@ -27,12 +28,31 @@ struct DemoSummary {
 
 using DemoProgress = std::function<void(std::int64_t done, std::int64_t total)>;
 
-// Writes the data set into a store (the caller commits). progress (optional) gets the pages
-// written so far and the total.
+// The address and kind under which the data set records itself as a store's source.
+inline constexpr const char* kDemoSource = "demo";
+
+// Writes the data set into a store (the caller commits), recorded as the source kDemoSource.
+// progress (optional) gets the pages written so far and the total.
 DemoSummary WriteDemo(StoreWriter& store, const DemoOptions& options, const DemoProgress& progress);
+
+// Whether a store holds data that someone imported or fetched: a source other than the demo
+// data set, or data with no source recorded at all (a store of an earlier version, whose
+// imports were not recorded, may hold anything).
+bool HoldsUserData(const std::vector<SourceRecord>& sources, const StoreCounts& counts);
+
+// Where BuildDemo keeps the file it replaced: beside it, until the next log-on start of the
+// service on Windows (quillet-services-start) or the next demo that keeps one.
+std::string KeptBeforeDemo(const std::string& path);
 
 // Builds the data set as a SQLite file at path, replacing any file there only once it is
 // complete. When it fails (a full disk), the file there is as it was and no other is left.
-DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress);
+// With keep, the file replaced is moved to KeptBeforeDemo(path) with its log instead of
+// being deleted.
+DemoSummary BuildDemo(const std::string& path, const DemoOptions& options, const DemoProgress& progress,
+                      bool keep = false);
+
+// Replaces the file at path by an empty research database as BuildDemo replaces it: where
+// real data is got in place of the demo data, so that the two are never mixed.
+void BuildEmpty(const std::string& path);
 
 }  // namespace quillet::services

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #endif
 
 namespace quillet::services::platform {
@@ -111,7 +112,16 @@ StopRequests::~StopRequests() {
   watch_->thread.join();
 }
 
-int StopServers() {
+namespace {
+
+struct Server {
+  Handle process;
+  Handle request;  // its stop request
+};
+
+// The servers started from this program file: processes of it that listen for a stop request.
+// Imports and demo builds have no request to answer: they are not among them.
+std::vector<Server> Servers() {
   std::wstring self = ProgramFile(GetCurrentProcess());
   std::wstring selfName = self.substr(self.find_last_of(L'\\') + 1);
   std::vector<DWORD> candidates;
@@ -122,14 +132,33 @@ int StopServers() {
     if (entry.th32ProcessID != GetCurrentProcessId() && lstrcmpiW(entry.szExeFile, selfName.c_str()) == 0)
       candidates.push_back(entry.th32ProcessID);
   }
-  int stopped = 0;
+  std::vector<Server> servers;
   for (DWORD id : candidates) {
     Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
     if (!process || lstrcmpiW(ProgramFile(process.get()).c_str(), self.c_str()) != 0) continue;
-    // Imports and demo builds have no request to answer: they are left to finish.
     Handle request(OpenEventW(EVENT_MODIFY_STATE, FALSE, StopEventName(id).c_str()));
-    if (!request) continue;
-    SetEvent(request.get());
+    if (request) servers.push_back({std::move(process), std::move(request)});
+  }
+  return servers;
+}
+
+}  // namespace
+
+int RunningServers() { return static_cast<int>(Servers().size()); }
+
+std::int64_t FreeBytes(const std::string& path) {
+  std::wstring folder = Wide(path);
+  folder = folder.substr(0, folder.find_last_of(L"\\/") + 1);
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(folder.empty() ? nullptr : folder.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<std::int64_t>(available.QuadPart);
+}
+
+int StopServers() {
+  int stopped = 0;
+  for (Server& server : Servers()) {
+    const Handle& process = server.process;
+    SetEvent(server.request.get());
     if (WaitForSingleObject(process.get(), kStopWaitMs) != WAIT_OBJECT_0) {
       TerminateProcess(process.get(), 1);
       WaitForSingleObject(process.get(), kStopWaitMs);
@@ -165,6 +194,15 @@ StopRequests::StopRequests(std::function<void()>) {}
 StopRequests::~StopRequests() = default;
 
 int StopServers() { return -1; }
+
+int RunningServers() { return -1; }
+
+std::int64_t FreeBytes(const std::string& path) {
+  std::error_code failed;
+  std::filesystem::path folder = std::filesystem::absolute(path, failed).parent_path();
+  std::filesystem::space_info space = std::filesystem::space(folder, failed);
+  return failed ? -1 : static_cast<std::int64_t>(space.available);
+}
 
 #endif
 

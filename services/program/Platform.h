@@ -2,6 +2,7 @@
 // What the service does differently on Linux and on Windows, in one place: how it reads its
 // command line, where its database lives by default, and how a running server is told to
 // stop by another process. Everything else is the same code on both.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -61,5 +62,12 @@ class StopRequests {
 // (ending it after 10 s). Returns how many there were, or -1 where there is no such request
 // (Linux).
 int StopServers();
+// How many servers started from this program file are running, or -1 where that cannot be
+// told (Linux).
+int RunningServers();
+
+// Bytes free for this user on the disk that holds the file (or would hold it), -1 when
+// that cannot be told.
+std::int64_t FreeBytes(const std::string& path);
 
 }  // namespace quillet::services::platform

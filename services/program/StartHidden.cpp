@@ -2,8 +2,11 @@
 // from its own folder without a console window, serving the research database of the data
 // folder, with all its output appended to quillet-services.log there. When the database is
 // missing, builds the demo data set first, in view of a small window (the zip copy's first
-// start). Returns once the server is running (exit code 0) or has failed to start (1); what
-// went wrong is in the log.
+// start; demo never replaces a database that holds imports). Returns once the server is
+// running (exit code 0) or has failed to start (1); what went wrong is in the log.
+//   quillet-services-start.exe [/logon]
+// /logon (the log-on entry): a database that "Restore demo data" kept aside is removed first;
+// it was kept until the next log-on for the user to take back.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include <string>
 
 #include "services/program/BuildWindow.h"
+#include "services/program/Demo.h"
 #include "services/program/Platform.h"
 
 namespace {
@@ -70,7 +74,15 @@ std::wstring ProgramFolder() {
   return file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
-int Start() {
+// The database kept from before the demo data, with its log, when there is one.
+void RemoveKept(const std::string& database, HANDLE log) {
+  const std::string kept = quillet::services::KeptBeforeDemo(database);
+  if (GetFileAttributesW(Wide(kept).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  for (const char* suffix : {"", "-wal", "-shm"}) DeleteFileW(Wide(kept + suffix).c_str());
+  Note(log, "removed " + kept + ", kept from before the demo data until this log-on");
+}
+
+int Start(bool logon) {
   std::string folder = quillet::services::platform::DataFolder();
   std::wstring database = Wide(quillet::services::platform::DefaultDatabase());
   std::wstring program = ProgramFolder() + L"quillet-services.exe";
@@ -80,6 +92,7 @@ int Start() {
   Handle log = OpenLog(Wide(folder + "\\quillet-services.log"));
   if (log.get() == INVALID_HANDLE_VALUE) return 1;
   std::wstring quotedDatabase = L"\"" + database + L"\"";
+  if (logon) RemoveKept(quillet::services::platform::DefaultDatabase(), log.get());
 
   int status = 0;
   if (GetFileAttributesW(database.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -109,4 +122,6 @@ int Start() {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return Start(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  return Start(std::string(commandLine).find("/logon") != std::string::npos);
+}

@@ -4,14 +4,21 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <exception>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "services/get/Get.h"
 #include "services/import/Importers.h"
 #include "services/import/Run.h"
+#include "services/import/Sniff.h"
 #include "services/program/Demo.h"
 #include "services/program/ImportHelp.h"
 #include "services/program/Platform.h"
@@ -20,6 +27,7 @@
 #include "services/serve/Service.h"
 #include "services/store/clickhouse/ClickHouseStore.h"
 #include "services/store/sqlite/SqliteStore.h"
+#include "services/text/Strings.h"
 
 namespace {
 
@@ -36,16 +44,29 @@ void PrintUsage(std::FILE* out = stderr) {
   std::fprintf(out,
                "usage:\n"
                "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
-               "  quillet-services demo   [--db FILE] [--pages N] [--hosts N]\n"
+               "  quillet-services demo   [--db FILE] [--pages N] [--hosts N] [--replace | --remove]\n"
                "  quillet-services import KIND FILE... [--db FILE]\n"
                "    KIND:\n%s"
+               "      auto\n        each file's kind told from its content\n"
+               "  quillet-services get crawl [CRAWL] [--files N]            the newest crawl unless named\n"
+               "  quillet-services get hostranks [RELEASE] [--hosts] [--top N]\n"
+               "  quillet-services get pageviews [YYYY-MM-DD] [--hours N] [--project CODE]\n"
+               "    get options: [--mirror URL] [--keep-free MB] [--db FILE]\n"
+               "  quillet-services sources [--db FILE]     what the imports stored, from where\n"
+               "  quillet-services status  [--db FILE]     the database's counts and the service's state\n"
                "  quillet-services stop   (Windows: ends the servers started from this program file)\n"
                "  quillet-services help import   (the file formats of each kind)\n"
-               "serve, demo and import take, instead of --db, a ClickHouse store:\n"
+               "demo refuses to replace a database that holds imported data unless given --replace; it\n"
+               "then keeps the old file as FILE.before-demo. demo --remove empties a database that holds\n"
+               "the demo data alone, before real data is got. --progress-lines (import, get, demo, status):\n"
+               "one line per event, for programs. serve, demo, import, get, sources and status take,\n"
+               "instead of --db, a ClickHouse store:\n"
                "  --clickhouse URL[,URL...] [--clickhouse-cluster NAME] [--clickhouse-db NAME]\n"
                "defaults: --db %s, --listen 127.0.0.1:8790, --threads %d,\n"
-               "          --by harmonic, --project en, --hours: one per file, --clickhouse-db quillet\n",
-               kinds.c_str(), platform::DefaultDatabase().c_str(), limits::kDefaultWorkers);
+               "          --by harmonic, --project en, --hours: one per file (import) or 24 (get),\n"
+               "          --files 1, --hostranks release %s, pageviews: the last complete day (UTC),\n"
+               "          --keep-free 1024, --clickhouse-db quillet\n",
+               kinds.c_str(), platform::DefaultDatabase().c_str(), limits::kDefaultWorkers, kDefaultGraphRelease);
 }
 
 struct Options {
@@ -53,8 +74,13 @@ struct Options {
   std::string listen = "127.0.0.1:8790";
   int threads = limits::kDefaultWorkers;
   DemoOptions demo;
+  bool replace = false;
+  bool remove = false;
   ClickHouseOptions clickhouse;
   ImportSettings import;
+  GetRequest get;
+  std::int64_t keepFreeMb = 1024;
+  bool progressLines = false;
   std::vector<std::string> positional;
 };
 
@@ -87,6 +113,7 @@ bool ParseInt(const std::string& text, int low, int* out) {
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options* options) {
+  const bool get = args.size() > 1 && args[1] == "get";
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string* out) {
@@ -111,8 +138,28 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
         return false;
     } else if (arg == "--pages") {
       if (!value(&text) || !ParseInt(text, 0, &options->demo.pages)) return false;
+    } else if (arg == "--hosts" && get) {
+      options->get.hosts = true;
     } else if (arg == "--hosts") {
       if (!value(&text) || !ParseInt(text, 1, &options->demo.hosts)) return false;
+    } else if (arg == "--replace") {
+      options->replace = true;
+    } else if (arg == "--remove") {
+      options->remove = true;
+    } else if (arg == "--progress-lines") {
+      options->progressLines = true;
+    } else if (arg == "--files") {
+      if (!value(&text) || !ParseInt(text, 1, &options->get.files)) return false;
+    } else if (arg == "--top") {
+      int top = 0;
+      if (!value(&text) || !ParseInt(text, 1, &top)) return false;
+      options->import.top = options->get.top = top;
+    } else if (arg == "--mirror") {
+      if (!value(&options->get.mirror)) return false;
+    } else if (arg == "--keep-free") {
+      int mb = 0;
+      if (!value(&text) || !ParseInt(text, 0, &mb)) return false;
+      options->keepFreeMb = mb;
     } else if (arg == "--by") {
       if (!value(&text) || (text != "harmonic" && text != "pagerank")) return false;
       options->import.rankBy = text == "pagerank" ? RankBy::PageRank : RankBy::Harmonic;
@@ -120,6 +167,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->import.project) || options->import.project.empty()) return false;
     } else if (arg == "--hours") {
       if (!value(&text) || !ParseInt(text, 1, &options->import.hours)) return false;
+      options->get.hours = options->import.hours;
     } else if (arg.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -178,23 +226,117 @@ int Serve(const Options& options) {
   return server.Run() ? 0 : 1;
 }
 
+// How a command tells what it does: a terminal's progress line, or event lines for programs.
+std::unique_ptr<RunEvents> Events(const Options& options) {
+  return options.progressLines ? EventLines(stdout) : TerminalEvents(stdout, stderr);
+}
+
+bool UsesSqlite(const Options& options) { return options.clickhouse.nodes.empty(); }
+
+bool FileExists(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())), ignored);
+}
+
+// The sources and counts of the store; none for a SQLite file not there yet.
+struct StoreState {
+  std::vector<SourceRecord> sources;
+  StoreCounts counts;
+};
+StoreState ReadState(const Options& options) {
+  if (!UsesSqlite(options)) {
+    ClickHouseReader reader(options.clickhouse);
+    return {reader.Sources(), reader.Counts()};
+  }
+  if (!FileExists(options.db)) return {};
+  // Read as it is: a file made by an import that failed at its start holds no tables yet. A
+  // connection that may write takes its log and index away when it closes.
+  std::unique_ptr<Database> opened;
+  try {
+    opened = std::make_unique<Database>(options.db, Database::Mode::ReadWrite);
+  } catch (const DbError&) {
+    opened = std::make_unique<Database>(options.db, Database::Mode::ReadOnly);
+  }
+  Database& db = *opened;
+  Statement tables = db.Prepare("SELECT count(*) FROM sqlite_master");
+  if (!tables.Step() || tables.Int(0) == 0) return {};
+  CheckSchema(db);
+  return {ReadSources(db), ReadCounts(db)};
+}
+
 int Demo(const Options& options) {
-  if (options.clickhouse.nodes.empty() && platform::FileInUse(options.db)) {
+  const bool sqlite = UsesSqlite(options);
+  if (sqlite && platform::FileInUse(options.db)) {
     std::fprintf(stderr,
                  "%s is open in another program, most likely the running data service, and cannot be "
                  "replaced: stop the service first (quillet-services stop)\n",
                  options.db.c_str());
     return 1;
   }
+  // What someone imported is never lost by a click: only --replace replaces it, and then the
+  // old file is kept aside.
+  bool holdsData = false;
+  std::string why;
+  try {
+    StoreState state = ReadState(options);
+    holdsData = HoldsUserData(state.sources, state.counts);
+    std::size_t imported = 0;
+    for (const SourceRecord& source : state.sources) imported += source.kind != kDemoSource;
+    why = imported > 0 ? "holds data imported from " + std::to_string(imported) + (imported == 1 ? " file" : " files")
+                       : "holds data of unknown origin (no import recorded)";
+  } catch (const std::exception& error) {
+    holdsData = sqlite;  // a file that cannot be read may still be someone's
+    why = std::string("cannot be read (") + error.what() + ")";
+  }
+  if (options.remove) {
+    // Real data is got into a database of its own: never mixed with made-up data.
+    if (!sqlite || holdsData) {
+      std::fprintf(stderr, "%s %s: demo --remove removes the demo data set only\n", StoreName(options).c_str(),
+                   sqlite ? why.c_str() : "is a ClickHouse store");
+      return 1;
+    }
+    std::unique_ptr<RunEvents> events = Events(options);
+    try {
+      BuildEmpty(options.db);
+    } catch (const std::exception& error) {
+      events->Failed(options.db + ": could not be emptied: " + Explain(error) + "; it is as it was");
+      events->Finished(1);
+      return 1;
+    }
+    events->Stored(options.db + ": the demo data set was removed; the database is empty");
+    events->Finished(0);
+    return 0;
+  }
+  if (holdsData && !options.replace) {
+    std::fprintf(stderr, "%s %s; demo would replace it. To replace it anyway, run demo --replace%s\n",
+                 StoreName(options).c_str(), why.c_str(),
+                 sqlite ? (": the file is then kept as " + KeptBeforeDemo(options.db)).c_str()
+                        : " (the demo data set is then added beside the data)");
+    return 1;
+  }
   auto start = std::chrono::steady_clock::now();
   DemoSummary summary;
+  std::unique_ptr<RunEvents> events = Events(options);
   // On a terminal the count is drawn over itself. Elsewhere each step is a line: the installer
   // shows them as they come and moves its bar by them, and the hidden starter's log stays
-  // readable.
+  // readable. With --progress-lines, a program reads events.
   const bool terminal = platform::ErrorIsTerminal();
   try {
-    std::fprintf(stderr, "building the demo data set: %d pages on %d hosts\n", options.demo.pages, options.demo.hosts);
-    auto progress = [terminal](std::int64_t done, std::int64_t total) {
+    // Counted in pages, not bytes: a program just moves its bar.
+    std::optional<RunTracker> tracker;
+    ImportProgress shown;
+    if (options.progressLines) {
+      tracker.emplace(*events, std::vector<PlannedFile>{{"demo data set", "demo", options.demo.pages}});
+      shown = tracker->Console(nullptr).progress("demo data set");
+    } else {
+      std::fprintf(stderr, "building the demo data set: %d pages on %d hosts\n", options.demo.pages,
+                   options.demo.hosts);
+    }
+    auto progress = [&](std::int64_t done, std::int64_t total) {
+      if (shown) {
+        shown(done, total);
+        return;
+      }
       std::fprintf(stderr, terminal ? "\rpages %lld of %lld" : "pages %lld of %lld\n", static_cast<long long>(done),
                    static_cast<long long>(total));
       if (done == total)
@@ -203,82 +345,194 @@ int Demo(const Options& options) {
                    stderr);
       std::fflush(stderr);
     };
-    if (options.clickhouse.nodes.empty()) {
-      summary = BuildDemo(options.db, options.demo, progress);
+    if (sqlite) {
+      summary = BuildDemo(options.db, options.demo, progress, holdsData);
     } else {
       ClickHouseWriter writer(options.clickhouse);
       summary = WriteDemo(writer, options.demo, progress);
       writer.Commit();
     }
+    if (tracker) tracker->Finish();
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "%s%s: the demo data set could not be written: %s; %s\n", terminal ? "\n" : "",
-                 StoreName(options).c_str(), Explain(error).c_str(),
-                 options.clickhouse.nodes.empty() ? "any file there is as it was" : "nothing of it was stored");
+    if (terminal && !options.progressLines) std::fputs("\n", stderr);
+    events->Failed(StoreName(options) + ": the demo data set could not be written: " + Explain(error) + "; " +
+                   (sqlite ? "any file there is as it was" : "nothing of it was stored"));
+    events->Finished(1);
     return 1;
   }
-  std::printf("%s: %lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s\n",
-              StoreName(options).c_str(), static_cast<long long>(summary.keywords),
-              static_cast<long long>(summary.pages), static_cast<long long>(summary.hosts),
-              static_cast<long long>(summary.links), static_cast<long long>(summary.ranks), SecondsSince(start));
+  char line[256];
+  std::snprintf(line, sizeof line, "%lld keywords, %lld pages, %lld hosts, %lld links, %lld traffic ranks in %.1f s",
+                static_cast<long long>(summary.keywords), static_cast<long long>(summary.pages),
+                static_cast<long long>(summary.hosts), static_cast<long long>(summary.links),
+                static_cast<long long>(summary.ranks), SecondsSince(start));
+  events->Stored(StoreName(options) + ": " + line);
+  if (holdsData && sqlite) events->Stored("the file replaced is kept as " + KeptBeforeDemo(options.db));
+  events->Finished(0);
   return 0;
 }
 
-// Shows the percentage of a file read, once the import has taken more than a second.
-class ProgressLine {
- public:
-  explicit ProgressLine(const std::string& file) : file_(file) {}
-  ~ProgressLine() { End(); }
-  ImportProgress Callback() {
-    return [this](std::int64_t done, std::int64_t total) {
-      long long percent = total > 0 ? static_cast<long long>(done * 100 / total) : 100;
-      if (percent != shown_ && SecondsSince(start_) > 1.0) {
-        std::fprintf(stderr, "\r%s: %3lld%%", file_.c_str(), percent);
-        shown_ = percent;
-      }
-      return true;
-    };
+// The files of a run as planned: each with its size on disk.
+std::vector<PlannedFile> PlanFiles(const std::string& kind, const std::vector<std::string>& files) {
+  std::vector<PlannedFile> planned;
+  for (const std::string& file : files) {
+    std::error_code failed;
+    auto size = std::filesystem::file_size(std::filesystem::path(std::u8string(file.begin(), file.end())), failed);
+    planned.push_back({file, kind, failed ? -1 : static_cast<std::int64_t>(size)});
   }
-  void End() {
-    if (shown_ >= 0) std::fputc('\n', stderr);
-    shown_ = -1;
-  }
+  return planned;
+}
 
- private:
-  std::string file_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  long long shown_ = -1;
-};
+// `import auto`: each file's kind told from its content; the files of each kind are one run
+// of its importer, in the order of the importer table.
+std::vector<std::pair<const Importer*, std::vector<std::string>>> KindsOfFiles(const std::vector<std::string>& files,
+                                                                               RunEvents& events, int* status) {
+  std::map<std::string, std::vector<std::string>> byKind;
+  for (const std::string& file : files) {
+    std::string kind;
+    try {
+      InputFile input(file);
+      kind = KindOfContent(input);
+    } catch (const InputError& error) {
+      events.Failed(file + ": could not be read: " + error.what());
+      *status = 1;
+      continue;
+    }
+    if (kind.empty()) {
+      events.Failed(file + ": not a kind of file quillet-services imports (see services/README.md); skipped");
+      *status = 1;
+      continue;
+    }
+    byKind[kind].push_back(file);
+  }
+  std::vector<std::pair<const Importer*, std::vector<std::string>>> runs;
+  for (const Importer& importer : Importers())
+    if (auto found = byKind.find(std::string(importer.kind)); found != byKind.end())
+      runs.push_back({&importer, found->second});
+  return runs;
+}
 
 int Import(const Options& options) {
   if (options.positional.size() < 2) {
     PrintUsage();
     return 2;
   }
-  const Importer* importer = FindImporter(options.positional[0]);
-  if (!importer) {
+  const std::string& kind = options.positional[0];
+  const Importer* importer = FindImporter(kind);
+  if (!importer && kind != "auto") {
     std::string kinds;
     for (const Importer& known : Importers()) kinds += (kinds.empty() ? "" : ", ") + std::string(known.kind);
-    std::fprintf(stderr, "unknown kind of data: %s (%s)\n", options.positional[0].c_str(), kinds.c_str());
+    std::fprintf(stderr, "unknown kind of data: %s (%s, auto)\n", kind.c_str(), kinds.c_str());
     return 2;
   }
-  std::unique_ptr<ProgressLine> progress;
-  RunConsole console;
-  console.said = [&](const std::string& line) {
-    progress.reset();
-    std::printf("%s\n", line.c_str());
-  };
-  console.failed = [&](const std::string& line) {
-    progress.reset();
-    std::fprintf(stderr, "%s\n", line.c_str());
-  };
-  console.progress = [&](const std::string& file) {
-    progress = std::make_unique<ProgressLine>(file);
-    return progress->Callback();
-  };
-  console.explain = Explain;
+  std::unique_ptr<RunEvents> events = Events(options);
   std::vector<std::string> files(options.positional.begin() + 1, options.positional.end());
-  return RunImport(
-      *importer, files, options.import, [&] { return OpenWriter(options); }, console);
+  int status = 0;
+  std::vector<std::pair<const Importer*, std::vector<std::string>>> runs;
+  if (importer) runs.push_back({importer, files});
+  else runs = KindsOfFiles(files, *events, &status);
+  std::vector<PlannedFile> planned;
+  for (const auto& [runImporter, runFiles] : runs)
+    for (PlannedFile& file : PlanFiles(std::string(runImporter->kind), runFiles)) planned.push_back(file);
+  RunTracker tracker(*events, planned);
+  for (const auto& [runImporter, runFiles] : runs) {
+    if (RunImport(
+            *runImporter, runFiles, options.import, [&] { return OpenWriter(options); }, tracker.Console(Explain)) != 0)
+      status = 1;
+    tracker.Finish();
+  }
+  events->Finished(status);
+  return status;
+}
+
+int Get(const Options& options) {
+  GetRequest request = options.get;
+  if (options.positional.empty() || options.positional.size() > 2) {
+    PrintUsage();
+    return 2;
+  }
+  request.what = options.positional[0];
+  if (options.positional.size() == 2) request.name = options.positional[1];
+  GetSettings settings;
+  settings.import = options.import;
+  settings.keepFree = options.keepFreeMb << 20;
+  GetStore store;
+  store.openWriter = [&] { return OpenWriter(options); };
+  store.sources = [&] { return ReadState(options).sources; };
+  if (UsesSqlite(options)) store.freeBytes = [&] { return platform::FreeBytes(options.db); };
+  store.explain = Explain;
+  std::unique_ptr<RunEvents> events = Events(options);
+  std::unique_ptr<HttpClient> client = MakeHttpClient("Quillet/" QUILLET_VERSION " (quillet-services get)");
+  Fetcher fetcher(
+      *client, [&](const std::string& note) { events->Note(note); },
+      [](std::chrono::milliseconds time) { std::this_thread::sleep_for(time); });
+  try {
+    return RunGet(request, settings, store, fetcher, *events, std::time(nullptr));
+  } catch (const std::invalid_argument& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    return 2;
+  }
+}
+
+int Sources(const Options& options) {
+  StoreState state = ReadState(options);
+  if (state.sources.empty()) {
+    std::printf("%s: no sources recorded\n", StoreName(options).c_str());
+    return 0;
+  }
+  std::printf("%-19s  %-9s  %12s  %10s  %s\n", "stored (UTC)", "kind", "records", "bytes", "source");
+  for (const SourceRecord& source : state.sources) {
+    std::string address = source.address;
+    if (source.firstLines > 0) address += " (first " + WithThousands(source.firstLines) + " lines)";
+    std::printf("%-19s  %-9s  %12s  %10s  %s\n", source.at.c_str(), source.kind.c_str(),
+                WithThousands(source.stored).c_str(), Megabytes(source.bytes).c_str(), address.c_str());
+  }
+  return 0;
+}
+
+int Status(const Options& options) {
+  StoreState state = ReadState(options);
+  std::int64_t size = -1, kept = -1;
+  if (UsesSqlite(options)) {
+    auto sizeOf = [](const std::string& path) -> std::int64_t {
+      std::error_code failed;
+      std::filesystem::path file(std::u8string(path.begin(), path.end()));
+      auto bytes = std::filesystem::file_size(file, failed);
+      if (failed) return -1;
+      auto log = std::filesystem::file_size(std::filesystem::path(file) += "-wal", failed);
+      return static_cast<std::int64_t>(bytes + (failed ? 0 : log));
+    };
+    size = sizeOf(options.db);
+    kept = sizeOf(KeptBeforeDemo(options.db));
+  }
+  const int servers = platform::RunningServers();
+  const bool userData = HoldsUserData(state.sources, state.counts);
+  if (options.progressLines) {
+    auto line = [](std::initializer_list<std::string> fields) {
+      std::string text;
+      for (const std::string& field : fields) text += (text.empty() ? "" : "\t") + field;
+      std::printf("%s\n", text.c_str());
+    };
+    line({"database", StoreName(options), std::to_string(size)});
+    line({"counts", std::to_string(state.counts.pages), std::to_string(state.counts.terms),
+          std::to_string(state.counts.ranked)});
+    line({"service", servers < 0 ? "unknown" : servers > 0 ? "running" : "stopped"});
+    line({"userdata", userData ? "1" : "0"});
+    if (kept >= 0) line({"kept", KeptBeforeDemo(options.db), std::to_string(kept)});
+    for (const SourceRecord& source : state.sources)
+      line({"source", source.at, source.kind, std::to_string(source.stored), std::to_string(source.bytes),
+            std::to_string(source.firstLines), source.address});
+    line({"done", "0"});
+    return 0;
+  }
+  std::printf("%s%s: %s pages, %s search terms, %s ranked domains, %zu sources recorded\n", StoreName(options).c_str(),
+              size >= 0 ? (" (" + Megabytes(size) + ")").c_str() : "", WithThousands(state.counts.pages).c_str(),
+              WithThousands(state.counts.terms).c_str(), WithThousands(state.counts.ranked).c_str(),
+              state.sources.size());
+  if (servers >= 0) std::printf("data service: %s\n", servers > 0 ? "running" : "not running");
+  if (state.counts.terms > 0 && state.counts.pages == 0)
+    std::printf("search volumes but no pages: every Supply is 0 until pages are stored (get crawl)\n");
+  if (kept >= 0) std::printf("kept from before the demo data: %s\n", KeptBeforeDemo(options.db).c_str());
+  return 0;
 }
 
 int Stop() {
@@ -320,6 +574,9 @@ int main(int argc, char** argv) {
     if (command == "serve" && options.positional.empty()) return Serve(options);
     if (command == "demo" && options.positional.empty()) return Demo(options);
     if (command == "import") return Import(options);
+    if (command == "get") return Get(options);
+    if (command == "sources" && options.positional.empty()) return Sources(options);
+    if (command == "status" && options.positional.empty()) return Status(options);
     if (command == "stop" && options.positional.empty()) return Stop();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "quillet-services %s: %s\n", command.c_str(), error.what());

@@ -60,6 +60,31 @@ struct TextQuery {
   bool phrase = true;
 };
 
+// Where an import's data came from: a file read, a download fetched, the demo data set. Every
+// import records its sources with its data, so that `get` never fetches a file twice and
+// `demo` can tell a database that holds a user's data.
+struct SourceRecord {
+  std::string address;          // a URL, a file's absolute path, or "demo"
+  std::string kind;             // the importer's kind (wat, keywords, ...) or "demo"
+  std::int64_t bytes = 0;       // bytes read of it (compressed, as they came)
+  std::int64_t stored = 0;      // records it stored (added, replaced, completed or summed)
+  std::int64_t firstLines = 0;  // only its first lines were read (a sorted list's top); 0: all
+  std::string at;               // when its import committed, UTC "YYYY-MM-DD HH:MM:SS" (set by the store)
+  std::int64_t importId = 0;    // shared by the sources of one import (set by the store)
+};
+
+// A record covers a wish to read the address's first `firstLines` lines (0: all of it).
+inline bool Covers(const SourceRecord& record, std::int64_t firstLines) {
+  return record.firstLines == 0 || (firstLines != 0 && record.firstLines >= firstLines);
+}
+
+// What a store holds, for people deciding what to fetch.
+struct StoreCounts {
+  std::int64_t pages = 0;   // crawl pages and others, with or without text
+  std::int64_t terms = 0;   // search terms with a search volume
+  std::int64_t ranked = 0;  // domains and hosts with a traffic rank
+};
+
 // The reading side. Safe to call from several threads at once. Hosts are normalised here.
 class StoreReader {
  public:
@@ -75,6 +100,10 @@ class StoreReader {
   virtual std::int64_t CountLinks(std::string_view host, Deadline deadline) = 0;
   // Rank of the host, or of the nearest parent domain that has one.
   virtual std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) = 0;
+  // The sources of every committed import, oldest first (none for a store made before
+  // sources were recorded), and what the store holds. Not budgeted: for commands, not requests.
+  virtual std::vector<SourceRecord> Sources() = 0;
+  virtual StoreCounts Counts() = 0;
 };
 
 // A page as an importer hands it over: url already checked (KeyProblem, ValidHost), title and
@@ -129,6 +158,12 @@ class StoreWriter {
   virtual void Mark() = 0;
   virtual void ReleaseMark() = 0;
   virtual void RollBackToMark() = 0;
+  // Records a source of this import, kept exactly when its data is: at Commit, with the
+  // import's id and time.
+  virtual void RecordSource(const SourceRecord& source) = 0;
+  // Whether a committed import recorded the address covering firstLines (Covers). Asked
+  // within the import, so that two imports of one address at once store it once.
+  virtual bool HasSource(const std::string& address, std::int64_t firstLines) = 0;
   virtual void Commit() = 0;
 };
 

@@ -23,10 +23,13 @@
 #include "services/program/Demo.h"
 #include "services/store/sqlite/SqliteStore.h"
 #include "tests/services/support/Child.h"
+#include "tests/services/support/PublicFiles.h"
 
 namespace {
 
 using namespace quillet::services;
+using testing::GzipWriter;
+using testing::TextMaker;
 using Clock = std::chrono::steady_clock;
 
 constexpr double kRatioGoal = 1.5;
@@ -83,126 +86,6 @@ std::pair<double, double> PhraseCountP95(const std::string& db) {
   return {Percentile(served, 0.95), Percentile(index, 0.95)};
 }
 
-// Reproducible text with a long-tailed vocabulary, about as compressible as real page text.
-class TextMaker {
- public:
-  TextMaker() {
-    const char* syllables[] = {"ka", "lo", "mi", "ne", "ru", "ta", "po", "si", "an", "er",
-                               "in", "on", "us", "el", "ar", "is", "te", "ve", "ro", "di",
-                               "ma", "lu", "co", "ge", "ba", "fi", "ho", "ja", "qu", "xe"};
-    for (const char* common : {"the", "of", "and", "to", "a", "in", "is", "for", "on", "that", "with", "as", "it"})
-      words_.push_back(common);
-    while (words_.size() < 50000) {
-      std::string word;
-      for (std::uint64_t n = 1 + Next() % 4; n > 0; --n) word += syllables[Next() % 30];
-      words_.push_back(word);
-    }
-    double total = 0;
-    for (size_t i = 0; i < words_.size(); ++i) cumulative_.push_back(total += 1.0 / static_cast<double>(i + 1));
-  }
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  const std::string& Word() {
-    double target = static_cast<double>(Next() >> 11) / 9007199254740992.0 * cumulative_.back();
-    size_t i =
-        static_cast<size_t>(std::lower_bound(cumulative_.begin(), cumulative_.end(), target) - cumulative_.begin());
-    return words_[std::min(i, words_.size() - 1)];
-  }
-  std::string Sentence(size_t most) {
-    std::string text;
-    for (size_t n = 3 + Next() % most; n > 0; --n) text += (text.empty() ? "" : " ") + Word();
-    return text;
-  }
-
- private:
-  std::uint64_t state_ = 20240518;
-  std::vector<std::string> words_;
-  std::vector<double> cumulative_;
-};
-
-// Writes gzip members, one per record, as the crawl archives are packed.
-class GzipWriter {
- public:
-  explicit GzipWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
-  ~GzipWriter() { std::fclose(file_); }
-  void Member(const std::string& bytes) {
-    z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    out_.resize(deflateBound(&z, static_cast<uLong>(bytes.size())) + 64);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(out_.data());
-    z.avail_out = static_cast<uInt>(out_.size());
-    deflate(&z, Z_FINISH);
-    std::fwrite(out_.data(), 1, z.total_out, file_);
-    written_ += static_cast<std::int64_t>(z.total_out);
-    deflateEnd(&z);
-  }
-  std::int64_t Written() const { return written_; }
-
- private:
-  std::FILE* file_;
-  std::string out_;
-  std::int64_t written_ = 0;
-};
-
-std::string Record(const char* type, const std::string& url, const std::string& block) {
-  return std::string("WARC/1.0\r\nWARC-Type: ") + type + "\r\nWARC-Target-URI: " + url +
-         "\r\nWARC-Date: 2024-05-18T01:58:10Z\r\nWARC-Record-ID: <urn:uuid:6e9c1d0a-1b2c-4d3e-8f90-123456789abc>\r\n"
-         "Content-Type: " +
-         (std::string(type) == "metadata" ? "application/json" : "text/plain") +
-         "\r\nContent-Length: " + std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
-}
-
-std::string Url(std::uint64_t page) {
-  return "http://www.site" + std::to_string(page % 20000) + ".example/" + std::to_string(page) + ".html";
-}
-
-// A plain-text archive and the matching metadata archive, each about megabytes of gzip.
-void WriteArchives(const std::string& wet, const std::string& wat, std::int64_t megabytes, TextMaker& text) {
-  GzipWriter textOut(wet), metaOut(wat);
-  textOut.Member(Record("warcinfo", "", "software: import_bench\r\n"));
-  metaOut.Member(Record("warcinfo", "", "software: import_bench\r\n"));
-  const std::int64_t goal = megabytes << 20;
-  for (std::uint64_t page = 0; textOut.Written() < goal || metaOut.Written() < goal; ++page) {
-    std::string url = Url(page);
-    if (textOut.Written() < goal) {
-      std::string body;
-      for (std::uint64_t lines = 5 + text.Next() % 40; lines > 0; --lines) body += text.Sentence(20) + ".\n";
-      textOut.Member(Record("conversion", url, body));
-    }
-    if (metaOut.Written() < goal) {
-      std::string links;
-      for (std::uint64_t n = 10 + text.Next() % 60; n > 0; --n) {
-        std::uint64_t kind = text.Next() % 10;
-        std::string target = kind < 3   ? Url(text.Next())
-                             : kind < 9 ? "/" + text.Word() + "/" + text.Word()
-                                        : "//cdn.example/i.png";
-        links += std::string(links.empty() ? "" : ",") + R"({"path":")" + (kind == 9 ? "IMG@/src" : "A@/href") +
-                 R"(","url":")" + target + R"(","text":")" + text.Word() + R"("})";
-      }
-      std::string json =
-          R"({"Container":{"Filename":"bench.warc.gz","Compressed":true,"Offset":"1234","Gzip-Metadata":{"Deflate-Length":"2345"}},)"
-          R"("Envelope":{"Format":"WARC","WARC-Header-Length":"600","Block-Digest":"sha1:ABCDEFGHIJKLMNOP","Actual-Content-Length":"23456",)"
-          R"("WARC-Header-Metadata":{"WARC-Type":"response","WARC-Date":"2024-05-18T01:58:10Z","WARC-Target-URI":")" +
-          url +
-          R"(","Content-Length":"23456"},"Payload-Metadata":{"Actual-Content-Type":"application/http; msgtype=response",)"
-          R"("HTTP-Response-Metadata":{"Response-Message":{"Version":"HTTP/1.1","Status":"200","Reason":"OK"},)"
-          R"("Headers":{"Server":"nginx","Content-Type":"text/html; charset=UTF-8","Cache-Control":"max-age=600"},)"
-          R"("HTML-Metadata":{"Head":{"Title":")" +
-          text.Sentence(8) + R"(","Metas":[{"name":"description","content":")" + text.Sentence(20) +
-          R"("}],"Link":[{"path":"LINK@/href","url":"/style.css","rel":"stylesheet"}]},"Links":[)" + links +
-          R"(]},"Entity-Length":"23000"}}}})";
-      metaOut.Member(Record("metadata", url, R"({"Envelope":{"WARC-Header-Metadata":{"WARC-Type":"request"}}})"));
-      metaOut.Member(Record("metadata", url, json));
-    }
-  }
-}
-
 // Reading alone, with a store that keeps nothing: what the readers cost without the store.
 class NullWriter : public StoreWriter {
  public:
@@ -215,6 +98,8 @@ class NullWriter : public StoreWriter {
   void Mark() override {}
   void ReleaseMark() override {}
   void RollBackToMark() override {}
+  void RecordSource(const SourceRecord&) override {}
+  bool HasSource(const std::string&, std::int64_t) override { return false; }
   void Commit() override {}
 };
 
@@ -307,7 +192,7 @@ int main(int argc, char** argv) {
   const std::string wet = (scratch / "bench.warc.wet.gz").string(), wat = (scratch / "bench.warc.wat.gz").string();
   {
     TextMaker text;
-    WriteArchives(wet, wat, archiveMb, text);
+    testing::WriteArchives(wet, wat, archiveMb << 20, text);
   }
   for (const auto& [kind, file] : {std::pair{"wat", wat}, std::pair{"wet", wet}}) {
     const double mb = static_cast<double>(std::filesystem::file_size(file)) / 1048576.0;

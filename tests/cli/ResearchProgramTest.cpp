@@ -127,9 +127,8 @@ TEST_F(ResearchProgram, SeveralTopicsFromArgumentsAndAFileGetATopicColumn) {
   EXPECT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(run.output, "");
   Table expected;
-  for (const std::string& topic :
-       {quoted, std::string("cat care"), std::string("bed & breakfast"), std::string("dog training, tips"),
-        std::string("zqxv plover")}) {
+  for (const std::string& topic : {quoted, std::string("cat care"), std::string("bed & breakfast"),
+                                   std::string("dog training, tips"), std::string("zqxv plover")}) {
     const Table rows = CategoryRows(topic, Fetch(), topic.c_str());
     EXPECT_EQ(rows.empty(), topic == "zqxv plover") << topic;
     expected.insert(expected.end(), rows.begin(), rows.end());

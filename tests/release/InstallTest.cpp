@@ -49,6 +49,7 @@ const std::vector<std::wstring> kInstalledFiles = {L"quillet.exe",
                                                    L"quillet-research.exe",
                                                    L"quillet-services.exe",
                                                    L"quillet-services-start.exe",
+                                                   L"quillet-data.exe",
                                                    L"README.txt",
                                                    L"help.chm",
                                                    L"uninstall.exe",
@@ -282,10 +283,12 @@ TEST_F(Installed, PutsTheFilesShortcutsAndEntriesInPlace) {
   const Shortcut quillet = ReadShortcut(kMenuDir + L"\\Quillet.lnk");
   EXPECT_EQ(quillet.target, kInstallDir + L"\\quillet.exe");
   EXPECT_EQ(quillet.folder, kInstallDir);
+  EXPECT_EQ(ReadShortcut(kMenuDir + L"\\Quillet Data.lnk").target, kInstallDir + L"\\quillet-data.exe");
   EXPECT_TRUE(Exists(kMenuDir + L"\\Quillet data folder.lnk"));
 
   bool found = false;
-  EXPECT_EQ(RegistryText(kRunKey, kRunValue, &found), Quoted(kInstallDir + L"\\quillet-services-start.exe"));
+  EXPECT_EQ(RegistryText(kRunKey, kRunValue, &found),
+            Quoted(kInstallDir + L"\\quillet-services-start.exe") + L" /logon");
   EXPECT_TRUE(found);
   EXPECT_EQ(RegistryText(kUninstallKey, L"DisplayVersion", &found), WideText(gVersion));
   EXPECT_EQ(RegistryText(kUninstallKey, L"UninstallString", &found), Quoted(kInstallDir + L"\\uninstall.exe"));
@@ -296,7 +299,8 @@ TEST_F(Installed, SetupAndEveryProgramAreSignedByTheTestCertificate) {
   ASSERT_EQ(gSigner.size(), 40u) << "the test certificate's thumbprint";
   for (const std::wstring& program : {gSetup, kInstallDir + L"\\quillet.exe", kInstallDir + L"\\quillet-research.exe",
                                       kInstallDir + L"\\quillet-services.exe",
-                                      kInstallDir + L"\\quillet-services-start.exe", kInstallDir + L"\\uninstall.exe"})
+                                      kInstallDir + L"\\quillet-services-start.exe", kInstallDir + L"\\quillet-data.exe",
+                                      kInstallDir + L"\\uninstall.exe"})
     EXPECT_EQ(VerifiedSigner(program), gSigner) << Utf8Text(program);
   // A changed byte breaks the signature: the check is of the file, not of its signature alone.
   wchar_t temp[MAX_PATH] = {};
@@ -313,16 +317,26 @@ TEST_F(Installed, LogOnEntryStartsTheDataServiceOnItsPort) {
   // The installer started one already: it must stop, so that the log-on entry's is the one
   // that answers.
   ASSERT_TRUE(ServiceAnswers(30000)) << "the installer did not start the data service";
+  // What Quillet Data reads: the service runs, and the database holds the demo data alone.
+  const std::wstring status = Quoted(kInstallDir + L"\\quillet-services.exe") + L" status --progress-lines";
+  Finished running = RunToEnd(status, 60000);
+  EXPECT_NE(running.output.find("service\trunning"), std::string::npos) << running.output;
+  EXPECT_NE(running.output.find("userdata\t0"), std::string::npos) << running.output;
   Finished stopped = RunToEnd(Quoted(kInstallDir + L"\\quillet-services.exe") + L" stop", 60000);
   EXPECT_NE(stopped.output.find("1 data service stopped"), std::string::npos) << stopped.output;
   ASSERT_FALSE(ServiceAnswers(0));
+  EXPECT_NE(RunToEnd(status, 60000).output.find("service\tstopped"), std::string::npos);
 
   bool found = false;
   std::wstring logOn = RegistryText(kRunKey, kRunValue, &found);
   ASSERT_TRUE(found);
+  // A database "Restore demo data" kept aside goes at the next log-on.
+  const std::wstring kept = kDataDir + L"\\research.db.before-demo";
+  std::ofstream(std::filesystem::path(kept), std::ios::binary) << "an earlier database";
   Finished started = RunToEnd(logOn, 120000);
   EXPECT_EQ(started.exitCode, 0u) << "see " << Utf8Text(kDataDir) << "\\quillet-services.log";
   EXPECT_TRUE(ServiceAnswers(30000));
+  EXPECT_FALSE(Exists(kept));
 }
 
 TEST_F(Installed, InstalledProgramResearchesTheDemoData) {

@@ -93,9 +93,14 @@ TEST_F(ServiceSmoke, ImportsServesAndStopsWithUnicodePaths) {
   Finished serverEnd = server.Wait(15000);
   EXPECT_EQ(serverEnd.exitCode, 0u) << serverEnd.output;
 
-  // With the server gone the file can be replaced.
-  Finished rebuilt = Service(L"demo --pages 100 --hosts 10" + db);
+  // With the server gone the file can be replaced, but it holds imports: only when told, and
+  // then it is kept beside the new one.
+  Finished refused = Service(L"demo --pages 100 --hosts 10" + db);
+  EXPECT_EQ(refused.exitCode, 1u) << refused.output;
+  EXPECT_NE(refused.output.find("demo --replace"), std::string::npos) << refused.output;
+  Finished rebuilt = Service(L"demo --pages 100 --hosts 10 --replace" + db);
   EXPECT_EQ(rebuilt.exitCode, 0u) << rebuilt.output;
+  EXPECT_NE(GetFileAttributesW((database_ + L".before-demo").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ class ChildProcess {
     long long fileSizeLimit = 0;
     std::string output = {};            // file for the child's stdout (and stderr, unless error is given)
     std::string error = {};             // file for its stderr
-    std::vector<std::string> env = {};  // "NAME=value" entries on top of the test's environment
+    std::vector<std::string> env = {};  // "NAME=value" set on top of the test's environment, "NAME" removed
   };
 
   ChildProcess(const std::string& program, const std::vector<std::string>& args, const Options& options)
@@ -60,7 +60,10 @@ class ChildProcess {
     }
     // Memory figures should be the program's, not the sanitizer's quarantine of freed blocks.
     setenv("ASAN_OPTIONS", "quarantine_size_mb=4", 1);
-    for (const std::string& entry : options.env) putenv(const_cast<char*>(entry.c_str()));
+    for (const std::string& entry : options.env) {
+      if (entry.find('=') == std::string::npos) unsetenv(entry.c_str());
+      else putenv(const_cast<char*>(entry.c_str()));
+    }
     std::vector<std::string> copies(args);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (std::string& arg : copies) argv.push_back(arg.data());

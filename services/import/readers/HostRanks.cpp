@@ -53,6 +53,11 @@ ImportReport ReadHostRanks(StoreWriter& target, InputFile& input, const ImportSe
       }
       continue;
     }
+    // The lists are sorted best first: their top is their first lines.
+    if (settings.top > 0 && report.lines == settings.top) {
+      report.stoppedAt = settings.top;
+      break;
+    }
     ++report.lines;
     if (!fields || fields->size() <= std::max(rankColumn, hostColumn)) {
       report.Skip(number, fields ? skip::kTooFewFields : skip::kTooManyFields);

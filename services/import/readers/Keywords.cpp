@@ -83,6 +83,8 @@ bool PlainPair(std::string_view line) {
 
 }  // namespace
 
+bool IsKeywordsHeader(std::string_view line) { return FindColumns(line, kTermHeadings, kVolumeHeadings).has_value(); }
+
 ImportReport ReadKeywords(StoreWriter& target, InputFile& input, const ImportSettings&,
                           const ImportProgress& progress) {
   ImportReport report;

@@ -48,6 +48,10 @@ bool UnknownHeader(std::string_view line) {
 
 }  // namespace
 
+bool IsSearchConsoleHeader(std::string_view line) {
+  return FindColumns(line, kQueryHeadings, kImpressionHeadings).has_value();
+}
+
 ImportReport ReadSearchConsole(StoreWriter& target, InputFile& input, const ImportSettings&,
                                const ImportProgress& progress) {
   ImportReport report;

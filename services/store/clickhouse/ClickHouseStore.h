@@ -73,6 +73,8 @@ class ClickHouseReader : public StoreReader {
   std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit, Deadline deadline) override;
   std::int64_t CountLinks(std::string_view host, Deadline deadline) override;
   std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) override;
+  std::vector<SourceRecord> Sources() override;
+  StoreCounts Counts() override;
 
  private:
   std::string Ask(const std::string& sql, Deadline deadline) const;
@@ -100,6 +102,8 @@ class ClickHouseWriter : public StoreWriter {
   void Mark() override;
   void ReleaseMark() override;
   void RollBackToMark() override;
+  void RecordSource(const SourceRecord& source) override;
+  bool HasSource(const std::string& address, std::int64_t firstLines) override;
   void Commit() override;
 
   std::uint32_t ImportId() const { return importId_; }
@@ -178,6 +182,7 @@ class ClickHouseWriter : public StoreWriter {
   Batch keywordWords_{"keyword_words", "word, term, import_id", {}};
   Batch ranks_{"ranks", "domain, key, rank, version, import_id", {}};
   std::unique_ptr<clickhouse::KeySet> urls_, terms_, domains_;
+  std::vector<SourceRecord> sources_;  // sent at Commit
 };
 
 }  // namespace quillet::services

@@ -169,4 +169,17 @@ std::optional<std::int64_t> ClickHouseReader::FindRank(std::string_view host, De
   });
 }
 
+std::vector<SourceRecord> ClickHouseReader::Sources() { return db_->Sources(); }
+
+StoreCounts ClickHouseReader::Counts() {
+  const std::string visible = " WHERE " + db_->Visible();
+  auto row = Rows(db_->Read("SELECT (SELECT sum(sign) FROM " + db_->Shared("pages") + visible +
+                                "), (SELECT uniqExact(term) FROM " + db_->Shared("keywords") + visible +
+                                "), (SELECT uniqExact(domain) FROM " + db_->Shared("ranks") + visible + ")",
+                            Deadline::In(limits::kClickHouseWriteTimeout)),
+                  3)
+                 .at(0);
+  return {SignedNumber(row[0]), SignedNumber(row[1]), SignedNumber(row[2])};
+}
+
 }  // namespace quillet::services

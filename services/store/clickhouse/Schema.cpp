@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <thread>
+#include <ctime>
 
 namespace quillet::services::clickhouse {
 namespace {
@@ -44,6 +45,19 @@ std::uint64_t NowMs() {
   return static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
           .count());
+}
+
+std::string UtcTime(std::uint64_t ms) {
+  std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &seconds);
+#else
+  gmtime_r(&seconds, &utc);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+  return text;
 }
 
 std::uint64_t Number(std::string_view text) { return Parsed<std::uint64_t>(text); }
@@ -146,6 +160,11 @@ void ClickHouseDatabase::PrepareNode(const ClickHouseNode& node, bool earlierToo
   }
   Write(node, "CREATE TABLE IF NOT EXISTS " + Local("imports") +
                   " (id UInt32, owner UInt64, state UInt8, at UInt64) ENGINE = MergeTree ORDER BY (id, at)");
+  // Read on the first node, as imports is. Added to databases of this schema as they are
+  // opened, so no version changes for it.
+  Write(node, "CREATE TABLE IF NOT EXISTS " + Local("sources") +
+                  " (import_id UInt32, address String, kind String, bytes Int64, stored Int64, first_lines Int64, "
+                  "at UInt64) ENGINE = MergeTree ORDER BY (address, import_id)");
   for (const Table& table : kTables) {
     Write(node, "CREATE TABLE IF NOT EXISTS " + Local(table.name) + " (" + table.columns +
                     ") ENGINE = MergeTree ORDER BY (" + table.order + ")");
@@ -209,6 +228,18 @@ void ClickHouseDatabase::Mark(const std::vector<std::uint32_t>& ids, std::uint64
 std::uint32_t ClickHouseDatabase::NextImportId() const {
   return static_cast<std::uint32_t>(
       Number(Rows(Read("SELECT max(id) + 1 FROM " + Local("imports"), Deadline::None()), 1).at(0).at(0)));
+}
+
+std::vector<SourceRecord> ClickHouseDatabase::Sources(const std::string& address) const {
+  std::string where = Visible() + (address.empty() ? "" : " AND address = " + SqlString(address));
+  std::vector<SourceRecord> sources;
+  for (const auto& row : Rows(Read("SELECT address, kind, bytes, stored, first_lines, at, import_id FROM " +
+                                       Local("sources") + " WHERE " + where + " ORDER BY at, import_id",
+                                   Deadline::In(limits::kClickHouseWriteTimeout), limits::kMaxClickHouseKeyAnswer),
+                              7))
+    sources.push_back({row[0], row[1], SignedNumber(row[2]), SignedNumber(row[3]), SignedNumber(row[4]),
+                       UtcTime(Number(row[5])), SignedNumber(row[6])});
+  return sources;
 }
 
 std::vector<std::vector<std::string>> ClickHouseDatabase::Running(std::uint64_t exceptOwner) const {

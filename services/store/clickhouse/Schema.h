@@ -31,6 +31,8 @@ struct Table {
 extern const Table kTables[7];
 
 std::uint64_t NowMs();
+// Milliseconds since 1970 as "YYYY-MM-DD HH:MM:SS", UTC.
+std::string UtcTime(std::uint64_t ms);
 // Numbers of an answer; ClickHouse prints counts and ids unsigned, searches and ranks signed.
 // A text that is no such number is an error.
 std::uint64_t Number(std::string_view text);
@@ -68,6 +70,8 @@ class ClickHouseDatabase {
   void Mark(const std::vector<std::uint32_t>& ids, std::uint64_t owner, ImportState state) const;
   // The next free import id.
   std::uint32_t NextImportId() const;
+  // The sources of complete imports (all, or those of one address), oldest first.
+  std::vector<SourceRecord> Sources(const std::string& address = {}) const;
 
   // Creates what is missing on every node, checks the version of what is there, and on a
   // cluster that every shard holds it; then deletes the rows of imports found dead. With

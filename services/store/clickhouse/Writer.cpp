@@ -366,8 +366,38 @@ void ClickHouseWriter::RollBackToMark() {
   }
 }
 
+
+void ClickHouseWriter::RecordSource(const SourceRecord& source) { sources_.push_back(source); }
+
+bool ClickHouseWriter::HasSource(const std::string& address, std::int64_t firstLines) {
+  // One import runs at a time, so none can record the address between this and Commit.
+  for (const SourceRecord& found : db_->Sources(address))
+    if (Covers(found, firstLines)) return true;
+  return false;
+}
+
 void ClickHouseWriter::Commit() {
   for (Batch* batch : Batches()) Flush(*batch);
+  if (!sources_.empty()) {
+    // Seen only once the import is marked complete, like every other row of it.
+    std::string rows;
+    const std::string at = std::to_string(NowMs()), id = std::to_string(importId_);
+    for (const SourceRecord& source : sources_) {
+      const std::string fields[] = {id,
+                                    source.address,
+                                    source.kind,
+                                    std::to_string(source.bytes),
+                                    std::to_string(source.stored),
+                                    std::to_string(source.firstLines),
+                                    at};
+      for (const std::string& field : fields) {
+        if (&field != fields) rows += '\t';
+        AppendTsvField(rows, field);
+      }
+      rows += '\n';
+    }
+    db_->Write("INSERT INTO " + db_->Local("sources") + " FORMAT TabSeparated", rows);
+  }
   Beat(true);
   // Once taken for dead, an import's rows may be gone whatever it has said since.
   auto abandoned =

@@ -308,4 +308,34 @@ std::optional<std::int64_t> SqliteReader::FindRank(std::string_view host, Deadli
   });
 }
 
+std::vector<SourceRecord> SqliteReader::Sources() {
+  Lease db(*this, Deadline::None());
+  return ReadSources(*db);
+}
+
+StoreCounts SqliteReader::Counts() {
+  Lease db(*this, Deadline::None());
+  return ReadCounts(*db);
+}
+
+std::vector<SourceRecord> ReadSources(Database& db) {
+  std::vector<SourceRecord> sources;
+  Statement table = db.Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'sources'");
+  if (!table.Step()) return sources;
+  Statement query =
+      db.Prepare("SELECT address, kind, bytes, stored, first_lines, at, import_id FROM sources ORDER BY id");
+  while (query.Step())
+    sources.push_back(
+        {query.Text(0), query.Text(1), query.Int(2), query.Int(3), query.Int(4), query.Text(5), query.Int(6)});
+  return sources;
+}
+
+StoreCounts ReadCounts(Database& db) {
+  StoreCounts counts;
+  Statement query =
+      db.Prepare("SELECT (SELECT count(*) FROM pages), (SELECT count(*) FROM keywords), (SELECT count(*) FROM ranks)");
+  if (query.Step()) counts = {query.Int(0), query.Int(1), query.Int(2)};
+  return counts;
+}
+
 }  // namespace quillet::services

@@ -192,6 +192,14 @@ void CreateSchema(Database& db) {
     CREATE TABLE IF NOT EXISTS rank_imports(id INTEGER PRIMARY KEY);
     CREATE TABLE IF NOT EXISTS phrase_counts(phrase TEXT PRIMARY KEY, pages INTEGER NOT NULL) WITHOUT ROWID;
   )sql");
+  // Added to files of this schema as they are written, so no version changes for it: readers
+  // take a file without the table for one without recorded sources.
+  db.Exec(R"sql(
+    CREATE TABLE IF NOT EXISTS sources(id INTEGER PRIMARY KEY, import_id INTEGER NOT NULL, address TEXT NOT NULL,
+                                       kind TEXT NOT NULL, bytes INTEGER NOT NULL, stored INTEGER NOT NULL,
+                                       first_lines INTEGER NOT NULL, at TEXT NOT NULL);
+    CREATE INDEX IF NOT EXISTS sources_by_address ON sources(address);
+  )sql");
   Statement batch = db.Prepare("SELECT 1 FROM page_text_config WHERE k = 'hashsize'");
   if (!batch.Step())
     db.Exec("INSERT INTO page_text(page_text, rank) VALUES('hashsize', " + std::to_string(kIndexBatch) + ")");

@@ -41,6 +41,11 @@ bool UpgradeSchema(Database& db);
 // Empty when the service never asks for it (no word, or more than a search may have).
 std::string KnownPhrase(std::string_view term);
 
+// The recorded sources (table sources), oldest first; none when the file has no such table.
+std::vector<SourceRecord> ReadSources(Database& db);
+// What the file holds (StoreReader::Counts).
+StoreCounts ReadCounts(Database& db);
+
 // FTS5 expression for an exact phrase, or for all the words when quoted is false. Empty when
 // the text has nothing a page could match.
 std::string MatchExpression(std::string_view text, bool quoted);
@@ -70,6 +75,8 @@ class SqliteReader : public StoreReader {
   std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit, Deadline deadline) override;
   std::int64_t CountLinks(std::string_view host, Deadline deadline) override;
   std::optional<std::int64_t> FindRank(std::string_view host, Deadline deadline) override;
+  std::vector<SourceRecord> Sources() override;
+  StoreCounts Counts() override;
 
  private:
   class Lease;
@@ -125,6 +132,8 @@ class SqliteWriter : public StoreWriter {
   void Mark() override;
   void ReleaseMark() override;
   void RollBackToMark() override;
+  void RecordSource(const SourceRecord& source) override;
+  bool HasSource(const std::string& address, std::int64_t firstLines) override;
   void Commit() override;
 
   Database& Db() { return db_; }
@@ -155,7 +164,8 @@ class SqliteWriter : public StoreWriter {
   std::unordered_map<std::string, std::int64_t> hostIds_;
   std::unique_ptr<PhraseFilter> phraseFilter_;  // built at the first page
   std::unordered_map<std::string, std::int64_t, PhraseHash, std::equal_to<>> phraseChanges_;
-  FoldedWords words_[4];  // scratch for the phrases of a page (old and new title and text)
+  FoldedWords words_[4];               // scratch for the phrases of a page (old and new title and text)
+  std::vector<SourceRecord> sources_;  // written at Commit
 };
 
 }  // namespace quillet::services

@@ -26,7 +26,13 @@ Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
     db.Exec(std::string("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = ") +
             kJournalLimit + "; PRAGMA cache_size = " + kImportCache + ";");
   }
-  CreateSchema(db);
+  {
+    // All of it or none: a schema half made on a full disk would leave a file that every
+    // later import refuses as one of another version.
+    Transaction schema(db);
+    CreateSchema(db);
+    schema.Commit();
+  }
   // The sums of one run, per connection: nothing of them outlives the import.
   db.Exec("CREATE TEMP TABLE IF NOT EXISTS tally(term TEXT PRIMARY KEY, total INTEGER NOT NULL) WITHOUT ROWID");
   return db;
@@ -246,7 +252,36 @@ void SqliteWriter::RollBackToMark() {
   db_.Exec("ROLLBACK TO mark; RELEASE mark");
 }
 
+void SqliteWriter::RecordSource(const SourceRecord& source) { sources_.push_back(source); }
+
+bool SqliteWriter::HasSource(const std::string& address, std::int64_t firstLines) {
+  // Within the import's transaction, which holds the file's write lock from its start.
+  Statement query = db_.Prepare("SELECT first_lines FROM sources WHERE address = ?1");
+  query.Bind(1, address);
+  while (query.Step()) {
+    SourceRecord found;
+    found.firstLines = query.Int(0);
+    if (Covers(found, firstLines)) return true;
+  }
+  return false;
+}
+
 void SqliteWriter::Commit() {
+  if (!sources_.empty()) {
+    Statement next = db_.Prepare("SELECT coalesce(max(import_id), 0) + 1 FROM sources");
+    std::int64_t importId = next.Step() ? next.Int(0) : 1;
+    Statement put = db_.Prepare(
+        "INSERT INTO sources(import_id, address, kind, bytes, stored, first_lines, at) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, datetime('now'))");
+    for (const SourceRecord& source : sources_)
+      put.Bind(1, importId)
+          .Bind(2, source.address)
+          .Bind(3, source.kind)
+          .Bind(4, source.bytes)
+          .Bind(5, source.stored)
+          .Bind(6, source.firstLines)
+          .Run();
+  }
   WritePhraseCounts();
   transaction_.Commit();
   if (mode_ == Mode::Bulk) {

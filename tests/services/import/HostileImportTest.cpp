@@ -260,7 +260,8 @@ TEST(HostileImport, AFullDiskLeavesEverythingAsItWas) {
   Child import({"import", "pages", dir.Write("p.jsonl", pages), "--db", db}, {room, dir.File("import.out")});
   EXPECT_EQ(import.Wait(), 1);
   EXPECT_NE(testing::ReadFile(dir.File("import.out")).find("is the disk full?"), std::string::npos);
-  Child demo({"demo", "--db", db, "--pages", "20000"}, {room, dir.File("demo.out")});
+  // --replace: the file holds imports, and it is the build that must fail here.
+  Child demo({"demo", "--db", db, "--pages", "20000", "--replace"}, {room, dir.File("demo.out")});
   EXPECT_EQ(demo.Wait(), 1);
   EXPECT_NE(testing::ReadFile(dir.File("demo.out")).find("any file there is as it was"), std::string::npos);
   // Nothing is left behind but the database and the inputs (a reader's look would add its log).

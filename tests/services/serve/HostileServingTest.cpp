@@ -370,6 +370,8 @@ class StallingStore : public StoreReader {
     Wait(deadline);
     return 1;
   }
+  std::vector<SourceRecord> Sources() override { return {}; }
+  StoreCounts Counts() override { return {}; }
 
  private:
   void Wait(Deadline deadline) {
@@ -491,8 +493,12 @@ TEST(ServingBesideImports, KilledFailedAndFinishedImports) {
   EXPECT_EQ(done.Wait(), 0);
   EXPECT_EQ(count("fresh+phrase"), "100");
 
-  // A new demo data set renamed over the file is picked up within a second or two.
-  Child demo({"demo", "--db", db, "--pages", "3000", "--hosts", "100"}, {0, dir.File("demo.out")});
+  // A new demo data set renamed over the file is picked up within a second or two. The file
+  // holds imports: only --replace replaces it.
+  Child refused({"demo", "--db", db, "--pages", "3000", "--hosts", "100"}, {0, dir.File("refused.out")});
+  EXPECT_EQ(refused.Wait(), 1);
+  EXPECT_EQ(count("fresh+phrase"), "100");
+  Child demo({"demo", "--db", db, "--pages", "3000", "--hosts", "100", "--replace"}, {0, dir.File("demo.out")});
   EXPECT_EQ(demo.Wait(), 0);
   auto start = testing::Clock::now();
   while (count("fresh+phrase") != "0" && MsSince(start) < 5000) std::this_thread::sleep_for(milliseconds(100));

@@ -98,8 +98,7 @@ class FakeClickHouse {
     std::string body = request.substr(end + 4);
     if (body.find("SELECT version FROM") != std::string::npos)
       Send(fd, Ok(std::to_string(kClickHouseSchemaVersion) + "\n"));
-    else if (body.rfind("EXISTS TABLE", 0) == 0)
-      Send(fd, Ok("1\n"));
+    else if (body.rfind("EXISTS TABLE", 0) == 0) Send(fd, Ok("1\n"));
     else if (body.rfind("CREATE", 0) == 0 || body.rfind("INSERT", 0) == 0 ||
              body.rfind("SELECT id, owner FROM", 0) == 0)
       Send(fd, Ok(""));

@@ -196,6 +196,15 @@ class TeeWriter : public StoreWriter {
     a_.RollBackToMark();
     b_.RollBackToMark();
   }
+  void RecordSource(const SourceRecord& source) override {
+    a_.RecordSource(source);
+    b_.RecordSource(source);
+  }
+  bool HasSource(const std::string& address, std::int64_t firstLines) override {
+    bool has = a_.HasSource(address, firstLines);
+    EXPECT_EQ(has, b_.HasSource(address, firstLines)) << address;
+    return has;
+  }
   void Commit() override {
     a_.Commit();
     b_.Commit();
@@ -515,6 +524,11 @@ TEST(ClickHouseStore, KilledImportShowsNothingAndIsCleanedUp) {
   EXPECT_EQ(reader.CountMatches({"gamma delta", true}, Deadline::None()), 0);
   EXPECT_EQ(reader.CountMatches({"alpha beta", true}, Deadline::None()), 50);
   EXPECT_EQ(reader.CountLinks("hub.example", Deadline::None()), 50);
+  // Sources are recorded with their import: the killed one's not at all.
+  ASSERT_EQ(reader.Sources().size(), 1u);
+  EXPECT_EQ(reader.Sources()[0].address, AbsolutePath(first));
+  EXPECT_EQ(reader.Sources()[0].stored, 50);
+  EXPECT_EQ(reader.Counts().pages, 50);
   // While its heartbeat is recent it may still be running: another import is refused.
   EXPECT_THROW(ClickHouseWriter{options}, ClickHouseError);
   // Once silent for long enough, the next import deletes its rows and goes ahead.
@@ -522,6 +536,8 @@ TEST(ClickHouseStore, KilledImportShowsNothingAndIsCleanedUp) {
   impatient.staleImport = milliseconds(0);
   {
     ClickHouseWriter writer(impatient);
+    EXPECT_TRUE(writer.HasSource(AbsolutePath(first), 0));
+    EXPECT_FALSE(writer.HasSource(AbsolutePath(second), 0));
     writer.Commit();
   }
   auto until = Clock::now() + std::chrono::seconds(60);
@@ -533,6 +549,9 @@ TEST(ClickHouseStore, KilledImportShowsNothingAndIsCleanedUp) {
   ASSERT_EQ(again.Wait(), 0) << testing::ReadFile(dir.File("again.out"));
   EXPECT_EQ(reader.CountMatches({"gamma delta", true}, Deadline::None()), 3000);
   EXPECT_EQ(reader.CountLinks("hub.example", Deadline::None()), 3050);
+  ASSERT_EQ(reader.Sources().size(), 2u);
+  EXPECT_EQ(reader.Sources()[1].address, AbsolutePath(second));
+  EXPECT_EQ(reader.Counts().pages, 3050);
 }
 
 TEST(ClickHouseStore, StoppedShardGivesPagesWithoutData) {
