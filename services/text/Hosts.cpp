@@ -15,8 +15,9 @@ bool IsNameByte(unsigned char c) {
 
 std::string NormalizeHost(std::string_view address) {
   std::string host = FoldCase(address);
+  // A scheme only before the path: "a.com/?u=http://b.com" is a.com, not b.com.
   size_t scheme = host.find("://");
-  if (scheme != std::string::npos) host.erase(0, scheme + 3);
+  if (scheme != std::string::npos && scheme < host.find_first_of("/?#")) host.erase(0, scheme + 3);
   size_t end = host.find_first_of("/?#");
   if (end != std::string::npos) host.erase(end);
   size_t at = host.rfind('@');

@@ -48,6 +48,9 @@ TEST(NormalizeHost, SchemePathPortAndWwwGo) {
       {"wwwx.com", "wwwx.com"},
       {"", ""},
       {"http://", ""},
+      {"www.a.com/?u=http://b.com", "a.com"},
+      {"https://a.com/go#http://b.com", "a.com"},
+      {"a.com?next=https://user@b.com", "a.com"},
   };
   for (const Case& c : cases) EXPECT_EQ(NormalizeHost(c.address), c.host) << c.address;
 }
