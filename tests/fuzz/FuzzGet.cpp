@@ -3,35 +3,12 @@
 // is told from its content.
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <string>
 
 #include "services/get/Download.h"
 #include "services/get/Publishers.h"
 #include "services/import/Sniff.h"
-
-namespace {
-
-// The bytes as a download or a file would hand them over, in small pieces.
-class Bytes : public quillet::services::ByteSource {
- public:
-  explicit Bytes(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::size_t Read(char* out, std::size_t size) override {
-    std::size_t n = std::min({size, bytes_.size() - at_, std::size_t{7}});
-    std::memcpy(out, bytes_.data() + at_, n);
-    at_ += n;
-    return n;
-  }
-  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
-  const std::string& Name() const override { return name_; }
-
- private:
-  std::string bytes_;
-  std::size_t at_ = 0;
-  std::string name_ = "fuzz";
-};
-
-}  // namespace
+#include "tests/services/support/MemorySource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillet::services;
@@ -52,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string text = TextPathFor(bytes);
   if (!text.empty() && (text.size() != bytes.size() || SafePath(text) != SafePath(bytes))) __builtin_trap();
   RetryAfter(bytes, std::chrono::system_clock::time_point(std::chrono::seconds(1700000000)));
-  InputFile input(std::make_unique<Bytes>(bytes));
+  // In small pieces, as a download hands them over.
+  InputFile input = testing::MemoryInput(bytes, 7);
   KindOfContent(input);
   return 0;
 }

@@ -33,6 +33,8 @@ class EchoStore : public StoreReader {
     if (host.size() % 2) return std::nullopt;
     return static_cast<std::int64_t>(host.size());
   }
+  std::vector<SourceRecord> Sources() override { return {}; }
+  StoreCounts Counts() override { return {}; }
 };
 
 }  // namespace

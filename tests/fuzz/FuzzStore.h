@@ -1,7 +1,6 @@
 #pragma once
 // What the data service's fuzz targets share: bytes as an input file in memory, and a store
 // that keeps nothing but checks what a reader hands it against the writer's contract.
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -11,30 +10,11 @@
 #include "services/text/Hosts.h"
 #include "services/text/Keys.h"
 #include "services/text/Strings.h"
+#include "tests/services/support/MemorySource.h"
 
 namespace quillet::fuzz {
 
-class MemorySource : public services::ByteSource {
- public:
-  explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::size_t Read(char* out, std::size_t size) override {
-    std::size_t n = std::min(size, bytes_.size() - at_);
-    std::memcpy(out, bytes_.data() + at_, n);
-    at_ += n;
-    return n;
-  }
-  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
-  const std::string& Name() const override { return name_; }
-
- private:
-  std::string bytes_;
-  std::size_t at_ = 0;
-  std::string name_ = "fuzz input";
-};
-
-inline services::InputFile Input(const std::string& bytes) {
-  return services::InputFile(std::make_unique<MemorySource>(bytes));
-}
+inline services::InputFile Input(const std::string& bytes) { return services::testing::MemoryInput(bytes); }
 
 // Traps on anything a reader must never hand a store (StoreWriter's contract).
 class CheckingStore : public services::StoreWriter {
@@ -61,6 +41,11 @@ class CheckingStore : public services::StoreWriter {
     if (count < 0) __builtin_trap();
   }
   services::TallyResult StoreTally(std::int64_t, std::int64_t) override { return {}; }
+  void Mark() override {}
+  void ReleaseMark() override {}
+  void RollBackToMark() override {}
+  void RecordSource(const services::SourceRecord&) override {}
+  bool HasSource(const std::string&, std::int64_t) override { return false; }
   void Commit() override {}
 
  private:

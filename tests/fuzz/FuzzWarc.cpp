@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   services::InputFile input = fuzz::Input(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
   services::ImportReport report;
   const services::ImportProgress progress;  // the records keep a reference to it
-  services::WarcRecords records(input, wanted, kKeep, report, progress);
+  fuzz::CheckingStore store;
+  services::WarcRecords records(input, store, wanted, kKeep, report, progress);
   services::WarcRecord record;
   std::int64_t last = 0;
   while (records.Next(&record)) {

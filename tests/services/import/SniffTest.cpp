@@ -2,34 +2,16 @@
 // every kind in each of its usual forms.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "services/import/Sniff.h"
 #include "tests/services/support/Fixtures.h"
+#include "tests/services/support/MemorySource.h"
 
 namespace quillet::services {
 namespace {
 
-class Memory : public ByteSource {
- public:
-  explicit Memory(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::size_t Read(char* out, std::size_t size) override {
-    std::size_t n = std::min(size, bytes_.size() - at_);
-    std::memcpy(out, bytes_.data() + at_, n);
-    at_ += n;
-    return n;
-  }
-  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
-  const std::string& Name() const override { return name_; }
-
- private:
-  std::string bytes_;
-  std::size_t at_ = 0;
-  std::string name_ = "memory";
-};
-
 std::string KindOf(const std::string& bytes) {
-  InputFile input(std::make_unique<Memory>(bytes));
+  InputFile input = testing::MemoryInput(bytes);
   return KindOfContent(input);
 }
 
