@@ -20,7 +20,7 @@ class HelpBuild(unittest.TestCase):
     def setUp(self):
         self.scratch = Path(tempfile.mkdtemp(prefix="help-test-"))
         self.root = self.scratch / "repo"
-        for part in ["help", "app", "cli", "research", "services/program"]:
+        for part in ["help", "app", "cli", "research", "services/program", "services/get", "datawindow"]:
             shutil.copytree(ROOT / part, self.root / part)
         for part in ["services/README.md", "packaging/quillet.nsi"]:
             (self.root / part).parent.mkdir(parents=True, exist_ok=True)
