@@ -37,7 +37,7 @@ from markdown.util import AtomicString
 
 TITLE = "Quillet Help"
 # Where the texts that the help quotes as captions and messages live.
-PROGRAM_SOURCES = ["app", "cli", "research", "services/program", "packaging/quillet.nsi"]
+PROGRAM_SOURCES = ["app", "cli", "research", "services/program", "services/get", "datawindow", "packaging/quillet.nsi"]
 SOURCE_SUFFIXES = {".cpp", ".h", ".rc", ".nsi"}
 INCLUDE = re.compile(r'^<!-- include (\S+) "([^"]+)" -->\s*$')
 INDEX = re.compile(r"^Index:\s*(.+?)(?:\s+#([\w-]+))?\s*$")

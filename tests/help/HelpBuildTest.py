@@ -20,7 +20,7 @@ class HelpBuild(unittest.TestCase):
     def setUp(self):
         self.scratch = Path(tempfile.mkdtemp(prefix="help-test-"))
         self.root = self.scratch / "repo"
-        for part in ["help", "app", "cli", "research", "services/program"]:
+        for part in ["help", "app", "cli", "research", "services/program", "services/get", "datawindow"]:
             shutil.copytree(ROOT / part, self.root / part)
         for part in ["services/README.md", "packaging/quillet.nsi"]:
             (self.root / part).parent.mkdir(parents=True, exist_ok=True)
@@ -86,8 +86,10 @@ class HelpBuild(unittest.TestCase):
     def test_a_caption_the_program_does_not_show_fails(self):
         self.edit("help/pages/idea-catcher.md", "{{Add\nselection to Idea Catcher}}", "{{Add selection to Ideas}}")
         self.edit("app/MainForm.cpp", '"Enter in a topic:"', '"Type a topic:"')
+        self.edit("datawindow/DataForm.cpp", '"Get open data..."', '"Fetch open data..."')
         self.assertFails("idea-catcher.md: {{Add selection to Ideas}} is no caption",
-                         "getting-started.md: {{Enter in a topic:}} is no caption")
+                         "getting-started.md: {{Enter in a topic:}} is no caption",
+                         "getting-open-data.md: {{Get open data...}} is no caption")
 
     def test_a_message_built_from_parts_matches_only_its_fixed_text(self):
         self.edit("help/pages/troubleshooting.md", "{{cannot listen on 127.0.0.1:8790}}", "{{cannot bind 127.0.0.1:8790}}")
