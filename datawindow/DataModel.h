@@ -98,7 +98,7 @@ struct DataSize {
 };
 const std::vector<DataSize>& DataSizes();
 // "Small: 5 crawl files, the best million domains, a day of pageviews (download about
-// 3.4 GB, disk about 4.0 GB)"
+// 3.3 GB, disk about 3.8 GB)"
 std::string Describe(const DataSize& size);
 // The quillet-services arguments of each command that gets the size, mirror (when not empty)
 // in place of the publishers' hosts.
