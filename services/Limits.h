@@ -61,8 +61,8 @@ constexpr std::size_t kMaxWords = 16;
 constexpr int kMaxSuggestions = 100;
 constexpr int kMaxResults = 100;
 constexpr std::int64_t kMaxFirstResult = 1000;
-// Matches a result list looks through for sites not yet shown (at most two pages a site),
-// so that a common word costs no more than this.
+// Matches (the first stored) that a result list puts in order, so that a common word costs
+// no more than this.
 constexpr int kMaxCandidates = 10000;
 
 // The SQLite store.

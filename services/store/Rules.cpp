@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "services/Limits.h"
 #include "services/text/Hosts.h"
@@ -26,6 +27,38 @@ std::vector<std::vector<std::string>> QueryPhrases(const TextQuery& query) {
   else
     for (const std::string& piece : BlankSeparated(query.text)) add(piece);
   return phrases;
+}
+
+bool TitleHolds(std::string_view title, const std::vector<std::vector<std::string>>& phrases) {
+  // Words bounded by blanks on both sides, so that a phrase is a plain substring.
+  std::string words = " " + NormalizedText(title) + " ";
+  for (const std::vector<std::string>& phrase : phrases) {
+    std::string run = " ";
+    for (const std::string& word : phrase) run += word + " ";
+    if (words.find(run) == std::string::npos) return false;
+  }
+  return !phrases.empty();
+}
+
+std::vector<Candidate> RankResults(std::vector<Candidate> candidates, std::int64_t offset, int limit) {
+  // Stable: candidates that tie keep their stored order.
+  std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+    if (a.rank.has_value() != b.rank.has_value()) return a.rank.has_value();
+    if (a.rank != b.rank) return *a.rank < *b.rank;
+    return a.titleHolds && !b.titleHolds;
+  });
+  std::vector<Candidate> chosen;
+  std::unordered_map<std::string, int> perHost;
+  for (Candidate& candidate : candidates) {
+    if (static_cast<int>(chosen.size()) >= limit) break;
+    if (++perHost[candidate.host] > kResultsPerHost) continue;
+    if (offset > 0) {
+      --offset;
+      continue;
+    }
+    chosen.push_back(std::move(candidate));
+  }
+  return chosen;
 }
 
 std::vector<std::string> SuggestionWords(std::string_view text) {

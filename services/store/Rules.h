@@ -29,6 +29,26 @@ constexpr std::size_t kSnippetBytes = 4 * kSnippetLength;
 // phrase at all means that no page can match.
 std::vector<std::vector<std::string>> QueryPhrases(const TextQuery& query);
 
+// A page that matches a search, as a store hands it to RankResults: its id in the store, its
+// site (the normalised host), the site's rank (RankDomains; none when neither the host nor a
+// parent domain has one) and whether its title holds the search (TitleHolds).
+struct Candidate {
+  std::int64_t page = 0;
+  std::string host;
+  std::optional<std::int64_t> rank;
+  bool titleHolds = false;
+};
+
+// Whether the title holds every phrase of the search, each as a run of its words, as the
+// full-text index would match it in the title alone.
+bool TitleHolds(std::string_view title, const std::vector<std::vector<std::string>>& phrases);
+
+// The order of a result list, for candidates given in the order they were first stored:
+// pages of ranked sites first, the better (lower) rank first; then pages whose title holds
+// the search; then stored order. A site's third and later pages are left out. Returns the
+// candidates of the list from the offset-th on, at most limit.
+std::vector<Candidate> RankResults(std::vector<Candidate> candidates, std::int64_t offset, int limit);
+
 // The words by which a stored term is found for a topic, and the words of a topic: the word
 // splitter's words (letters and digits, folded; punctuation between words), each once. A
 // term is suggested for a topic when it has every word of the topic, so "nestle" finds

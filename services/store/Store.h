@@ -93,7 +93,7 @@ class StoreReader {
   virtual std::vector<Suggestion> FindSuggestions(const std::vector<std::string>& words, int limit,
                                                   Deadline deadline) = 0;
   virtual std::int64_t CountMatches(const TextQuery& query, Deadline deadline) = 0;
-  // Matching pages in the order they were stored, at most two per host, skipping offset.
+  // Matching pages in the order of RankResults (Rules.h), skipping offset.
   virtual std::vector<ResultItem> FindPages(const TextQuery& query, std::int64_t offset, int limit,
                                             Deadline deadline) = 0;
   // Pages on other hosts that link to the host.

@@ -334,6 +334,8 @@ class SyntheticPages {
       cumulative_.push_back(total += 1.0 / rank);
     }
   }
+  std::int64_t Sites() const { return sites_; }
+  static std::string Site(std::int64_t site) { return "site" + std::to_string(site) + ".example"; }
   PageInput Page(std::int64_t i) const {
     std::uint64_t state = static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull + 1;
     auto next = [&] {
@@ -352,7 +354,7 @@ class SyntheticPages {
       }
       return out;
     };
-    std::string site = "site" + std::to_string(i % sites_) + ".example";
+    std::string site = Site(i % sites_);
     return {"http://" + site + "/p" + std::to_string(i),
             text(6),
             text(30 + static_cast<int>(next() % 30)),
@@ -365,6 +367,10 @@ class SyntheticPages {
   std::vector<std::string> words_;
   std::vector<double> cumulative_;
 };
+
+// p95 of a 100-page result list at 10 million pages.
+constexpr double kSqliteListGoalMs = 200;
+constexpr double kClickHouseListGoalMs = 100;
 
 struct ScaleFigures {
   double p95 = 0;
@@ -410,6 +416,10 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
     if (servers) writer = std::make_unique<ClickHouseWriter>(options);
     else writer = std::make_unique<SqliteWriter>(path, SqliteWriter::Mode::Bulk);
     for (std::int64_t i = 0; i < pages; ++i) writer->AddPage(synthetic.Page(i));
+    // A third of the sites ranked, in an order unrelated to their pages', as a web-graph
+    // rank list would rank them: result lists then sort every match they look at.
+    for (std::int64_t site = 0; site < synthetic.Sites(); site += 3)
+      writer->PutRank(SyntheticPages::Site(site), 1 + site * 7919 % synthetic.Sites());
     writer->Commit();
   }
   double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
@@ -476,8 +486,10 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
       reader->FindPages({phrases[length][k], true}, 0, 100, Deadline::None());
       latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::printf("           %zu-word result lists of 100: p50 %7.2f ms  p95 %7.2f ms\n", length,
-                percentile(latencies, 50), percentile(latencies, 95));
+    double listGoal = servers ? kClickHouseListGoalMs : kSqliteListGoalMs;
+    double listP95 = percentile(latencies, 95);
+    std::printf("           %zu-word result lists of 100: p50 %7.2f ms  p95 %7.2f ms (goal: at most %.0f)%s\n", length,
+                percentile(latencies, 50), listP95, listGoal, listP95 <= listGoal ? "" : "  MISSED");
   }
   std::filesystem::remove(path);
   return figures;

@@ -78,6 +78,8 @@ class ClickHouseReader : public StoreReader {
 
  private:
   std::string Ask(const std::string& sql, Deadline deadline) const;
+  // The rank of each host, as FindRank gives it, in one read.
+  std::vector<std::optional<std::int64_t>> Ranks(const std::vector<std::string>& hosts, Deadline deadline) const;
 
   std::unique_ptr<clickhouse::ClickHouseDatabase> db_;
 };

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <map>
 #include <set>
 
 #include "services/store/Rules.h"
@@ -123,23 +125,42 @@ std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::
     std::vector<ResultItem> items;
     GramQuery query = ReadQuery(text);
     if (query.grams.empty() || limit <= 0) return items;
-    // Pages in the order of their first import (ord), retracted ones left out.
-    auto chosen =
-        Rows(Ask("SELECT p FROM (SELECT page AS p, any(host) AS h, any(ord) AS o FROM " + db_->Shared("pages") +
-                     " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
-                     " GROUP BY page HAVING sum(sign) > 0 ORDER BY o LIMIT " + std::to_string(limits::kMaxCandidates) +
-                     ") ORDER BY o LIMIT " + std::to_string(kResultsPerHost) + " BY h LIMIT " + std::to_string(offset) +
-                     ", " + std::to_string(limit),
+    // The first matches in the order of their first import (ord), retracted ones left out;
+    // whether the title holds the search is the current version's (a retracted version
+    // counts +1 - 1).
+    std::string titleHolds;
+    for (const std::vector<std::string>& phrase : QueryPhrases(text))
+      titleHolds += std::string(titleHolds.empty() ? "" : " AND ") + "position(title_words, " +
+                    SqlString(" " + Join(phrase, 0, phrase.size()) + " ") + ") > 0";
+    auto matches =
+        Rows(Ask("SELECT page, any(host), sum(sign * (" + titleHolds + ")) > 0, any(ord) AS o FROM " +
+                     db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
+                     " GROUP BY page HAVING sum(sign) > 0 ORDER BY o LIMIT " + std::to_string(limits::kMaxCandidates),
                  deadline),
-             1);
+             4);
+    if (matches.empty()) return items;
+    std::vector<Candidate> candidates;
+    std::set<std::string> distinct;
+    for (auto& row : matches) {
+      candidates.push_back({static_cast<std::int64_t>(Number(row[0])), std::move(row[1]), std::nullopt, row[2] == "1"});
+      distinct.insert(candidates.back().host);
+    }
+    std::vector<std::string> hosts(distinct.begin(), distinct.end());
+    std::vector<std::optional<std::int64_t>> ranks = Ranks(hosts, deadline);
+    for (Candidate& candidate : candidates)
+      candidate.rank = ranks[std::lower_bound(hosts.begin(), hosts.end(), candidate.host) - hosts.begin()];
+    std::vector<Candidate> chosen = RankResults(std::move(candidates), offset, limit);
     if (chosen.empty()) return items;
     std::string ids;
-    for (const auto& row : chosen) ids += (ids.empty() ? "" : ", ") + row[0];
+    for (const Candidate& candidate : chosen) ids += (ids.empty() ? "" : ", ") + std::to_string(candidate.page);
     auto pages = Rows(Ask("SELECT page, url, title, snippet FROM " + db_->Shared("pages") + " WHERE page IN (" + ids +
                               ") AND sign = 1 AND " + db_->Visible() + " ORDER BY ord",
                           deadline),
                       4);
-    for (auto& row : pages) items.push_back({std::move(row[1]), std::move(row[2]), std::move(row[3])});
+    for (const Candidate& candidate : chosen)
+      for (auto& row : pages)
+        if (Number(row[0]) == static_cast<std::uint64_t>(candidate.page))
+          items.push_back({std::move(row[1]), std::move(row[2]), std::move(row[3])});
     return items;
   });
 }
@@ -152,21 +173,40 @@ std::int64_t ClickHouseReader::CountLinks(std::string_view host, Deadline deadli
   });
 }
 
-std::optional<std::int64_t> ClickHouseReader::FindRank(std::string_view host, Deadline deadline) {
-  return Answered([&]() -> std::optional<std::int64_t> {
-    std::vector<std::string> domains = RankDomains(host);
-    if (domains.empty()) return std::nullopt;
+std::vector<std::optional<std::int64_t>> ClickHouseReader::Ranks(const std::vector<std::string>& hosts,
+                                                                 Deadline deadline) const {
+  std::vector<std::vector<std::string>> domains;
+  std::set<std::string> distinct;
+  for (const std::string& host : hosts) {
+    domains.push_back(RankDomains(host));
+    distinct.insert(domains.back().begin(), domains.back().end());
+  }
+  std::map<std::string, std::int64_t> found;
+  // In reads of a bounded length: the server parses at most 256 KiB of a query.
+  constexpr size_t kListBytes = 128 * 1024;
+  for (auto next = distinct.begin(); next != distinct.end();) {
     std::string list;
-    for (const std::string& domain : domains) list += (list.empty() ? "" : ", ") + SqlString(domain);
-    auto rows = Rows(Ask("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") + " WHERE domain IN (" +
-                             list + ") AND " + db_->Visible() + " GROUP BY domain",
-                         deadline),
-                     2);
-    for (const std::string& domain : domains)
-      for (const auto& row : rows)
-        if (row[0] == domain) return SignedNumber(row[1]);
-    return std::nullopt;
-  });
+    for (; list.size() < kListBytes && next != distinct.end(); ++next)
+      list += (list.empty() ? "" : ", ") + SqlString(*next);
+    for (auto& row : Rows(Ask("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") +
+                                  " WHERE domain IN (" + list + ") AND " + db_->Visible() + " GROUP BY domain",
+                              deadline),
+                          2))
+      found.emplace(std::move(row[0]), SignedNumber(row[1]));
+  }
+  std::vector<std::optional<std::int64_t>> ranks(hosts.size());
+  for (size_t i = 0; i < hosts.size(); ++i)
+    for (const std::string& domain : domains[i]) {
+      auto rank = found.find(domain);
+      if (rank == found.end()) continue;
+      ranks[i] = rank->second;
+      break;
+    }
+  return ranks;
+}
+
+std::optional<std::int64_t> ClickHouseReader::FindRank(std::string_view host, Deadline deadline) {
+  return Answered([&] { return Ranks({std::string(host)}, deadline).front(); });
 }
 
 std::vector<SourceRecord> ClickHouseReader::Sources() { return db_->Sources(); }

@@ -17,6 +17,21 @@ namespace {
 constexpr std::chrono::seconds kIdentityCheck{1};
 constexpr std::chrono::milliseconds kWaitSlice{20};
 
+constexpr const char* kFindRank = "SELECT rank FROM ranks WHERE domain = ?1";
+
+// The rank of the host, or of the nearest parent domain that has one (query: kFindRank).
+std::optional<std::int64_t> RankOf(Statement& query, std::string_view host) {
+  for (const std::string& domain : RankDomains(host)) {
+    query.Bind(1, domain);
+    bool found = query.Step();
+    std::optional<std::int64_t> rank;
+    if (found) rank = query.Int(0);
+    query.Reset();
+    if (found) return rank;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 // A borrowed connection that runs under the request's deadline and goes back to the pool
@@ -255,29 +270,28 @@ std::vector<ResultItem> SqliteReader::FindPages(const TextQuery& text, std::int6
   if (expression.empty() || limit <= 0) return items;
   return Budgeted([&] {
     Lease db(*this, deadline);
-    // Walks the matches in stored order and stops as soon as it has enough, so a common word
-    // costs no more than a rare one.
+    // The first matches in stored order, so that a common word costs no more than a rare one.
     Statement matches = (*db).Prepare(
-        "SELECT t.rowid, p.host_id FROM page_text t JOIN pages p ON p.id = t.rowid "
-        "WHERE page_text MATCH ?1 ORDER BY t.rowid");
-    matches.Bind(1, expression);
-    std::unordered_map<std::int64_t, int> perHost;
-    std::vector<std::int64_t> chosen;
-    std::int64_t skipped = 0;
-    for (int scanned = 0; static_cast<int>(chosen.size()) < limit && scanned < limits::kMaxCandidates && matches.Step();
-         ++scanned) {
-      if (++perHost[matches.Int(1)] > kResultsPerHost) continue;
-      if (skipped < offset) {
-        ++skipped;
-        continue;
-      }
-      chosen.push_back(matches.Int(0));
+        "SELECT t.rowid, h.name, p.title FROM page_text t JOIN pages p ON p.id = t.rowid "
+        "JOIN hosts h ON h.id = p.host_id WHERE page_text MATCH ?1 ORDER BY t.rowid LIMIT ?2");
+    matches.Bind(1, expression).Bind(2, limits::kMaxCandidates);
+    std::vector<std::vector<std::string>> phrases = QueryPhrases(text);
+    Statement findRank = (*db).Prepare(kFindRank);
+    std::unordered_map<std::string, std::optional<std::int64_t>> ranks;
+    std::vector<Candidate> candidates;
+    while (matches.Step()) {
+      Candidate candidate{matches.Int(0), matches.Text(1), std::nullopt, TitleHolds(matches.Text(2), phrases)};
+      auto known = ranks.find(candidate.host);
+      if (known == ranks.end()) known = ranks.emplace(candidate.host, RankOf(findRank, candidate.host)).first;
+      candidate.rank = known->second;
+      candidates.push_back(std::move(candidate));
     }
+    std::vector<Candidate> chosen = RankResults(std::move(candidates), offset, limit);
     Statement page = (*db).Prepare(
         "SELECT p.url, p.title, substr(CAST(t.body AS BLOB), 1, ?2) FROM pages p JOIN page_text t ON t.rowid = p.id "
         "WHERE p.id = ?1");
-    for (std::int64_t id : chosen) {
-      page.Bind(1, id).Bind(2, static_cast<std::int64_t>(kSnippetBytes));
+    for (const Candidate& candidate : chosen) {
+      page.Bind(1, candidate.page).Bind(2, static_cast<std::int64_t>(kSnippetBytes));
       if (page.Step()) items.push_back({page.Text(0), page.Text(1), Snippet(page.Text(2))});
       page.Reset();
     }
@@ -296,15 +310,10 @@ std::int64_t SqliteReader::CountLinks(std::string_view host, Deadline deadline) 
 }
 
 std::optional<std::int64_t> SqliteReader::FindRank(std::string_view host, Deadline deadline) {
-  return Budgeted([&]() -> std::optional<std::int64_t> {
+  return Budgeted([&] {
     Lease db(*this, deadline);
-    Statement query = (*db).Prepare("SELECT rank FROM ranks WHERE domain = ?1");
-    for (const std::string& domain : RankDomains(host)) {
-      query.Bind(1, domain);
-      if (query.Step()) return query.Int(0);
-      query.Reset();
-    }
-    return std::nullopt;
+    Statement query = (*db).Prepare(kFindRank);
+    return RankOf(query, host);
   });
 }
 

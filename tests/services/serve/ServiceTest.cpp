@@ -230,6 +230,49 @@ TEST_P(ServiceTest, ResultListLinkCountsAndRanks) {
   }
 }
 
+TEST_P(ServiceTest, ResultListsPutRankedSitesAndTitlesFirst) {
+  auto store = testing::MakeStore(GetParam());
+  {
+    auto writer = store->Writer();
+    const std::vector<PageInput> pages = {
+        {"http://late.net/1", "Other", "garden hose", {}},
+        {"http://titled.net/1", "Garden hoses and a garden hose", "garden hose", {}},
+        {"http://blog.ranked.org/", "Blog", "the garden hose", {}},
+        {"http://best.com/a", "Best", "garden hose", {}},
+        {"http://best.com/b", "Best", "garden hose", {}},
+        {"http://www.best.com/c", "Garden Hose", "garden hose", {}},
+        {"http://ranked.org/1", "Garden hose", "garden hose", {}},
+    };
+    for (const PageInput& page : pages) writer->AddPage(page);
+    writer->PutRank("ranked.org", 50);
+    writer->PutRank("best.com", 3);
+    writer->Commit();
+  }
+  // A later import that ranks a site and retitles a page moves both.
+  auto later = store->Writer();
+  later->PutRank("late.net", 60);
+  later->MergePage({"http://ranked.org/1", "Reels", "", {}});
+  later->Commit();
+  auto reader = store->Reader();
+  struct Case {
+    TextQuery query;
+    std::int64_t offset;
+    std::vector<std::string> urls;
+  };
+  const std::vector<Case> cases = {
+      {{"Garden Hose", true},
+       0,
+       {"http://www.best.com/c", "http://best.com/a", "http://blog.ranked.org/", "http://ranked.org/1",
+        "http://late.net/1", "http://titled.net/1"}},
+      {{"hose garden", false}, 3, {"http://ranked.org/1", "http://late.net/1", "http://titled.net/1"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> urls;
+    for (const ResultItem& item : reader->FindPages(c.query, c.offset, 10, Deadline::None())) urls.push_back(item.url);
+    EXPECT_EQ(urls, c.urls) << c.query.text;
+  }
+}
+
 TEST_P(ServiceTest, BadRequestsGetAPageWithoutMarkers) {
   auto store = Reader();
   Service service(*store);
