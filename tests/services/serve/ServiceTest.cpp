@@ -273,6 +273,28 @@ TEST_P(ServiceTest, ResultListsPutRankedSitesAndTitlesFirst) {
   }
 }
 
+// The ranks of thousands of sites, as a common phrase brings them, are looked up in parts
+// (ClickHouse takes a query of bounded length): a rank in any part counts.
+TEST_P(ServiceTest, ResultListsRankSitesOfEveryPartOfAManySitedList) {
+  auto store = testing::MakeStore(GetParam());
+  const std::string padding(48, 'q');
+  auto host = [&](int i) { return "site" + std::to_string(i) + "-" + padding + ".example"; };
+  {
+    auto writer = store->Writer();
+    for (int i = 0; i < 6000; ++i)
+      writer->AddPage({"http://" + host(i) + "/", "", "lawn mower " + std::to_string(i), {}});
+    // Names sort as "site1...", "site10..", ..., "site5999..": these fall in different parts.
+    for (int i : {5999, 10, 3000}) writer->PutRank(host(i), i);
+    writer->Commit();
+  }
+  auto reader = store->Reader();
+  std::vector<std::string> urls;
+  for (const ResultItem& item : reader->FindPages({"lawn mower", true}, 0, 4, Deadline::None()))
+    urls.push_back(item.url);
+  EXPECT_EQ(urls, (std::vector<std::string>{"http://" + host(10) + "/", "http://" + host(3000) + "/",
+                                            "http://" + host(5999) + "/", "http://" + host(0) + "/"}));
+}
+
 TEST_P(ServiceTest, BadRequestsGetAPageWithoutMarkers) {
   auto store = Reader();
   Service service(*store);
