@@ -12,6 +12,7 @@
 #include "services/serve/HttpServer.h"
 #include "services/serve/HtmlPages.h"
 #include "services/store/sqlite/SqliteStore.h"
+#include "services/text/Hosts.h"
 #include "tests/services/support/StoreUnderTest.h"
 
 namespace quillet::services {
@@ -230,20 +231,25 @@ TEST_P(ServiceTest, ResultListLinkCountsAndRanks) {
   }
 }
 
+// The urls of a result list of at most 10 from the offset-th on.
+std::vector<std::string> ListedUrls(StoreReader& reader, const TextQuery& query, std::int64_t offset) {
+  std::vector<std::string> urls;
+  for (const ResultItem& item : reader.FindPages(query, offset, 10, Deadline::None())) urls.push_back(item.url);
+  return urls;
+}
+
 TEST_P(ServiceTest, ResultListsPutRankedSitesAndTitlesFirst) {
   auto store = testing::MakeStore(GetParam());
   {
     auto writer = store->Writer();
-    const std::vector<PageInput> pages = {
-        {"http://late.net/1", "Other", "garden hose", {}},
-        {"http://titled.net/1", "Garden hoses and a garden hose", "garden hose", {}},
-        {"http://blog.ranked.org/", "Blog", "the garden hose", {}},
-        {"http://best.com/a", "Best", "garden hose", {}},
-        {"http://best.com/b", "Best", "garden hose", {}},
-        {"http://www.best.com/c", "Garden Hose", "garden hose", {}},
-        {"http://ranked.org/1", "Garden hose", "garden hose", {}},
-    };
-    for (const PageInput& page : pages) writer->AddPage(page);
+    for (const PageInput& page : std::vector<PageInput>{{"http://late.net/1", "Other", "garden hose", {}},
+                                                        {"http://titled.net/1", "A garden hose", "garden hose", {}},
+                                                        {"http://blog.ranked.org/", "Blog", "the garden hose", {}},
+                                                        {"http://best.com/a", "Best", "garden hose", {}},
+                                                        {"http://best.com/b", "Best", "garden hose", {}},
+                                                        {"http://www.best.com/c", "Garden Hose", "garden hose", {}},
+                                                        {"http://ranked.org/1", "Garden hose", "garden hose", {}}})
+      writer->AddPage(page);
     writer->PutRank("ranked.org", 50);
     writer->PutRank("best.com", 3);
     writer->Commit();
@@ -254,23 +260,28 @@ TEST_P(ServiceTest, ResultListsPutRankedSitesAndTitlesFirst) {
   later->MergePage({"http://ranked.org/1", "Reels", "", {}});
   later->Commit();
   auto reader = store->Reader();
-  struct Case {
-    TextQuery query;
-    std::int64_t offset;
-    std::vector<std::string> urls;
-  };
-  const std::vector<Case> cases = {
-      {{"Garden Hose", true},
-       0,
-       {"http://www.best.com/c", "http://best.com/a", "http://blog.ranked.org/", "http://ranked.org/1",
-        "http://late.net/1", "http://titled.net/1"}},
-      {{"hose garden", false}, 3, {"http://ranked.org/1", "http://late.net/1", "http://titled.net/1"}},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::string> urls;
-    for (const ResultItem& item : reader->FindPages(c.query, c.offset, 10, Deadline::None())) urls.push_back(item.url);
-    EXPECT_EQ(urls, c.urls) << c.query.text;
+  EXPECT_EQ(ListedUrls(*reader, {"Garden Hose", true}, 0),
+            (std::vector<std::string>{"http://www.best.com/c", "http://best.com/a", "http://blog.ranked.org/",
+                                      "http://ranked.org/1", "http://late.net/1", "http://titled.net/1"}));
+  EXPECT_EQ(ListedUrls(*reader, {"hose garden", false}, 3),
+            (std::vector<std::string>{"http://ranked.org/1", "http://late.net/1", "http://titled.net/1"}));
+}
+
+// The ranks of thousands of sites, as a common phrase brings them, are looked up in parts
+// (ClickHouse takes a query of bounded length): a rank in any part counts.
+TEST_P(ServiceTest, ResultListsRankSitesOfEveryPartOfAManySitedList) {
+  auto store = testing::MakeStore(GetParam());
+  auto url = [](int i) { return "http://site" + std::to_string(i) + "-" + std::string(48, 'q') + ".example/"; };
+  {
+    auto writer = store->Writer();
+    for (int i = 0; i < 6000; ++i) writer->AddPage({url(i), "", "lawn mower " + std::to_string(i), {}});
+    // Names sort as "site1...", "site10..", ..., "site5999..": these fall in different parts.
+    for (int i : {5999, 10, 3000}) writer->PutRank(NormalizeHost(url(i)), i);
+    writer->Commit();
   }
+  std::vector<std::string> urls = ListedUrls(*store->Reader(), {"lawn mower", true}, 0);
+  urls.resize(4);
+  EXPECT_EQ(urls, (std::vector<std::string>{url(10), url(3000), url(5999), url(0)}));
 }
 
 TEST_P(ServiceTest, BadRequestsGetAPageWithoutMarkers) {

@@ -30,49 +30,6 @@ TEST(StoreRules, RanksLinksAndPhrases) {
   for (const Case& c : cases) EXPECT_EQ(QueryPhrases(c.query), c.phrases) << c.query.text;
 }
 
-TEST(StoreRules, TitlesHoldWholeWordRunsOfEveryPhrase) {
-  struct Case {
-    std::string title;
-    std::vector<Words> phrases;
-    bool holds;
-  };
-  const Case cases[] = {
-      {"Dog-Training tips", {{"dog", "training"}}, true}, {"Dog trainingtips", {{"training", "tips"}}, false},
-      {"dogs training", {{"dog", "training"}}, false},    {"training the dog", {{"dog", "training"}}, false},
-      {"Training a DOG", {{"dog"}, {"training"}}, true},  {"Training", {{"dog"}, {"training"}}, false},
-      {"Caf\xC3\xA9 au lait", {{"cafe", "au"}}, true},          {"anything", {}, false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(TitleHolds(c.title, c.phrases), c.holds) << c.title;
-}
-
-TEST(StoreRules, ResultsRankedSitesFirstThenTitlesThenStoredOrder) {
-  // Given in stored order: page ids 1..8.
-  const std::vector<Candidate> stored = {
-      {1, "late.net", std::nullopt, false},
-      {2, "titled.net", std::nullopt, true},
-      {3, "b.com", 90, false},
-      {4, "a.com", 7, false},
-      {5, "a.com", 7, false},
-      {6, "a.com", 7, true},
-      {7, "c.com", 90, true},
-      {8, "late.net", std::nullopt, false},
-  };
-  struct Case {
-    std::int64_t offset;
-    int limit;
-    std::vector<std::int64_t> pages;
-  };
-  // a.com's third page (5) is left out, whatever comes after it.
-  const Case cases[] = {
-      {0, 20, {6, 4, 7, 3, 2, 1, 8}}, {0, 2, {6, 4}}, {2, 3, {7, 3, 2}}, {6, 5, {8}}, {7, 5, {}}, {0, 0, {}},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::int64_t> pages;
-    for (const Candidate& chosen : RankResults(stored, c.offset, c.limit)) pages.push_back(chosen.page);
-    EXPECT_EQ(pages, c.pages) << c.offset << ", " << c.limit;
-  }
-}
-
 TEST(StoreRules, SnippetsEndOnACharacterAndTallyRounds) {
   std::string text(kSnippetLength - 1, 'a');
   text += "\xE2\x82\xAC\xE2\x82\xAC";  // the 160th and 161st characters take three bytes each
