@@ -86,7 +86,8 @@ std::string AbsolutePath(const std::string& path) {
 
 InputFile::InputFile(const std::string& path) : InputFile(OpenFileSource(path)) {}
 
-InputFile::InputFile(std::unique_ptr<ByteSource> source) : source_(std::move(source)), raw_(kRawChunk) {
+InputFile::InputFile(std::unique_ptr<ByteSource> source)
+    : source_(std::move(source)), raw_(std::make_unique_for_overwrite<char[]>(kRawChunk)) {
   FillRaw();
   if (rawEnd_ >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1F && static_cast<unsigned char>(raw_[1]) == 0x8B) {
     inflater_ = std::make_unique<Inflater>();
@@ -103,7 +104,7 @@ bool InputFile::FillRaw() {
   if (rawEof_) return false;
   rawBegin_ = 0;
   // A source may hand out less than asked (a download as it arrives): only 0 is its end.
-  rawEnd_ = source_->Read(raw_.data(), raw_.size());
+  rawEnd_ = source_->Read(raw_.get(), kRawChunk);
   if (rawEnd_ == 0) rawEof_ = true;
   consumed_ += static_cast<std::int64_t>(rawEnd_);
   return rawEnd_ > 0;
@@ -112,7 +113,7 @@ bool InputFile::FillRaw() {
 std::size_t InputFile::ReadRaw(char* out, std::size_t size) {
   if (!FillRaw()) return 0;
   std::size_t n = std::min(size, rawEnd_ - rawBegin_);
-  std::memcpy(out, raw_.data() + rawBegin_, n);
+  std::memcpy(out, raw_.get() + rawBegin_, n);
   rawBegin_ += n;
   return n;
 }
@@ -148,7 +149,7 @@ std::size_t InputFile::ReadUnpacked(char* out, std::size_t size) {
       }
       inflater_->atMemberStart = false;
     }
-    z.next_in = reinterpret_cast<Bytef*>(raw_.data() + rawBegin_);
+    z.next_in = reinterpret_cast<Bytef*>(raw_.get() + rawBegin_);
     z.avail_in = static_cast<uInt>(rawEnd_ - rawBegin_);
     int rc = inflate(&z, Z_NO_FLUSH);
     rawBegin_ = rawEnd_ - z.avail_in;
@@ -248,12 +249,13 @@ std::size_t InputFile::Read(char* out, std::size_t size) {
   return n;
 }
 
-LineReader::LineReader(InputFile& input, std::size_t maxLine) : input_(input), maxLine_(maxLine), buffer_(kLineChunk) {}
+LineReader::LineReader(InputFile& input, std::size_t maxLine)
+    : input_(input), maxLine_(maxLine), buffer_(std::make_unique_for_overwrite<char[]>(kLineChunk)) {}
 
 bool LineReader::Refill() {
   if (begin_ < end_) return true;
   begin_ = 0;
-  end_ = input_.Read(buffer_.data(), buffer_.size());
+  end_ = input_.Read(buffer_.get(), kLineChunk);
   read_ += static_cast<std::int64_t>(end_);
   return end_ > 0;
 }
@@ -265,7 +267,7 @@ LineReader::Result LineReader::Next(std::string_view* line) {
   std::size_t start = 0, length = 0;
   while (Refill()) {
     any = true;
-    const char* from = buffer_.data() + begin_;
+    const char* from = buffer_.get() + begin_;
     const char* newline = static_cast<const char*>(std::memchr(from, '\n', end_ - begin_));
     std::size_t take = newline ? static_cast<std::size_t>(newline - from) : end_ - begin_;
     if (!tooLong) {
@@ -291,7 +293,7 @@ LineReader::Result LineReader::Next(std::string_view* line) {
   }
   if (!any) return Result::End;
   ++number_;
-  std::string_view text = inBuffer ? std::string_view(buffer_.data() + start, length) : std::string_view(line_);
+  std::string_view text = inBuffer ? std::string_view(buffer_.get() + start, length) : std::string_view(line_);
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   if (tooLong || text.size() > maxLine_) return Result::TooLong;
   *line = text;
@@ -300,11 +302,11 @@ LineReader::Result LineReader::Next(std::string_view* line) {
 
 bool LineReader::Fill(std::size_t want) {
   if (end_ - begin_ >= want) return true;
-  std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+  std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
   end_ -= begin_;
   begin_ = 0;
   while (end_ < want) {
-    std::size_t got = input_.Read(buffer_.data() + end_, buffer_.size() - end_);
+    std::size_t got = input_.Read(buffer_.get() + end_, kLineChunk - end_);
     if (got == 0) return false;
     end_ += got;
     read_ += static_cast<std::int64_t>(got);
@@ -317,18 +319,18 @@ std::size_t LineReader::ReadBlock(std::size_t n, std::string* out, std::size_t k
   bool lineStart = true;
   while (done < n) {
     if (lineStart && !stopAt.empty() && Fill(stopAt.size()) &&
-        std::memcmp(buffer_.data() + begin_, stopAt.data(), stopAt.size()) == 0)
+        std::memcmp(buffer_.get() + begin_, stopAt.data(), stopAt.size()) == 0)
       break;
     if (!Refill()) break;
     std::size_t take = std::min(n - done, end_ - begin_);
     if (!stopAt.empty()) {
       // Line by line, so that each line start can be looked at.
-      const char* from = buffer_.data() + begin_;
+      const char* from = buffer_.get() + begin_;
       const char* newline = static_cast<const char*>(std::memchr(from, '\n', take));
       lineStart = newline != nullptr;
       if (newline) take = static_cast<std::size_t>(newline - from) + 1;
     }
-    if (out->size() < keep) out->append(buffer_.data() + begin_, std::min(take, keep - out->size()));
+    if (out->size() < keep) out->append(buffer_.get() + begin_, std::min(take, keep - out->size()));
     begin_ += take;
     done += take;
   }

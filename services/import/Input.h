@@ -85,7 +85,8 @@ class InputFile {
   struct Inflater;
   std::unique_ptr<ByteSource> source_;
   std::unique_ptr<Inflater> inflater_;
-  std::vector<char> raw_;
+  // Written before read: left uninitialised, since clearing them costs more than reading a small file.
+  std::unique_ptr<char[]> raw_;
   std::size_t rawBegin_ = 0, rawEnd_ = 0;
   bool rawEof_ = false;
   std::int64_t consumed_ = 0;
@@ -130,7 +131,7 @@ class LineReader {
 
   InputFile& input_;
   std::size_t maxLine_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // written before read, as raw_
   std::size_t begin_ = 0, end_ = 0;
   std::string line_;
   std::int64_t number_ = 0;
