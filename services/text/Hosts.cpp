@@ -25,7 +25,8 @@ std::string NormalizeHost(std::string_view address) {
   size_t colon = host.find(':');
   if (colon != std::string::npos) host.erase(colon);
   while (!host.empty() && host.back() == '.') host.pop_back();
-  if (host.rfind("www.", 0) == 0) host.erase(0, 4);
+  // Every leading "www.": a folded name folds to itself, so a stored key is found again.
+  while (host.rfind("www.", 0) == 0) host.erase(0, 4);
   return host;
 }
 

@@ -49,6 +49,7 @@ TEST(NormalizeHost, SchemePathPortAndWwwGo) {
       {"", ""},
       {"http://", ""},
       {"www.a.com/?u=http://b.com", "a.com"},
+      {"www.www.a.com", "a.com"},
       {"https://a.com/go#http://b.com", "a.com"},
       {"a.com?next=https://user@b.com", "a.com"},
   };
