@@ -6,22 +6,11 @@
 #include <string>
 
 #include "tests/fuzz/FuzzStore.h"
+#include "tests/services/support/Gzip.h"
 
 namespace {
 
-std::string Gzip(const std::string& bytes, int level) {
-  std::string out(compressBound(static_cast<uLong>(bytes.size())) + 64, '\0');
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+using quillet::services::testing::Gzip;
 
 std::string ReadAll(const std::string& file, std::string* damage) {
   quillet::services::InputFile input = quillet::fuzz::Input(file);
