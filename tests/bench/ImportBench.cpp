@@ -7,7 +7,8 @@
 //   each with the real program, into the store of those titles: MB/s of compressed input and
 //   peak resident memory, beside what reading them alone (no store) runs at.
 // It writes gigabytes (about 2 GB for the 10x store) and runs for minutes, so it is run by
-// hand (scripts/bench), not in CI. --pages sets the demo size (10x is built too).
+// hand (scripts/bench), not in CI. --pages sets the demo size (10x is built too); --keep
+// leaves the archives and the crawl store in place, for a profiler.
 #include <zlib.h>
 
 #include <algorithm>
@@ -130,6 +131,7 @@ int main(int argc, char** argv) {
   DemoOptions demo;
   std::int64_t archiveMb = 200, titles = 1000000;
   std::string scratchDir;
+  bool keep = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto number = [&] { return i + 1 < argc ? std::stoll(argv[++i]) : 0LL; };
@@ -137,6 +139,7 @@ int main(int argc, char** argv) {
     else if (arg == "--archive-mb") archiveMb = std::max(1LL, number());
     else if (arg == "--titles") titles = std::max(1LL, number());
     else if (arg == "--scratch" && i + 1 < argc) scratchDir = argv[++i];
+    else if (arg == "--keep") keep = true;
   }
   std::filesystem::path scratch =
       scratchDir.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(scratchDir);
@@ -213,6 +216,7 @@ int main(int argc, char** argv) {
   }
   std::printf("  crawl store: %.0f MB\n", std::filesystem::file_size(crawl) / 1048576.0);
 
-  std::filesystem::remove_all(scratch);
+  if (keep) std::printf("  files kept in %s\n", scratch.c_str());
+  else std::filesystem::remove_all(scratch);
   return ok ? 0 : 1;
 }
