@@ -104,6 +104,8 @@ constexpr std::int64_t kMaxDemandTotal = std::int64_t{1} << 40;
 // import gathers before it writes them.
 constexpr std::size_t kMaxPhraseFilterBytes = 32 * 1024 * 1024;
 constexpr std::size_t kPhraseCountBatch = 100000;
+// Page text queued for the thread that finds the known phrases of pages beside the writer.
+constexpr std::size_t kPhraseQueueBytes = 16 * 1024 * 1024;
 
 // Getting public data (`get`).
 // Bytes of a download held between the network and its reader; past it the transfer waits

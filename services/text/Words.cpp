@@ -118,10 +118,45 @@ std::vector<char32_t> WordFoldedCodePoints() {
   return codes;
 }
 
+namespace {
+
+// ASCII letters and digits as a word keeps them (lower case), 0 for what separates words.
+struct AsciiWordBytes {
+  char folded[0x80] = {};
+  constexpr AsciiWordBytes() {
+    for (int c = '0'; c <= '9'; ++c) folded[c] = static_cast<char>(c);
+    for (int c = 'a'; c <= 'z'; ++c) folded[c] = static_cast<char>(c);
+    for (int c = 'A'; c <= 'Z'; ++c) folded[c] = static_cast<char>(c - 'A' + 'a');
+  }
+};
+constexpr AsciiWordBytes kAscii;
+
+}  // namespace
+
 void ForEachWord(std::string_view text, const std::function<void(std::string_view, std::size_t, std::size_t)>& word) {
   std::string current;
   std::size_t begin = 0, end = 0;
   for (std::size_t i = 0; i < text.size();) {
+    // Most page text is ASCII: a run of it is taken without decoding, byte by byte.
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      char folded = kAscii.folded[static_cast<unsigned char>(text[i])];
+      if (folded != 0) {
+        if (current.empty()) begin = i;
+        for (; i < text.size() && static_cast<unsigned char>(text[i]) < 0x80; ++i) {
+          folded = kAscii.folded[static_cast<unsigned char>(text[i])];
+          if (folded == 0) break;
+          current += folded;
+        }
+        end = i;
+      } else {
+        if (!current.empty()) {
+          word(current, begin, end);
+          current.clear();
+        }
+        ++i;
+      }
+      continue;
+    }
     std::size_t length = 1;
     char32_t c = DecodeUtf8(text, i, &length);
     if (IsSurrogate(c)) c = kInvalidCodePoint;

@@ -110,3 +110,92 @@ void PhraseFilter::Candidates(const FoldedWords& words, std::unordered_set<std::
 }
 
 }  // namespace quillet::services
+
+namespace quillet::services {
+
+PhraseCounter::PhraseCounter(std::unique_ptr<PhraseFilter> filter)
+    : filter_(std::move(filter)), thread_([this] { Run(); }) {}
+
+PhraseCounter::~PhraseCounter() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  work_.notify_one();
+  thread_.join();
+}
+
+void PhraseCounter::Post(std::string oldTitle, std::string oldText, std::string newTitle, std::string newText) {
+  std::size_t bytes = oldTitle.size() + oldText.size() + newTitle.size() + newText.size();
+  std::unique_lock<std::mutex> lock(mutex_);
+  // One page always goes in, so that a page larger than the bound cannot wait for ever.
+  done_.wait(lock, [&] { return failure_ || queue_.empty() || queuedBytes_ + bytes <= limits::kPhraseQueueBytes; });
+  if (failure_) std::rethrow_exception(failure_);
+  queue_.push_back({std::move(oldTitle), std::move(oldText), std::move(newTitle), std::move(newText)});
+  queuedBytes_ += bytes;
+  lock.unlock();
+  work_.notify_one();
+}
+
+PhraseCounter::Changes PhraseCounter::Take() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [&] { return failure_ || (queue_.empty() && !busy_); });
+  if (failure_) std::rethrow_exception(failure_);
+  Changes taken;
+  taken.swap(changes_);
+  changed_ = 0;
+  return taken;
+}
+
+std::size_t PhraseCounter::Changed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return changed_;
+}
+
+void PhraseCounter::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    work_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+    if (stop_) return;
+    Page page = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    lock.unlock();
+    std::exception_ptr failure;
+    try {
+      Count(page);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    busy_ = false;
+    queuedBytes_ -= page.oldTitle.size() + page.oldText.size() + page.newTitle.size() + page.newText.size();
+    changed_ = changes_.size();
+    if (failure && !failure_) failure_ = failure;
+    done_.notify_all();
+  }
+}
+
+void PhraseCounter::Count(const Page& page) {
+  // The index matches a phrase within one column: title and text are looked at apart.
+  std::unordered_set<std::string_view> before, after;
+  words_[0].Assign(page.oldTitle);
+  words_[1].Assign(page.oldText);
+  words_[2].Assign(page.newTitle);
+  words_[3].Assign(page.newText);
+  filter_->Candidates(words_[0], &before);
+  filter_->Candidates(words_[1], &before);
+  filter_->Candidates(words_[2], &after);
+  filter_->Candidates(words_[3], &after);
+  auto change = [&](std::string_view phrase, std::int64_t by) {
+    auto it = changes_.find(phrase);
+    if (it == changes_.end()) it = changes_.emplace(std::string(phrase), 0).first;
+    it->second += by;
+  };
+  for (std::string_view phrase : after)
+    if (!before.count(phrase)) change(phrase, 1);
+  for (std::string_view phrase : before)
+    if (!after.count(phrase)) change(phrase, -1);
+}
+
+}  // namespace quillet::services

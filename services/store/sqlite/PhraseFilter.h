@@ -5,10 +5,17 @@
 // a word that starts none of them is passed over at once. The filter may let through a
 // sequence that is no known phrase (rarely; the store's look-up then finds nothing); it never
 // holds back one that is.
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -52,6 +59,54 @@ class PhraseFilter {
   std::vector<std::uint64_t> blocks_;
   std::uint64_t mask_ = 0;
   std::size_t phrases_ = 0;
+};
+
+// How the known phrases of pages change as pages are stored and changed, found on a thread
+// of its own so that the writer goes on storing meanwhile. For each page the writer posts
+// its title and text before and after (empty before for a new page); a known phrase in the
+// page after but not before counts +1, the other way round -1.
+class PhraseCounter {
+ public:
+  // Phrase -> change of its page count; a phrase with 0 may be a filter candidate only.
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
+  };
+  using Changes = std::unordered_map<std::string, std::int64_t, Hash, std::equal_to<>>;
+
+  explicit PhraseCounter(std::unique_ptr<PhraseFilter> filter);
+  ~PhraseCounter();
+  PhraseCounter(const PhraseCounter&) = delete;
+  PhraseCounter& operator=(const PhraseCounter&) = delete;
+
+  // Queues a page; waits while more than limits::kPhraseQueueBytes of text is queued.
+  void Post(std::string oldTitle, std::string oldText, std::string newTitle, std::string newText);
+  // Waits until every page posted is counted and hands over the changes counted since the
+  // last call. Rethrows what failed on the counting thread.
+  Changes Take();
+  // Phrases among the changes not taken yet (as of the last page counted).
+  std::size_t Changed() const;
+  // Read while pages are counted; changed only when none is queued (right after Take).
+  PhraseFilter& Filter() { return *filter_; }
+
+ private:
+  struct Page {
+    std::string oldTitle, oldText, newTitle, newText;
+  };
+  void Run();
+  void Count(const Page& page);
+
+  std::unique_ptr<PhraseFilter> filter_;
+  mutable std::mutex mutex_;
+  std::condition_variable work_, done_;
+  std::deque<Page> queue_;
+  std::size_t queuedBytes_ = 0;
+  bool busy_ = false, stop_ = false;
+  std::exception_ptr failure_;
+  Changes changes_;  // the counting thread's while it is busy
+  std::size_t changed_ = 0;
+  FoldedWords words_[4];
+  std::thread thread_;  // last: started when everything it uses is there
 };
 
 }  // namespace quillet::services

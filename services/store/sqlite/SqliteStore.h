@@ -112,8 +112,9 @@ std::string CheckDatabaseFile(const std::string& path);
 // One import into the file (created with its schema when missing), in one transaction.
 // It keeps phrase_counts exact as it goes: a new known phrase is counted once by the
 // full-text index; a page stored or changed adds to (or takes from) the counts of the known
-// phrases in its title and text, found through a PhraseFilter. Count changes are gathered
-// in memory (at most limits::kPhraseCountBatch phrases) and written before Commit.
+// phrases in its title and text, found through a PhraseFilter on a thread beside the writer
+// (PhraseCounter). Count changes are gathered in memory (at most about
+// limits::kPhraseCountBatch phrases) and written before Commit.
 class SqliteWriter : public StoreWriter {
  public:
   // Durable: WAL mode, safe beside a running server. Bulk: for a new file that is thrown
@@ -139,19 +140,15 @@ class SqliteWriter : public StoreWriter {
   Database& Db() { return db_; }
 
  private:
-  struct PhraseHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>()(text); }
-  };
   std::int64_t HostId(const std::string& host);
   // Stores the page's links to other hosts; how many were new.
   int PutLinks(std::int64_t pageId, const std::string& host, const std::vector<std::string>& links);
   void AddKnownPhrase(const std::string& term);
-  // The known phrases that may occur in a title and text (filter candidates).
-  // scratch (0 or 1) picks the words the views in *found point into.
-  void PagePhrases(std::string_view title, std::string_view text, int scratch,
-                   std::unordered_set<std::string_view>* found);
-  void ChangePhraseCount(std::string_view phrase, std::int64_t change);
+  // Hands a stored or changed page to the phrase counter (made at the first page, with a
+  // filter of the known phrases; none while there are none).
+  void CountPhrases(std::string oldTitle, std::string oldText, std::string newTitle, std::string newText);
+  // Takes the counter's changes into phraseChanges_.
+  void GatherPhraseCounts();
   void WritePhraseCounts();
 
   Database db_;
@@ -162,9 +159,9 @@ class SqliteWriter : public StoreWriter {
   std::int64_t rankImport_ = 0;  // this import's row in rank_imports, once it puts a rank
   std::int64_t rankImportAtMark_ = 0;
   std::unordered_map<std::string, std::int64_t> hostIds_;
-  std::unique_ptr<PhraseFilter> phraseFilter_;  // built at the first page
-  std::unordered_map<std::string, std::int64_t, PhraseHash, std::equal_to<>> phraseChanges_;
-  FoldedWords words_[4];               // scratch for the phrases of a page (old and new title and text)
+  bool phrasesLoaded_ = false;
+  std::unique_ptr<PhraseCounter> phraseCounter_;
+  PhraseCounter::Changes phraseChanges_;
   std::vector<SourceRecord> sources_;  // written at Commit
 };
 

@@ -94,39 +94,38 @@ void SqliteWriter::AddKnownPhrase(const std::string& term) {
   std::int64_t pages = countPhrase_.Step() ? countPhrase_.Int(0) : 0;
   countPhrase_.Reset();
   putPhrase_.Bind(1, phrase).Bind(2, pages).Run();
-  // A change gathered for it while it was no known phrase (the filter lets a few through)
-  // is already in the index's count.
+  if (!phraseCounter_) return;
+  // Pages already stored are in the index's count, so a change gathered for them while the
+  // phrase was no known one (the filter lets a few through) must go.
+  GatherPhraseCounts();
   auto gathered = phraseChanges_.find(std::string_view(phrase));
   if (gathered != phraseChanges_.end()) phraseChanges_.erase(gathered);
-  if (phraseFilter_) phraseFilter_->Add(phrase);
+  phraseCounter_->Filter().Add(phrase);
 }
 
-void SqliteWriter::PagePhrases(std::string_view title, std::string_view text, int scratch,
-                               std::unordered_set<std::string_view>* found) {
-  if (!phraseFilter_) {
+void SqliteWriter::CountPhrases(std::string oldTitle, std::string oldText, std::string newTitle, std::string newText) {
+  if (!phrasesLoaded_) {
+    phrasesLoaded_ = true;
     Statement count = db_.Prepare("SELECT count(*) FROM phrase_counts");
-    phraseFilter_ = std::make_unique<PhraseFilter>(count.Step() ? static_cast<std::size_t>(count.Int(0)) : 0);
+    auto filter = std::make_unique<PhraseFilter>(count.Step() ? static_cast<std::size_t>(count.Int(0)) : 0);
     Statement all = db_.Prepare("SELECT phrase FROM phrase_counts");
-    while (all.Step()) phraseFilter_->Add(all.Text(0));
+    while (all.Step()) filter->Add(all.Text(0));
+    phraseCounter_ = std::make_unique<PhraseCounter>(std::move(filter));
   }
-  if (phraseFilter_->Phrases() == 0) return;
-  FoldedWords& titleWords = words_[2 * scratch];
-  FoldedWords& textWords = words_[2 * scratch + 1];
-  titleWords.Assign(title);
-  textWords.Assign(text);
-  // The index matches a phrase within one column: title and text are looked at apart.
-  phraseFilter_->Candidates(titleWords, found);
-  phraseFilter_->Candidates(textWords, found);
+  // Without known phrases a page changes no count; a phrase learned later is counted by the
+  // index, pages stored until then included.
+  if (phraseCounter_->Filter().Phrases() == 0) return;
+  phraseCounter_->Post(std::move(oldTitle), std::move(oldText), std::move(newTitle), std::move(newText));
+  if (phraseCounter_->Changed() + phraseChanges_.size() >= limits::kPhraseCountBatch) WritePhraseCounts();
 }
 
-void SqliteWriter::ChangePhraseCount(std::string_view phrase, std::int64_t change) {
-  auto it = phraseChanges_.find(phrase);
-  if (it == phraseChanges_.end()) it = phraseChanges_.emplace(std::string(phrase), 0).first;
-  it->second += change;
-  if (phraseChanges_.size() >= limits::kPhraseCountBatch) WritePhraseCounts();
+void SqliteWriter::GatherPhraseCounts() {
+  if (!phraseCounter_) return;
+  for (auto& [phrase, change] : phraseCounter_->Take()) phraseChanges_[phrase] += change;
 }
 
 void SqliteWriter::WritePhraseCounts() {
+  GatherPhraseCounts();
   // Candidates that are no known phrase change no row.
   for (const auto& [phrase, change] : phraseChanges_)
     if (change != 0) changePhrase_.Bind(1, phrase).Bind(2, change).Run();
@@ -169,9 +168,7 @@ bool SqliteWriter::AddPage(const PageInput& page) {
   std::int64_t pageId = db_.LastInsertId();
   putText_.Bind(1, pageId).Bind(2, page.title).Bind(3, page.text).Run();
   PutLinks(pageId, host, page.links);
-  std::unordered_set<std::string_view> phrases;
-  PagePhrases(page.title, page.text, 0, &phrases);
-  for (std::string_view phrase : phrases) ChangePhraseCount(phrase, 1);
+  CountPhrases({}, {}, page.title, page.text);
   return true;
 }
 
@@ -188,19 +185,13 @@ StoreWriter::Merge SqliteWriter::MergePage(const PageInput& page) {
     oldText = readText_.Text(1);
   }
   readText_.Reset();
-  const std::string& title = page.title.empty() ? oldTitle : page.title;
-  const std::string& text = oldText.empty() ? page.text : oldText;
+  std::string title = page.title.empty() ? oldTitle : page.title;
+  std::string text = oldText.empty() ? page.text : oldText;
   bool changed = title != oldTitle || text != oldText;
   if (changed) {
     setTitle_.Bind(1, pageId).Bind(2, title).Run();
     setText_.Bind(1, pageId).Bind(2, title).Bind(3, text).Run();
-    std::unordered_set<std::string_view> before, after;
-    PagePhrases(oldTitle, oldText, 0, &before);
-    PagePhrases(title, text, 1, &after);
-    for (std::string_view phrase : after)
-      if (!before.count(phrase)) ChangePhraseCount(phrase, 1);
-    for (std::string_view phrase : before)
-      if (!after.count(phrase)) ChangePhraseCount(phrase, -1);
+    CountPhrases(std::move(oldTitle), std::move(oldText), std::move(title), std::move(text));
   }
   if (PutLinks(pageId, NormalizeHost(page.url), page.links) > 0) changed = true;
   return changed ? Merge::Updated : Merge::Unchanged;
@@ -245,6 +236,7 @@ void SqliteWriter::Mark() {
 void SqliteWriter::ReleaseMark() { db_.Exec("RELEASE mark"); }
 
 void SqliteWriter::RollBackToMark() {
+  GatherPhraseCounts();  // of pages since the mark only: Mark wrote the others
   phraseChanges_.clear();
   // Rows made since the mark are gone with it, and so are the ids the writer keeps of them.
   hostIds_.clear();

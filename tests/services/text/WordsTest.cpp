@@ -46,10 +46,12 @@ TEST(Words, LettersAndDigitsFoldedInEveryScript) {
   EXPECT_EQ(NormalizedText(" Dog--TRAINING  at home! "), "dog training at home");
 
   std::vector<std::pair<std::size_t, std::size_t>> ranges;
-  ForEachWord("  Cafe\xCC\x81! ok", [&](std::string_view, std::size_t begin, std::size_t end) {
-    ranges.push_back({begin, end});
-  });
-  EXPECT_EQ(ranges, (std::vector<std::pair<std::size_t, std::size_t>>{{2, 8}, {10, 12}}));
+  // ASCII runs within words that start or end otherwise.
+  ForEachWord("  Cafe\xCC\x81! ok \xC3\xA9t\xC3\xA9s-X2\xC3\xA9",
+              [&](std::string_view, std::size_t begin, std::size_t end) {
+                ranges.push_back({begin, end});
+              });
+  EXPECT_EQ(ranges, (std::vector<std::pair<std::size_t, std::size_t>>{{2, 8}, {10, 12}, {13, 19}, {20, 24}}));
 }
 
 TEST(Words, TheIndexSplitsAsTheSplitterDoes) {

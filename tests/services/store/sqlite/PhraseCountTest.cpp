@@ -106,6 +106,17 @@ TEST(KnownPhrases, CountsStayExactWhateverTheOrder) {
            urls.push_back(fresh);
          }
        }},
+      {"pages undone to a mark between kept ones",
+       [&](SqliteWriter& w) {
+         addPages(w, 50);
+         w.Mark();
+         std::size_t kept = urls.size();
+         addPages(w, 50);
+         w.MergePage({urls[random.Below(kept)], random.Text(6), random.Text(30), {}});
+         w.RollBackToMark();
+         urls.resize(kept);
+         addPages(w, 50);
+       }},
   };
   for (const auto& [name, step] : steps) {
     SCOPED_TRACE(name);
