@@ -125,6 +125,14 @@ PhraseCounter::~PhraseCounter() {
   thread_.join();
 }
 
+namespace {
+
+// The counting thread is woken once this much text is queued (or for Take), not for each
+// page: a page's wake-up would cost about as much as counting it.
+constexpr std::size_t kWakeBytes = 1024 * 1024;
+
+}  // namespace
+
 void PhraseCounter::Post(std::string oldTitle, std::string oldText, std::string newTitle, std::string newText) {
   std::size_t bytes = oldTitle.size() + oldText.size() + newTitle.size() + newText.size();
   std::unique_lock<std::mutex> lock(mutex_);
@@ -133,13 +141,17 @@ void PhraseCounter::Post(std::string oldTitle, std::string oldText, std::string 
   if (failure_) std::rethrow_exception(failure_);
   queue_.push_back({std::move(oldTitle), std::move(oldText), std::move(newTitle), std::move(newText)});
   queuedBytes_ += bytes;
+  bool wake = queuedBytes_ >= kWakeBytes;
   lock.unlock();
-  work_.notify_one();
+  if (wake) work_.notify_one();
 }
 
 PhraseCounter::Changes PhraseCounter::Take() {
   std::unique_lock<std::mutex> lock(mutex_);
+  taking_ = true;
+  work_.notify_one();
   done_.wait(lock, [&] { return failure_ || (queue_.empty() && !busy_); });
+  taking_ = false;
   if (failure_) std::rethrow_exception(failure_);
   Changes taken;
   taken.swap(changes_);
@@ -154,9 +166,14 @@ std::size_t PhraseCounter::Changed() const {
 
 void PhraseCounter::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
+  // Once awake, the thread counts until the queue is empty.
+  bool awake = false;
   for (;;) {
-    work_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+    if (!awake)
+      work_.wait(lock, [&] { return stop_ || (!queue_.empty() && (taking_ || queuedBytes_ >= kWakeBytes)); });
     if (stop_) return;
+    awake = !queue_.empty();
+    if (!awake) continue;
     Page page = std::move(queue_.front());
     queue_.pop_front();
     busy_ = true;

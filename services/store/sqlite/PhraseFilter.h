@@ -101,7 +101,7 @@ class PhraseCounter {
   std::condition_variable work_, done_;
   std::deque<Page> queue_;
   std::size_t queuedBytes_ = 0;
-  bool busy_ = false, stop_ = false;
+  bool busy_ = false, taking_ = false, stop_ = false;
   std::exception_ptr failure_;
   Changes changes_;  // the counting thread's while it is busy
   std::size_t changed_ = 0;
