@@ -201,8 +201,13 @@ void CreateSchema(Database& db) {
     CREATE INDEX IF NOT EXISTS sources_by_address ON sources(address);
   )sql");
   Statement batch = db.Prepare("SELECT 1 FROM page_text_config WHERE k = 'hashsize'");
-  if (!batch.Step())
+  if (!batch.Step()) {
     db.Exec("INSERT INTO page_text(page_text, rank) VALUES('hashsize', " + std::to_string(kIndexBatch) + ")");
+    // Index pages that fill the file's pages (the index's default suits 4 KiB ones).
+    Statement pageSize = db.Prepare("PRAGMA page_size");
+    if (pageSize.Step() && pageSize.Int(0) > 4096)
+      db.Exec("INSERT INTO page_text(page_text, rank) VALUES('pgsz', " + std::to_string(pageSize.Int(0) - 384) + ")");
+  }
   db.Exec("PRAGMA user_version = " + std::to_string(kSchemaVersion));
 }
 

@@ -20,6 +20,9 @@ constexpr const char* kJournalLimit = "67108864";
 
 Database OpenForWriting(const std::string& path, SqliteWriter::Mode mode) {
   Database db(path, Database::Mode::Create);
+  // Only a new file takes it. An import writes each page about four times (the log, the
+  // file, the index's merges): larger pages make a quarter of the calls for the same bytes.
+  db.Exec("PRAGMA page_size = 16384");
   if (mode == SqliteWriter::Mode::Bulk) {
     db.Exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA cache_size = -200000;");
   } else {

@@ -301,7 +301,7 @@ TEST_F(GetTest, SkippedFilesAreNotRecordedAndAreTriedAgain) {
 }
 
 TEST_F(GetTest, AFullDiskStopsTheRunWithNothingOfTheFileStored) {
-  Ran full = Get({"get", "crawl", "--files", "2", "--mirror", mirror_.Http()}, "", 256 * 1024);
+  Ran full = Get({"get", "crawl", "--files", "2", "--mirror", mirror_.Http()}, "", 448 * 1024);
   EXPECT_EQ(full.exit, 1) << full.output;
   EXPECT_TRUE(Contains(full.output, "is the disk full?")) << full.output;
   EXPECT_TRUE(Contains(full.output, "get stopped")) << full.output;

@@ -228,7 +228,8 @@ TEST(HostileImport, HugeRecordsAndEndlessTermsImportInBoundedMemory) {
        "1 metadata record too long", 96},
       {"JSON nested a million deep", "wat",
        meta(std::string(1 << 20, '[') + std::string(1 << 20, ']')) + meta(goodMeta), "nesting too deep", 96},
-      {"100,000 distinct titles", "pageviews", Gzip(titles), "100,000 terms stored", 96},
+      // The run's sums are kept in the store: its page cache, in pages of 16 KiB, comes on top.
+      {"100,000 distinct titles", "pageviews", Gzip(titles), "100,000 terms stored", 104},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
