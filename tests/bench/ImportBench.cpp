@@ -8,7 +8,8 @@
 //   peak resident memory, beside what reading them alone (no store) runs at.
 // It writes gigabytes (about 2 GB for the 10x store) and runs for minutes, so it is run by
 // hand (scripts/bench), not in CI. --pages sets the demo size (10x is built too); --keep
-// leaves the archives and the crawl store in place, for a profiler.
+// leaves the archives and the crawl store in place, for a profiler. The titles and archives
+// also go into a local ClickHouse server (--no-clickhouse leaves it out).
 #include <zlib.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include "services/program/Demo.h"
 #include "services/store/sqlite/SqliteStore.h"
 #include "tests/services/support/Child.h"
+#include "tests/services/support/ClickHouseServers.h"
 #include "tests/services/support/PublicFiles.h"
 
 namespace {
@@ -131,7 +133,7 @@ int main(int argc, char** argv) {
   DemoOptions demo;
   std::int64_t archiveMb = 200, titles = 1000000;
   std::string scratchDir;
-  bool keep = false;
+  bool keep = false, clickhouse = true;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto number = [&] { return i + 1 < argc ? std::stoll(argv[++i]) : 0LL; };
@@ -140,6 +142,7 @@ int main(int argc, char** argv) {
     else if (arg == "--titles") titles = std::max(1LL, number());
     else if (arg == "--scratch" && i + 1 < argc) scratchDir = argv[++i];
     else if (arg == "--keep") keep = true;
+    else if (arg == "--no-clickhouse") clickhouse = false;
   }
   std::filesystem::path scratch =
       scratchDir.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(scratchDir);
@@ -189,7 +192,6 @@ int main(int argc, char** argv) {
                "MB") &&
          ok;
   }
-  std::filesystem::remove(views);
 
   // Metadata first: the pages it makes then take their text without being indexed twice.
   std::printf("crawl archives of %lld MB of gzip each, into the store of known titles:\n",
@@ -215,6 +217,28 @@ int main(int argc, char** argv) {
     ok = Check(std::string("import ") + kind + ": peak resident memory", run.peakMb, kMemoryGoalMb, true, "MB") && ok;
   }
   std::printf("  crawl store: %.0f MB\n", std::filesystem::file_size(crawl) / 1048576.0);
+
+  // The same titles and archives into one local ClickHouse server.
+  if (clickhouse) {
+    std::printf("the same into one ClickHouse server:\n");
+    quillet::services::testing::ClickHouseServers server(1);
+    const std::vector<std::string> target = {"--clickhouse", server.Url(0)};
+    for (const auto& [kind, file] : {std::pair{"pageviews", views}, std::pair{"wat", wat}, std::pair{"wet", wet}}) {
+      std::vector<std::string> args = {"import", kind, file};
+      args.insert(args.end(), target.begin(), target.end());
+      Measured run = RunImport(args, scratch);
+      ok = run.exit == 0 && ok;
+      const double mb = static_cast<double>(std::filesystem::file_size(file)) / 1048576.0;
+      if (std::string(kind) == "pageviews")
+        std::printf("  pageviews: %.1f s, %.1f us per term, peak %.1f MB\n", run.seconds,
+                    run.seconds * 1e6 / static_cast<double>(titles), run.peakMb);
+      else
+        ok = Check(std::string("import ") + kind + " into ClickHouse: compressed input per second", mb / run.seconds,
+                   std::string(kind) == "wet" ? kTextGoalMbs : kMetadataGoalMbs, false, "MB/s") &&
+             ok;
+    }
+  }
+  std::filesystem::remove(views);
 
   if (keep) std::printf("  files kept in %s\n", scratch.c_str());
   else std::filesystem::remove_all(scratch);

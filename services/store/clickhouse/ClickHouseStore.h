@@ -180,6 +180,7 @@ class ClickHouseWriter : public StoreWriter {
   bool tallied_ = false;
   // Pages of this import with ids up to this one are on the server.
   std::uint64_t pagesSent_ = 0;
+  std::vector<StoredPage> readAhead_;  // stored pages read with the last one merged, by id
   Batch keywords_{"keywords", "term, key, searches, version, import_id", {}};
   Batch keywordWords_{"keyword_words", "word, term, import_id", {}};
   Batch ranks_{"ranks", "domain, key, rank, version, import_id", {}};

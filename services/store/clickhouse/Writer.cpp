@@ -223,6 +223,9 @@ namespace {
 constexpr const char* kPageColumns =
     "page, ord, url_hash, host, url, title, snippet, title_words, body_words, link_hosts";
 constexpr std::size_t kPageColumnCount = 10;
+// Pages read ahead when a stored page is merged: at most this many ids, each of this size.
+constexpr std::uint64_t kReadAheadPages = 512;
+constexpr std::size_t kReadAheadRowBytes = 16384;
 
 }  // namespace
 
@@ -235,16 +238,33 @@ ClickHouseWriter::StoredPage ClickHouseWriter::ParsePage(std::vector<std::string
 }
 
 ClickHouseWriter::StoredPage ClickHouseWriter::ReadPage(std::uint64_t id) {
+  auto ahead = [&] {
+    return std::lower_bound(readAhead_.begin(), readAhead_.end(), id,
+                            [](const StoredPage& page, std::uint64_t wanted) { return page.id < wanted; });
+  };
+  // A version's row never changes (a change is stored under a new id): a row read ahead
+  // stays right for as long as it is kept.
+  if (auto found = ahead(); found != readAhead_.end() && found->id == id) return *found;
   // A page of this import may still wait in the batch (ids of earlier imports are lower).
   if (id > pagesSent_) Flush(pages_);
+  // A crawl's text comes in the order its metadata was stored: the pages after this one are
+  // read with it, those without text and of a small size only, so that the answer stays small.
+  const std::string first = std::to_string(id);
   auto rows = Rows(db_->Read(std::string("SELECT ") + kPageColumns + " FROM " + db_->Shared("pages") +
-                                 " WHERE page = " + std::to_string(id) + " AND sign = 1",
-                             Deadline::In(limits::kClickHouseWriteTimeout)),
+                                 " WHERE page >= " + first + " AND page < " + std::to_string(id + kReadAheadPages) +
+                                 " AND sign = 1 AND (page = " + first +
+                                 " OR (snippet = '' AND length(url) + length(title) + length(title_words) + "
+                                 "length(link_hosts) < " +
+                                 std::to_string(kReadAheadRowBytes) + ")) ORDER BY page",
+                             Deadline::In(limits::kClickHouseWriteTimeout), limits::kMaxClickHouseKeyAnswer),
                    kPageColumnCount);
-  if (rows.size() != 1)
-    throw ClickHouseError("page " + std::to_string(id) + " is not stored once but " + std::to_string(rows.size()) +
-                          " times");
-  return ParsePage(rows[0]);
+  readAhead_.clear();
+  for (auto& row : rows) readAhead_.push_back(ParsePage(row));
+  auto found = ahead();
+  std::size_t times = 0;
+  for (auto it = found; it != readAhead_.end() && it->id == id; ++it) ++times;
+  if (times != 1) throw ClickHouseError("page " + first + " is not stored once but " + std::to_string(times) + " times");
+  return *found;
 }
 
 void ClickHouseWriter::Replace(const StoredPage& old, StoredPage page) {
@@ -343,6 +363,7 @@ void ClickHouseWriter::Mark() {
 void ClickHouseWriter::ReleaseMark() { mark_.reset(); }
 
 void ClickHouseWriter::RollBackToMark() {
+  readAhead_.clear();
   // Rows since the mark: those still here go, those sent stay unseen under the abandoned part.
   std::vector<Batch*> batches = Batches();
   for (std::size_t i = 0; i < batches.size(); ++i) {
