@@ -25,6 +25,9 @@ constexpr std::size_t kLineChunk = 256 * 1024;
 constexpr std::size_t kAheadChunk = kLineChunk;
 constexpr int kAheadChunks = 5;
 
+// Thrown on the second thread to leave a read half done when its InputFile goes.
+struct Stopping {};
+
 }  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
@@ -105,11 +108,12 @@ struct InputFile::Chunk {
 struct InputFile::Ahead {
   explicit Ahead(InputFile& input) {
     for (int i = 0; i < kAheadChunks; ++i) spare.push_back(std::make_unique<Chunk>());
+    input.stopping_ = &stop;
     thread = std::thread([this, &input] { Work(input); });
   }
   ~Ahead() {
     {
-      std::lock_guard<std::mutex> lock(mutex);
+      std::lock_guard<std::mutex> lock(mutex);  // so that a wait cannot miss it
       stop = true;
     }
     changed.notify_all();
@@ -124,7 +128,6 @@ struct InputFile::Ahead {
       {
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait(lock, [&] { return stop || !spare.empty(); });
-        // Checked before every read: once stopping, the source is not read again.
         if (stop) return;
         chunk = std::move(spare.front());
         spare.pop_front();
@@ -132,6 +135,8 @@ struct InputFile::Ahead {
       try {
         chunk->size = input.Unpack(chunk->bytes.get(), kAheadChunk);
         chunk->state = input.Now();
+      } catch (const Stopping&) {
+        return;
       } catch (...) {
         chunk->size = 0;
         chunk->error = std::current_exception();
@@ -163,7 +168,7 @@ struct InputFile::Ahead {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::unique_ptr<Chunk>> ready, spare;
-  bool stop = false;
+  std::atomic<bool> stop = false;
   std::thread thread;
 };
 
@@ -185,6 +190,7 @@ InputFile::~InputFile() = default;
 bool InputFile::FillRaw() {
   if (rawBegin_ < rawEnd_) return true;
   if (rawEof_) return false;
+  if (stopping_ && *stopping_) throw Stopping();
   rawBegin_ = 0;
   // A source may hand out less than asked (a download as it arrives): only 0 is its end.
   rawEnd_ = source_->Read(raw_.get(), kRawChunk);
@@ -267,6 +273,7 @@ std::size_t InputFile::Read(char* out, std::size_t size) {
       } catch (const std::exception&) {
         // No thread or memory to be had (a 32-bit process short of address space): read on here.
         aheadAfter_ = std::numeric_limits<std::int64_t>::max();
+        stopping_ = nullptr;
       }
     }
     return n;

@@ -2,6 +2,7 @@
 // The streaming input layer every importer reads through: one file as text, whatever its
 // packing, in pieces of bounded size. Nothing here ever holds a whole file or a whole
 // overlong line in memory.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -113,6 +114,7 @@ class InputFile {
   // From here to ending_/damage_: the worker's state, touched by the second thread alone once
   // it runs.
   struct Inflater;
+  const std::atomic<bool>* stopping_ = nullptr;  // the second thread's: once true, the source is not read again
   std::unique_ptr<ByteSource> source_;
   std::unique_ptr<Inflater> inflater_;
   // Written before read: left uninitialised, since clearing them costs more than reading a small file.
