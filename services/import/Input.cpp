@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <limits>
 #include <filesystem>
@@ -103,10 +102,12 @@ struct InputFile::Chunk {
   std::exception_ptr error;
 };
 
-// The second thread and the chunks it hands over. Its chunks are all made before it starts,
-// so that the thread itself allocates nothing that could fail outside its error handling.
+// The second thread and the chunks it hands over. Its chunks and their lists are all made
+// before it starts, so that the thread itself allocates nothing outside its error handling.
 struct InputFile::Ahead {
   explicit Ahead(InputFile& input) {
+    ready.reserve(kAheadChunks);
+    spare.reserve(kAheadChunks);
     for (int i = 0; i < kAheadChunks; ++i) spare.push_back(std::make_unique<Chunk>());
     input.stopping_ = &stop;
     thread = std::thread([this, &input] { Work(input); });
@@ -129,8 +130,8 @@ struct InputFile::Ahead {
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait(lock, [&] { return stop || !spare.empty(); });
         if (stop) return;
-        chunk = std::move(spare.front());
-        spare.pop_front();
+        chunk = std::move(spare.back());
+        spare.pop_back();
       }
       try {
         chunk->size = input.Unpack(chunk->bytes.get(), kAheadChunk);
@@ -161,13 +162,13 @@ struct InputFile::Ahead {
     }
     changed.wait(lock, [&] { return !ready.empty(); });
     std::unique_ptr<Chunk> chunk = std::move(ready.front());
-    ready.pop_front();
+    ready.erase(ready.begin());
     return chunk;
   }
 
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<std::unique_ptr<Chunk>> ready, spare;
+  std::vector<std::unique_ptr<Chunk>> ready, spare;  // ready: oldest first
   std::atomic<bool> stop = false;
   std::thread thread;
 };
