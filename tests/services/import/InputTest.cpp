@@ -2,7 +2,10 @@
 // thread alone: the same content and, after every read, the same state.
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "tests/services/support/Gzip.h"
 #include "tests/services/support/MemorySource.h"
@@ -15,20 +18,21 @@ using testing::MemorySource;
 
 constexpr std::size_t kRead = 256 * 1024;  // as a line reader asks
 
-// Memory handed out in pieces, failing once `fails` bytes have been handed out.
-class FailingSource : public MemorySource {
+// Memory handed out in pieces, counted in *given, failing once `fails` bytes have been.
+class TestSource : public MemorySource {
  public:
-  FailingSource(std::string bytes, std::size_t piece, std::size_t fails)
-      : MemorySource(std::move(bytes), piece), fails_(fails) {}
+  TestSource(std::string bytes, std::size_t piece, std::size_t fails, std::size_t* given)
+      : MemorySource(std::move(bytes), piece), fails_(fails), given_(given) {}
   std::size_t Read(char* out, std::size_t size) override {
-    if (given_ >= fails_) throw InputError("the disk failed");
-    std::size_t n = MemorySource::Read(out, std::min(size, fails_ - given_));
-    given_ += n;
+    if (*given_ >= fails_) throw InputError("the disk failed");
+    std::size_t n = MemorySource::Read(out, std::min(size, fails_ - *given_));
+    *given_ += n;
     return n;
   }
 
  private:
-  std::size_t fails_, given_ = 0;
+  std::size_t fails_;
+  std::size_t* given_;
 };
 
 // Numbered lines, so that a chunk out of place shows.
@@ -107,7 +111,11 @@ TEST(InputFile, ReadingAheadChangesNothingTheCallerSees) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    auto source = [&] { return std::make_unique<FailingSource>(c.bytes, c.piece, c.fails); };
+    std::size_t given = 0;
+    auto source = [&] {
+      given = 0;
+      return std::make_unique<TestSource>(c.bytes, c.piece, c.fails, &given);
+    };
     Trace alone = ReadAll(source(), INT64_MAX);
     EXPECT_EQ(alone.steps.back().ending, c.ending);
     EXPECT_EQ(alone.error.empty(), c.fails == SIZE_MAX);
@@ -139,15 +147,6 @@ TEST(InputFile, ReadingAheadChangesNothingTheCallerSees) {
 // A caller that stops early: the second thread stops too, mid-chunk when its source hands
 // out little at a time, having read no more than its bounded way ahead.
 TEST(InputFile, StoppingEarlyEndsTheReadingAhead) {
-  struct Counting : MemorySource {
-    using MemorySource::MemorySource;
-    std::size_t Read(char* out, std::size_t size) override {
-      std::size_t n = MemorySource::Read(out, size);
-      *given += n;
-      return n;
-    }
-    std::size_t* given = nullptr;
-  };
   // UTF-16 is decoded until a chunk is full, so a chunk takes many reads of a source like this.
   const std::string packed = Members(Utf16Le(Text(200000)), 1 << 20);
   struct Case {
@@ -162,9 +161,7 @@ TEST(InputFile, StoppingEarlyEndsTheReadingAhead) {
     SCOPED_TRACE(c.name);
     std::size_t given = 0;
     {
-      auto source = std::make_unique<Counting>(c.bytes, c.piece);
-      source->given = &given;
-      InputFile input(std::move(source), ReadAhead{1});
+      InputFile input(std::make_unique<TestSource>(c.bytes, c.piece, SIZE_MAX, &given), ReadAhead{1});
       std::string buffer(kRead, '\0');
       for (int i = 0; i < 3; ++i) ASSERT_GT(input.Read(buffer.data(), buffer.size()), 0u);
     }
