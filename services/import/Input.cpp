@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "services/text/Utf8.h"
 
@@ -15,6 +19,13 @@ namespace {
 
 constexpr std::size_t kRawChunk = 256 * 1024;
 constexpr std::size_t kLineChunk = 256 * 1024;
+// Read ahead: chunks of content as a line reader asks for them, and how many there are in all
+// (the caller's, the one being made, the rest ready), which bounds the memory.
+constexpr std::size_t kAheadChunk = kLineChunk;
+constexpr int kAheadChunks = 5;
+
+// Thrown on the second thread to leave a read half done when its InputFile goes.
+struct Stopping {};
 
 }  // namespace
 
@@ -84,10 +95,88 @@ std::string AbsolutePath(const std::string& path) {
   return failed ? path : std::string(absolute.begin(), absolute.end());
 }
 
-InputFile::InputFile(const std::string& path) : InputFile(OpenFileSource(path)) {}
+struct InputFile::Chunk {
+  std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(kAheadChunk);
+  std::size_t size = 0;  // 0: the end of the content, or the error
+  State state;           // after its last byte
+  std::exception_ptr error;
+};
 
-InputFile::InputFile(std::unique_ptr<ByteSource> source)
-    : source_(std::move(source)), raw_(std::make_unique_for_overwrite<char[]>(kRawChunk)) {
+// The second thread and the chunks it hands over. Its chunks and their lists are all made
+// before it starts, so that the thread itself allocates nothing outside its error handling.
+struct InputFile::Ahead {
+  explicit Ahead(InputFile& input) {
+    ready.reserve(kAheadChunks);
+    spare.reserve(kAheadChunks);
+    for (int i = 0; i < kAheadChunks; ++i) spare.push_back(std::make_unique<Chunk>());
+    input.stopping_ = &stop;
+    thread = std::thread([this, &input] { Work(input); });
+  }
+  ~Ahead() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);  // so that a wait cannot miss it
+      stop = true;
+    }
+    changed.notify_all();
+    thread.join();
+  }
+  Ahead(const Ahead&) = delete;
+  Ahead& operator=(const Ahead&) = delete;
+
+  void Work(InputFile& input) {
+    while (true) {
+      std::unique_ptr<Chunk> chunk;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return stop || !spare.empty(); });
+        if (stop) return;
+        chunk = std::move(spare.back());
+        spare.pop_back();
+      }
+      try {
+        chunk->size = input.Unpack(chunk->bytes.get(), kAheadChunk);
+        chunk->state = input.Now();
+      } catch (const Stopping&) {
+        return;
+      } catch (...) {
+        chunk->size = 0;
+        chunk->error = std::current_exception();
+        chunk->state = input.Now();  // the damage text is empty while reading goes on: no allocation
+      }
+      bool last = chunk->size == 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ready.push_back(std::move(chunk));
+      }
+      changed.notify_all();
+      if (last) return;
+    }
+  }
+
+  // The next chunk, once made; done (the one taken whole) is made again.
+  std::unique_ptr<Chunk> Next(std::unique_ptr<Chunk> done) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (done) {
+      spare.push_back(std::move(done));
+      changed.notify_all();
+    }
+    changed.wait(lock, [&] { return !ready.empty(); });
+    std::unique_ptr<Chunk> chunk = std::move(ready.front());
+    ready.erase(ready.begin());
+    return chunk;
+  }
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::unique_ptr<Chunk>> ready, spare;  // ready: oldest first
+  std::atomic<bool> stop = false;
+  std::thread thread;
+};
+
+InputFile::InputFile(const std::string& path, ReadAhead ahead) : InputFile(OpenFileSource(path), ahead) {}
+
+InputFile::InputFile(std::unique_ptr<ByteSource> source, ReadAhead ahead)
+    : source_(std::move(source)), raw_(std::make_unique_for_overwrite<char[]>(kRawChunk)), aheadAfter_(ahead.after) {
   FillRaw();
   if (rawEnd_ >= 2 && static_cast<unsigned char>(raw_[0]) == 0x1F && static_cast<unsigned char>(raw_[1]) == 0x8B) {
     inflater_ = std::make_unique<Inflater>();
@@ -102,6 +191,7 @@ InputFile::~InputFile() = default;
 bool InputFile::FillRaw() {
   if (rawBegin_ < rawEnd_) return true;
   if (rawEof_) return false;
+  if (stopping_ && *stopping_) throw Stopping();
   rawBegin_ = 0;
   // A source may hand out less than asked (a download as it arrives): only 0 is its end.
   rawEnd_ = source_->Read(raw_.get(), kRawChunk);
@@ -123,7 +213,9 @@ void InputFile::EndEarly(Ending ending, std::string why) {
   damage_ = std::move(why);
 }
 
-std::int64_t InputFile::Verified() const {
+InputFile::State InputFile::Now() const { return {consumed_, source_->Size(), VerifiedSoFar(), ending_, damage_}; }
+
+std::int64_t InputFile::VerifiedSoFar() const {
   if (!inflater_ || ending_ == Ending::kCutShort) return std::numeric_limits<std::int64_t>::max();
   if (encoding_ == Encoding::Utf16Le || encoding_ == Encoding::Utf16Be) return verifiedDecoded_;
   return std::max<std::int64_t>(0, verifiedInflated_ - skipped_);
@@ -172,6 +264,37 @@ std::size_t InputFile::ReadUnpacked(char* out, std::size_t size) {
 
 std::size_t InputFile::Read(char* out, std::size_t size) {
   if (size == 0) return 0;
+  if (!ahead_) {
+    std::size_t n = Unpack(out, size);
+    handedOut_ += static_cast<std::int64_t>(n);
+    if (n > 0 && handedOut_ >= aheadAfter_) {
+      shown_ = Now();
+      try {
+        ahead_ = std::make_unique<Ahead>(*this);
+      } catch (const std::exception&) {
+        // No thread or memory to be had (a 32-bit process short of address space): read on here.
+        aheadAfter_ = std::numeric_limits<std::int64_t>::max();
+        stopping_ = nullptr;
+      }
+    }
+    return n;
+  }
+  while (!current_ || taken_ == current_->size) {
+    if (current_ && current_->error) std::rethrow_exception(current_->error);
+    if (current_ && current_->size == 0) return 0;
+    current_ = ahead_->Next(std::move(current_));
+    taken_ = 0;
+    if (current_->size == 0) shown_ = current_->state;
+  }
+  std::size_t n = std::min(size, current_->size - taken_);
+  std::memcpy(out, current_->bytes.get() + taken_, n);
+  taken_ += n;
+  // Only now: a chunk's state may tell of members that end past what was handed out so far.
+  if (taken_ == current_->size) shown_ = current_->state;
+  return n;
+}
+
+std::size_t InputFile::Unpack(char* out, std::size_t size) {
   if (encoding_ == Encoding::Unknown) {
     char head[3];
     std::size_t got = 0;
