@@ -147,7 +147,11 @@ class ClickHouseWriter : public StoreWriter {
   void LoadDomains();
   void LoadUrls();
   // The rows of a page with the sign given (1 to store it, -1 to retract it).
-  struct StoredPage;
+  struct StoredPage {
+    std::uint64_t id = 0, ord = 0, urlHash = 0;
+    std::string host, url, title, snippet, titleWords, bodyWords;
+    std::vector<std::string> linkHosts;
+  };
   void WritePage(const StoredPage& page, int sign);
   StoredPage ReadPage(std::uint64_t id);
   static StoredPage ParsePage(std::vector<std::string>& row);

@@ -199,12 +199,6 @@ void ClickHouseWriter::LoadUrls() {
 
 // A page as the store keeps it: texts normalised (without the blanks around them that the
 // table adds), link targets sorted and distinct.
-struct ClickHouseWriter::StoredPage {
-  std::uint64_t id = 0, ord = 0, urlHash = 0;
-  std::string host, url, title, snippet, titleWords, bodyWords;
-  std::vector<std::string> linkHosts;
-};
-
 void ClickHouseWriter::WritePage(const StoredPage& page, int sign) {
   std::string id = std::to_string(page.id), signText = std::to_string(sign), import = std::to_string(partId_);
   std::string links;
