@@ -33,13 +33,7 @@ std::wstring Wide(const std::string& utf8) {
   return std::wstring(text.begin(), text.end());
 }
 
-std::string Utf8(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::string Utf8(const std::wstring& text) { return Utf8FromUtf16(std::u16string(text.begin(), text.end())); }
 
 // The certificate, the address, the scheme: no retry mends them.
 bool Transient(DWORD code) {

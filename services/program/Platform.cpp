@@ -14,6 +14,8 @@
 #include <filesystem>
 #endif
 
+#include "services/text/Utf8.h"
+
 namespace quillet::services::platform {
 
 #ifdef _WIN32
@@ -23,13 +25,7 @@ namespace {
 // Waited for by `stop` before it ends a server the hard way.
 constexpr DWORD kStopWaitMs = 10000;
 
-std::string Utf8(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
+std::string Utf8(const std::wstring& text) { return Utf8FromUtf16(std::u16string(text.begin(), text.end())); }
 
 // Each server listens for its own request, so that `stop` reaches only the servers of its
 // program file and can wait for exactly those processes.

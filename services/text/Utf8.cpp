@@ -68,6 +68,19 @@ std::u16string Utf16FromUtf8(std::string_view text) {
   return out;
 }
 
+std::string Utf8FromUtf16(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t code = text[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+    else if (IsSurrogate(code)) code = 0xFFFD;
+    AppendUtf8(out, code);
+  }
+  return out;
+}
+
 std::string Utf8Problem(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     std::size_t length = 1;

@@ -25,6 +25,9 @@ void AppendUtf8(std::string& out, char32_t code);
 
 // UTF-16 for Windows' file functions; empty for text that is not well-formed UTF-8.
 std::u16string Utf16FromUtf8(std::string_view text);
+// UTF-8 of what Windows gives as UTF-16; a lone surrogate becomes U+FFFD, as Windows' own
+// conversion makes it.
+std::string Utf8FromUtf16(std::u16string_view text);
 
 // Why text is not well-formed UTF-8: empty when it is. A UTF-16 surrogate written as UTF-8
 // is named as such.

@@ -89,5 +89,16 @@ TEST(Strings, NumbersAndPercentEncoding) {
   EXPECT_EQ(PercentEncode("b&b deals/100%+"), "b%26b%20deals%2F100%25%2B");
 }
 
+// What Windows hands out as UTF-16 (names, messages) comes back as the UTF-8 it was made of;
+// a lone surrogate, which no UTF-8 can hold, is a replacement character.
+TEST(Utf16, BackToUtf8) {
+  for (const std::string text : {"", "plain", "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x90\x95 dog"})
+    EXPECT_EQ(Utf8FromUtf16(Utf16FromUtf8(text)), text);
+  EXPECT_EQ(Utf8FromUtf16(u"a\xD83D"
+                          u"b\xDC15"),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
+}
+
 }  // namespace
 }  // namespace quillet::services
