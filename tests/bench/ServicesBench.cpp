@@ -16,7 +16,8 @@
 // then prints import throughput, storage per million pages and the p50/p95 of phrase counts
 // for 2- and 3-word phrases of mixed frequency, and the ratio of the largest size's p95 to
 // the smallest's. ClickHouse is timed twice: right after the import, and again once no server
-// has a merge running.
+// has a merge running. --keep DIR leaves a SQLite store in DIR, and a later run with the
+// same DIR and size measures that store again without importing it (for a profiler).
 #include <sys/socket.h>
 
 #include <functional>
@@ -399,7 +400,7 @@ std::pair<double, std::string> SettleMerges(const testing::ClickHouseServers& se
 }
 
 // One store at one size: import, storage, phrase counts.
-ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::filesystem::path& scratch) {
+ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::filesystem::path& scratch, bool keep) {
   std::unique_ptr<testing::ClickHouseServers> servers;
   ClickHouseOptions options;
   std::string path = (scratch / ("scale" + std::to_string(pages) + ".db")).string();
@@ -413,7 +414,8 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
   }
   SyntheticPages synthetic(pages);
   auto begin = Clock::now();
-  {
+  bool reused = !servers && keep && std::filesystem::exists(path);
+  if (!reused) {
     std::unique_ptr<StoreWriter> writer;
     if (servers) writer = std::make_unique<ClickHouseWriter>(options);
     else writer = std::make_unique<SqliteWriter>(path, SqliteWriter::Mode::Bulk);
@@ -431,8 +433,10 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
   if (servers) reader = std::make_unique<ClickHouseReader>(options);
   else reader = std::make_unique<SqliteReader>(path);
 
-  std::printf("%-10s %10lld pages  import %7.1f s %9.0f pages/s  %8.1f MB per million pages\n", kind.c_str(),
-              static_cast<long long>(pages), seconds, pages / seconds, bytes / 1048576.0 / (pages / 1e6));
+  std::printf("%-10s %10lld pages  ", kind.c_str(), static_cast<long long>(pages));
+  if (reused) std::printf("kept from an earlier run  ");
+  else std::printf("import %7.1f s %9.0f pages/s  ", seconds, pages / seconds);
+  std::printf("%8.1f MB per million pages\n", bytes / 1048576.0 / (pages / 1e6));
   // Phrases cut from random pages: common words make common phrases, rare ones rare.
   auto phrasesOf = [&](size_t length) {
     std::vector<std::string> phrases;
@@ -497,7 +501,7 @@ ScaleFigures Scale(const std::string& kind, std::int64_t pages, const std::files
     std::printf("           %zu-word result lists of 100: p50 %7.2f ms  p95 %7.2f ms (goal: at most %.0f)%s\n", length,
                 percentile(latencies, 50), listP95, listGoal, listP95 <= listGoal ? "" : "  MISSED");
   }
-  std::filesystem::remove(path);
+  if (!keep) std::filesystem::remove(path);
   return figures;
 }
 
@@ -511,6 +515,7 @@ int main(int argc, char** argv) {
   DemoOptions demo;
   std::string storeKind = "sqlite";
   std::vector<std::int64_t> synthetic;
+  std::filesystem::path keep;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto number = [&] { return i + 1 < argc ? std::stoi(argv[++i]) : 0; };
@@ -520,6 +525,7 @@ int main(int argc, char** argv) {
     else if (arg == "--pages") demo.pages = number();
     else if (arg == "--hostile") hostile = true;
     else if (arg == "--store" && i + 1 < argc) storeKind = argv[++i];
+    else if (arg == "--keep" && i + 1 < argc) keep = argv[++i];
     else if (arg == "--synthetic" && i + 1 < argc)
       for (const std::string& size : SplitNodeList(argv[++i])) synthetic.push_back(std::stoll(size));
     else if (arg == "--body-mb") sizes.bodyMb = static_cast<size_t>(std::max(0, number()));
@@ -532,7 +538,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(scratch);
   if (!synthetic.empty()) {
     std::vector<ScaleFigures> figures;
-    for (std::int64_t pages : synthetic) figures.push_back(Scale(storeKind, pages, scratch));
+    for (std::int64_t pages : synthetic)
+      figures.push_back(Scale(storeKind, pages, keep.empty() ? scratch : keep, !keep.empty()));
     if (figures.size() > 1)
       std::printf("p95 at %lld pages / p95 at %lld pages: %.2f\n", static_cast<long long>(synthetic.back()),
                   static_cast<long long>(synthetic.front()), figures.back().p95 / figures.front().p95);
