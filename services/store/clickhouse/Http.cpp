@@ -135,21 +135,52 @@ bool AnswerReader::Parse() {
   return true;
 }
 
-std::string ClickHouseNode::Run(std::string_view statement, Deadline deadline, std::size_t maxAnswer,
-                                std::string_view settings, std::string_view data) const {
+namespace {
+
+// "/?" and the parameters, each of them that is not empty.
+std::string Target(std::initializer_list<std::string_view> params) {
   std::string target = "/?";
-  auto add = [&](std::string_view param) {
-    if (param.empty()) return;
+  for (std::string_view param : params) {
+    if (param.empty()) continue;
     if (target.size() > 2) target += '&';
     target += param;
-  };
-  add(params_);
-  add(settings);
-  if (!data.empty()) add("query=" + PercentEncode(statement));
+  }
+  return target;
+}
 
+}  // namespace
+
+std::string ClickHouseNode::Run(std::string_view statement, Deadline deadline, std::size_t maxAnswer,
+                                std::string_view settings, std::string_view data) const {
+  if (data.empty()) return Exchange(Target({params_, settings}), {}, std::string(statement), deadline, maxAnswer);
+  return Exchange(Target({params_, settings, "query=" + PercentEncode(statement)}), {}, std::string(data), deadline,
+                  maxAnswer);
+}
+
+std::string ClickHouseNode::Run(std::string_view statement, const std::vector<ExternalTable>& tables, Deadline deadline,
+                                std::size_t maxAnswer, std::string_view settings) const {
+  // A form of one file per table; the boundary is one that no table holds.
+  std::string boundary = "quillet-table";
+  while (std::any_of(tables.begin(), tables.end(),
+                     [&](const ExternalTable& table) { return table.rows.find(boundary) != std::string::npos; }))
+    boundary += '-';
+  std::string structures, body;
+  for (const ExternalTable& table : tables) {
+    structures += (structures.empty() ? "" : "&") + table.name + "_structure=" + PercentEncode(table.structure);
+    body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + table.name + "\"; filename=\"" +
+            table.name + "\"\r\n\r\n" + table.rows + "\r\n";
+  }
+  body += "--" + boundary + "--\r\n";
+  return Exchange(Target({params_, settings, structures, "query=" + PercentEncode(statement)}),
+                  "multipart/form-data; boundary=" + boundary, std::move(body), deadline, maxAnswer);
+}
+
+std::string ClickHouseNode::Exchange(const std::string& target, std::string_view contentType, std::string body,
+                                     Deadline deadline, std::size_t maxAnswer) const {
   http::request<http::string_body> request{http::verb::post, target, 11};
   request.set(http::field::host, host_);
-  request.body() = data.empty() ? std::string(statement) : std::string(data);
+  if (!contentType.empty()) request.set(http::field::content_type, std::string(contentType));
+  request.body() = std::move(body);
   request.prepare_payload();
 
   asio::io_context io;

@@ -22,6 +22,15 @@ class ClickHouseError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A table sent along with a statement, which reads it by name ("WHERE x IN name"): a long
+// list costs the server a parse of its rows instead of a parse of as many SQL literals,
+// about a tenth of the time for ten thousand names.
+struct ExternalTable {
+  std::string name;
+  std::string structure;  // its columns, "name String"
+  std::string rows;       // TabSeparated, a line per row
+};
+
 // One server, named by a URL "http://HOST[:PORT][/][?PARAMS]"; PARAMS (user=...&password=...,
 // settings) go with every request. Safe to use from several threads at once.
 class ClickHouseNode {
@@ -34,10 +43,16 @@ class ClickHouseNode {
   // already encoded ("a=1&b=2"). An answer larger than maxAnswer is an error.
   std::string Run(std::string_view statement, Deadline deadline, std::size_t maxAnswer, std::string_view settings = {},
                   std::string_view data = {}) const;
+  // Runs the statement with the tables it reads.
+  std::string Run(std::string_view statement, const std::vector<ExternalTable>& tables, Deadline deadline,
+                  std::size_t maxAnswer, std::string_view settings = {}) const;
 
   const std::string& Url() const { return url_; }
 
  private:
+  std::string Exchange(const std::string& target, std::string_view contentType, std::string body, Deadline deadline,
+                       std::size_t maxAnswer) const;
+
   std::string url_;
   std::string host_;
   std::string params_;

@@ -20,6 +20,21 @@ std::string Join(const std::vector<std::string>& words, size_t from, size_t coun
   return out;
 }
 
+// Calls read with the rows of a table of the items (text gives a row of one), in tables of
+// at most 1 MiB: a list of any length costs a request bounded memory.
+template <typename Iterator, typename Text, typename Read>
+void InTables(Iterator next, Iterator end, Text text, Read read) {
+  constexpr size_t kTableBytes = 1024 * 1024;
+  while (next != end) {
+    std::string rows;
+    for (; rows.size() < kTableBytes && next != end; ++next) {
+      text(rows, *next);
+      rows += '\n';
+    }
+    read(std::move(rows));
+  }
+}
+
 // A search as this store answers it: grams that every matching page holds, and phrases of
 // more than three words to look for in the normalised text of the pages that hold theirs.
 struct GramQuery {
@@ -125,24 +140,42 @@ std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::
     std::vector<ResultItem> items;
     GramQuery query = ReadQuery(text);
     if (query.grams.empty() || limit <= 0) return items;
-    // The first matches in the order of their first import (ord), retracted ones left out;
-    // whether the title holds the search is the current version's (a retracted version
+    // The first matches in the order of their first import (ord), retracted ones left out.
+    // Ids alone: a common phrase matches pages all over the table, and the sites and titles
+    // of the chosen ones only are read next.
+    std::vector<std::uint64_t> ids;
+    for (const auto& row :
+         Rows(Ask("SELECT page FROM " + db_->Shared("pages") + " WHERE " + db_->Visible() +
+                      PageConditions(*db_, query, 0) + " GROUP BY page HAVING sum(sign) > 0 ORDER BY any(ord) LIMIT " +
+                      std::to_string(limits::kMaxCandidates),
+                  deadline),
+              1))
+      ids.push_back(Number(row[0]));
+    if (ids.empty()) return items;
+    // Whether the title holds the search is the current version's (a retracted version
     // counts +1 - 1).
     std::string titleHolds;
     for (const std::vector<std::string>& phrase : QueryPhrases(text))
       titleHolds += std::string(titleHolds.empty() ? "" : " AND ") + "position(title_words, " +
                     SqlString(" " + Join(phrase, 0, phrase.size()) + " ") + ") > 0";
-    auto matches =
-        Rows(Ask("SELECT page, any(host), sum(sign * (" + titleHolds + ")) > 0, any(ord) AS o FROM " +
-                     db_->Shared("pages") + " WHERE " + db_->Visible() + PageConditions(*db_, query, 0) +
-                     " GROUP BY page HAVING sum(sign) > 0 ORDER BY o LIMIT " + std::to_string(limits::kMaxCandidates),
-                 deadline),
-             4);
-    if (matches.empty()) return items;
+    std::map<std::uint64_t, std::pair<std::string, bool>> sites;  // page: host, title holds
+    InTables(
+        ids.begin(), ids.end(), [](std::string& rows, std::uint64_t id) { rows += std::to_string(id); },
+        [&](std::string rows) {
+          for (auto& row : Rows(db_->Read("SELECT page, any(host), sum(sign * (" + titleHolds + ")) > 0 FROM " +
+                                              db_->Shared("pages") + " WHERE page " + db_->InTable("ids") + " AND " +
+                                              db_->Visible() + " GROUP BY page",
+                                          {{"ids", "id UInt64", std::move(rows)}}, deadline),
+                                3))
+            sites[Number(row[0])] = {std::move(row[1]), row[2] == "1"};
+        });
     std::vector<Candidate> candidates;
     std::set<std::string> distinct;
-    for (auto& row : matches) {
-      candidates.push_back({static_cast<std::int64_t>(Number(row[0])), std::move(row[1]), std::nullopt, row[2] == "1"});
+    for (std::uint64_t id : ids) {
+      auto site = sites.find(id);
+      if (site == sites.end()) continue;  // gone since the first read, with an import taken back
+      candidates.push_back(
+          {static_cast<std::int64_t>(id), std::move(site->second.first), std::nullopt, site->second.second});
       distinct.insert(candidates.back().host);
     }
     std::vector<std::string> hosts(distinct.begin(), distinct.end());
@@ -151,9 +184,9 @@ std::vector<ResultItem> ClickHouseReader::FindPages(const TextQuery& text, std::
       candidate.rank = ranks[std::lower_bound(hosts.begin(), hosts.end(), candidate.host) - hosts.begin()];
     std::vector<Candidate> chosen = RankResults(std::move(candidates), offset, limit);
     if (chosen.empty()) return items;
-    std::string ids;
-    for (const Candidate& candidate : chosen) ids += (ids.empty() ? "" : ", ") + std::to_string(candidate.page);
-    auto pages = Rows(Ask("SELECT page, url, title, snippet FROM " + db_->Shared("pages") + " WHERE page IN (" + ids +
+    std::string shown;
+    for (const Candidate& candidate : chosen) shown += (shown.empty() ? "" : ", ") + std::to_string(candidate.page);
+    auto pages = Rows(Ask("SELECT page, url, title, snippet FROM " + db_->Shared("pages") + " WHERE page IN (" + shown +
                               ") AND sign = 1 AND " + db_->Visible() + " ORDER BY ord",
                           deadline),
                       4);
@@ -182,18 +215,14 @@ std::vector<std::optional<std::int64_t>> ClickHouseReader::Ranks(const std::vect
     distinct.insert(domains.back().begin(), domains.back().end());
   }
   std::map<std::string, std::int64_t> found;
-  // In reads of a bounded length: the server parses at most 256 KiB of a query.
-  constexpr size_t kListBytes = 128 * 1024;
-  for (auto next = distinct.begin(); next != distinct.end();) {
-    std::string list;
-    for (; list.size() < kListBytes && next != distinct.end(); ++next)
-      list += (list.empty() ? "" : ", ") + SqlString(*next);
-    for (auto& row : Rows(Ask("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") +
-                                  " WHERE domain IN (" + list + ") AND " + db_->Visible() + " GROUP BY domain",
-                              deadline),
-                          2))
+  InTables(distinct.begin(), distinct.end(), AppendTsvField, [&](std::string rows) {
+    for (auto& row :
+         Rows(db_->Read("SELECT domain, argMax(rank, version) FROM " + db_->Shared("ranks") + " WHERE domain " +
+                            db_->InTable("names") + " AND " + db_->Visible() + " GROUP BY domain",
+                        {{"names", "name String", std::move(rows)}}, deadline),
+              2))
       found.emplace(std::move(row[0]), SignedNumber(row[1]));
-  }
+  });
   std::vector<std::optional<std::int64_t>> ranks(hosts.size());
   for (size_t i = 0; i < hosts.size(); ++i)
     for (const std::string& domain : domains[i]) {
