@@ -62,11 +62,8 @@ class ClickHouseDatabase {
     return nodes_.front().Run(sql, deadline, maxAnswer, ReadSettings(deadline));
   }
   std::string Read(const std::string& sql, const std::vector<ExternalTable>& tables, Deadline deadline) const {
+    if (tables.empty()) return Read(sql, deadline);
     return nodes_.front().Run(sql, tables, deadline, limits::kMaxClickHouseAnswer, ReadSettings(deadline));
-  }
-  // "IN table" for a table sent along: on a cluster it goes to every shard.
-  std::string InTable(std::string_view table) const {
-    return std::string(Cluster() ? "GLOBAL IN " : "IN ") + std::string(table);
   }
   void Write(const std::string& sql, std::string_view data = {}) const { Write(nodes_.front(), sql, data); }
   void Write(const ClickHouseNode& node, const std::string& sql, std::string_view data = {}) const {
