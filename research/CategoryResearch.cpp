@@ -103,7 +103,7 @@ void CategoryResearch::ParseSuggestionPage(const std::string& rawPage) {
   do {
     RowHandle row = 0;
     std::string demand, supply;
-    bool supplySet = false, profitSet = false;
+    bool unanswered = false, supplySet = false, profitSet = false;
     try {
       std::size_t end;
       demand = ExtractDemand(CellAt(page, scan, from, end));
@@ -115,10 +115,10 @@ void CategoryResearch::ParseSuggestionPage(const std::string& rawPage) {
       const std::string term = ExtractCategory(CellAt(page, scan, from, end));
       rows_.SetCaption(row, term);
       window_.ProcessMessages();
-      supply = LookUpSupply(term);
+      supply = LookUpSupply(term, &unanswered);
       rows_.SetSubItem(row, 2, supply);
       supplySet = true;
-      rows_.SetSubItem(row, 3, ComputeProfitability(demand, supply, decimalSeparator_));
+      rows_.SetSubItem(row, 3, Profitability(demand, supply, unanswered));
       profitSet = true;
       rows_.SetChecked(row, false);
       from = end == std::string_view::npos ? page.size() : end + kCellEnd.size();
@@ -129,7 +129,7 @@ void CategoryResearch::ParseSuggestionPage(const std::string& rawPage) {
       // Complete the row from the values at hand, then end the run quietly.
       if (row) {
         if (!supplySet) rows_.SetSubItem(row, 2, supply);
-        if (!profitSet) rows_.SetSubItem(row, 3, ComputeProfitability(demand, supply, decimalSeparator_));
+        if (!profitSet) rows_.SetSubItem(row, 3, Profitability(demand, supply, unanswered));
         rows_.SetChecked(row, false);
       }
       return;
@@ -138,17 +138,24 @@ void CategoryResearch::ParseSuggestionPage(const std::string& rawPage) {
   } while (scan.Find(kCellEnd, from) != std::string_view::npos);
 }
 
-std::string CategoryResearch::LookUpSupply(const std::string& rawTerm) {
+std::string CategoryResearch::Profitability(const std::string& demand, const std::string& supply,
+                                            bool unanswered) const {
+  return unanswered ? kUnknownCount : ComputeProfitability(demand, supply, decimalSeparator_);
+}
+
+std::string CategoryResearch::LookUpSupply(const std::string& rawTerm, bool* unanswered) {
+  if (unanswered) *unanswered = false;
   window_.SetStatus(rawTerm);
   window_.ProcessMessages();
   const std::string term = ReplaceAll(rawTerm, " ", "+");
   if (term.empty()) return std::string();
   const std::string page = LowerAscii(fetch_(hosts_.search + "/search?p=%22" + term + "%22"));
+  if (unanswered) *unanswered = page.empty();
   window_.ProcessMessages();
   std::string supply;
   const std::size_t at = Pos("of about", page);
   if (at == 0) {
-    supply = "?";
+    supply = kUnknownCount;
   } else {
     const std::string_view snippet = Copy(page, at, kSupplyWindow);
     const std::size_t gt = Pos(">", snippet);

@@ -21,6 +21,11 @@ std::string ExtractCategory(std::string_view cell);
 // trailing zeros and without a thousands separator.
 std::string ComputeProfitability(std::string_view demand, std::string_view supply, char decimalSeparator);
 
+// A count nobody could read: the Supply of a search page without a count or of one that
+// never came, and the Profitability of the latter, so that a row of a lost service does not
+// outrank every real one (a page without a count still scores D x D).
+inline constexpr const char* kUnknownCount = "?";
+
 class CategoryResearch {
  public:
   // rows is ListView1; stopFlag is StopFlag. All references must outlive the object.
@@ -32,10 +37,14 @@ class CategoryResearch {
   // Clears the list and adds one row per count-and-term cell pair of the page.
   void ParseSuggestionPage(const std::string& page);
   // Supply text for a term: digits, "?" when the search page has no count, "0" when the
-  // count is empty, empty for an empty term (then nothing is fetched).
-  std::string LookUpSupply(const std::string& term);
+  // count is empty, empty for an empty term (then nothing is fetched). *unanswered, when
+  // given, tells whether the page was asked for and nothing at all came: no byte.
+  std::string LookUpSupply(const std::string& term, bool* unanswered = nullptr);
 
  private:
+  // The Profitability column: kUnknownCount when the Supply's page never came.
+  std::string Profitability(const std::string& demand, const std::string& supply, bool unanswered) const;
+
   RunWindow& window_;
   ResultList& rows_;
   PageFetcher fetch_;

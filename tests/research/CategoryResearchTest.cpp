@@ -230,6 +230,37 @@ void ThreeRows(Session& run) {
   for (const char* term : {"a", "b", "c"}) run.web.pages[SupplyUrl(term)] = CountPage("1");
 }
 
+// A search page that never came (no byte) leaves the count unknown, so the row must not
+// score D x D and outrank the counted ones; any page that came, even one without a count,
+// keeps the score D x D.
+TEST(CategoryResearch, ASupplyPageThatNeverCameLeavesProfitabilityUnknown) {
+  const struct {
+    const char* name;
+    std::string page;
+    std::vector<std::string> row;
+  } cases[] = {
+      {"no byte", "", {"a b", "5", "?", "?"}},
+      {"a page without a count", "<html>nothing found</html>", {"a b", "5", "?", "25"}},
+      {"a single blank", " ", {"a b", "5", "?", "25"}},
+      {"a count", CountPage("2"), {"a b", "5", "2", "12.5"}},
+  };
+  for (const auto& c : cases) {
+    Session run;
+    run.web.pages[SupplyUrl("a+b")] = c.page;
+    run.research.ParseSuggestionPage(" done " + Pair("5", "a b"));
+    EXPECT_EQ(run.list.Table(), Table{c.row}) << c.name;
+  }
+  // The service stops between two rows: every row after it is unknown, the ones before keep
+  // their counts, and the run still ends normally.
+  Session run;
+  ThreeRows(run);
+  run.web.onFetch = [&](const std::string& url) {
+    if (url == SupplyUrl("b")) run.web.pages.clear();
+  };
+  run.research.ResearchCategory("t");
+  EXPECT_EQ(run.list.Table(), (Table{{"a", "1", "1", "1"}, {"b", "2", "?", "?"}, {"c", "3", "?", "?"}}));
+}
+
 // A failure inside a row completes the row from what is known, ends the run quietly and is
 // reported for the developer.
 TEST(CategoryResearch, AFailingRowIsCompletedReportedAndEndsTheRun) {
@@ -299,6 +330,7 @@ TEST(CategoryResearch, StartDuringARunRestartsAfterItReturns) {
   bool stopFlag = true;
   web.pages[SuggestUrl("old")] = SuggestionPage(Pair("1", "a") + Pair("2", "b") + Pair("3", "c"));
   web.pages[SuggestUrl("new")] = SuggestionPage(Pair("5", "x") + Pair("6", "y"));
+  for (const char* term : {"x", "y"}) web.pages[SupplyUrl(term)] = CountPage("1");
   RunSequencer sequencer;
   std::string topic = "old";
   int runs = 0;
@@ -317,7 +349,7 @@ TEST(CategoryResearch, StartDuringARunRestartsAfterItReturns) {
   };
   start();
   EXPECT_EQ(runs, 2);
-  EXPECT_EQ(list.Table(), (Table{{"x", "5", "?", "25"}, {"y", "6", "?", "36"}}));
+  EXPECT_EQ(list.Table(), (Table{{"x", "5", "1", "25"}, {"y", "6", "1", "36"}}));
   EXPECT_EQ(list.staleWrites, 0);
   EXPECT_EQ(web.requests, (std::vector<std::string>{SuggestUrl("old"), SupplyUrl("a"), SuggestUrl("new"),
                                                     SupplyUrl("x"), SupplyUrl("y")}));
