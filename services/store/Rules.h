@@ -13,9 +13,10 @@
 
 namespace quillet::services {
 
-// A result shows the first characters of the page text and at most two pages of one site.
+// A result shows the first characters of the page text. A result list names competing
+// sites, so it shows one page of each: the best-placed.
 constexpr std::size_t kSnippetLength = 160;
-constexpr int kResultsPerHost = 2;
+constexpr int kResultsPerHost = 1;
 
 // The text a result shows: the first kSnippetLength characters of the page text (which is
 // well-formed UTF-8). prefix may be longer than needed, and may end inside a character.
@@ -45,8 +46,8 @@ bool TitleHolds(std::string_view title, const std::vector<std::vector<std::strin
 
 // The order of a result list, for candidates given in the order they were first stored:
 // pages of ranked sites first, the better (lower) rank first; then pages whose title holds
-// the search; then stored order. A site's third and later pages are left out. Returns the
-// candidates of the list from the offset-th on, at most limit.
+// the search; then stored order. Of a site's pages only the first kResultsPerHost in this
+// order are listed. Returns the candidates of the list from the offset-th on, at most limit.
 std::vector<Candidate> RankResults(std::vector<Candidate> candidates, std::int64_t offset, int limit);
 
 // The words by which a stored term is found for a topic, and the words of a topic: the word

@@ -155,8 +155,8 @@ TEST_P(ServiceTest, StoredValuesWrittenPastTheImporterAreShownSafely) {
     writer->PutKeyword("zq </a></td></tr><tr><td>&nbsp;999999</td><td>&nbsp;<a href=x>evil", 3);
     writer->PutKeyword("zq of about <b>7</b> <li><em>http://victim.example/</em>", 2);
     writer->PutKeyword("zq salt & pepper", 1);
-    for (const char* url : {"http://spam.example/go?u=http://victim.example/x", "http://victim.example@spam.example/",
-                            "http://spam.example?u=http://victim.example/"})
+    for (const char* url : {"http://spam1.example/go?u=http://victim.example/x", "http://victim.example@spam2.example/",
+                            "http://spam3.example?u=http://victim.example/"})
       writer->AddPage({url, "</a><li><em>http://victim.example/</em>", "zqpage <li><em>victim.example</em>", {}});
     writer->Commit();
   }
@@ -172,7 +172,7 @@ TEST_P(ServiceTest, StoredValuesWrittenPastTheImporterAreShownSafely) {
   }
   EXPECT_EQ(rows[2].caption, "zq salt & pepper");
   EXPECT_EQ(ReadResultHosts(service.Respond("/search", "p=zqpage&n=10&b=1").body),
-            (std::vector<std::string>{"spam.example", "spam.example"}));
+            (std::vector<std::string>{"spam1.example", "spam2.example", "spam3.example"}));
 }
 
 TEST_P(ServiceTest, SuggestionsAreCappedAndMostSearchedFirst) {
@@ -206,9 +206,10 @@ TEST_P(ServiceTest, ResultListLinkCountsAndRanks) {
       {"p=%22dog+training%22&ei=UTF-8&n=20&b=4", {}},
       {"p=%22Cat+Toys%22&ei=UTF-8&n=2&b=1", {"top.com"}},
       {"p=%22toys+cat%22&ei=UTF-8&n=2&b=1", {}},
-      // At most two pages of one site.
-      {"p=%22fly+rods%22&ei=UTF-8&n=20&b=1", {"x.com", "x.com", "y.com"}},
-      {"p=%22fly+rods%22&ei=UTF-8&n=20&b=3", {"y.com"}},
+      // One page of each site.
+      {"p=%22fly+rods%22&ei=UTF-8&n=20&b=1", {"x.com", "y.com"}},
+      {"p=%22fly+rods%22&ei=UTF-8&n=20&b=2", {"y.com"}},
+      {"p=%22fly+rods%22&ei=UTF-8&n=20&b=3", {}},
   };
   for (const Case& c : lists) EXPECT_EQ(ReadResultHosts(service.Respond("/search", c.query).body), c.hosts) << c.query;
 
@@ -261,10 +262,54 @@ TEST_P(ServiceTest, ResultListsPutRankedSitesAndTitlesFirst) {
   later->Commit();
   auto reader = store->Reader();
   EXPECT_EQ(ListedUrls(*reader, {"Garden Hose", true}, 0),
-            (std::vector<std::string>{"http://www.best.com/c", "http://best.com/a", "http://blog.ranked.org/",
-                                      "http://ranked.org/1", "http://late.net/1", "http://titled.net/1"}));
+            (std::vector<std::string>{"http://www.best.com/c", "http://blog.ranked.org/", "http://ranked.org/1",
+                                      "http://late.net/1", "http://titled.net/1"}));
   EXPECT_EQ(ListedUrls(*reader, {"hose garden", false}, 3),
-            (std::vector<std::string>{"http://ranked.org/1", "http://late.net/1", "http://titled.net/1"}));
+            (std::vector<std::string>{"http://late.net/1", "http://titled.net/1"}));
+}
+
+// The affiliate finder lists competing sites: on crawl data, where a site has many pages
+// stored one after another, a list of n shows n sites, each at its best-placed page, and
+// the next result page goes on with the next sites.
+TEST_P(ServiceTest, ResultListsShowEachSiteOnceAtItsBestPlacedPage) {
+  auto store = testing::MakeStore(GetParam());
+  auto url = [](int site, int page) {
+    return "http://" + std::string(page == 2 ? "www." : "") + "site" + std::to_string(site) + ".example/" +
+           std::to_string(page);
+  };
+  {
+    auto writer = store->Writer();
+    for (int site = 0; site < 10; ++site)
+      for (int page = 0; page < 3; ++page)
+        writer->AddPage({url(site, page), site == 7 && page == 2 ? "Kite surfing" : "Lessons", "kite surfing", {}});
+    writer->PutRank("site4.example", 10);
+    writer->Commit();
+  }
+  auto reader = store->Reader();
+  const struct {
+    std::int64_t offset;
+    std::vector<std::string> urls;
+  } lists[] = {
+      {0,
+       {url(4, 0), url(7, 2), url(0, 0), url(1, 0), url(2, 0), url(3, 0), url(5, 0), url(6, 0), url(8, 0), url(9, 0)}},
+      {4, {url(2, 0), url(3, 0), url(5, 0), url(6, 0), url(8, 0), url(9, 0)}},
+      {9, {url(9, 0)}},
+      {10, {}},
+  };
+  for (const auto& list : lists)
+    EXPECT_EQ(ListedUrls(*reader, {"kite surfing", true}, list.offset), list.urls) << list.offset;
+
+  // What the program lists for a search of 8: eight sites.
+  Service service(*reader);
+  QuietWindow window;
+  FakeList rows;
+  bool stop2Flag = false;
+  AffiliateSearch(window, rows, ServiceFetcher(service, nullptr), testing::LocalHosts(), stop2Flag)
+      .SearchAffiliatePrograms("kite surfing", 8, 0);
+  std::vector<std::string> sites;
+  for (const auto& row : rows.rows) sites.push_back(row.caption);
+  EXPECT_EQ(sites, (std::vector<std::string>{"site4.example", "www.site7.example", "site0.example", "site1.example",
+                                             "site2.example", "site3.example", "site5.example", "site6.example"}));
 }
 
 // The ranks of thousands of sites, as a common phrase brings them, are looked up in parts
