@@ -1,6 +1,8 @@
 #pragma once
 // What quillet-research needs of the system it runs on: ConsolePosix.cpp for Linux,
 // ConsoleWin32.cpp for Windows, where it uses the program's own framework.
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,16 @@ bool StderrIsTerminal();
 
 // Standard output takes the bytes unchanged (on Windows no CR is put before LF).
 void SetBinaryStdout();
+
+// From now on a write past the file-size limit fails (EFBIG), to be reported as a full disk
+// is, rather than ending the process with SIGXFSZ. Windows has no such limit.
+void IgnoreFileSizeSignal();
+
+// The size of the file that stream writes to; none when it is not a regular file (a pipe,
+// a terminal, a device).
+std::optional<std::int64_t> RegularFileSize(std::FILE* stream);
+// Cuts that file back to size bytes; false when it cannot.
+bool CutFile(std::FILE* stream, std::int64_t size);
 
 // The decimal separator of the user's locale, which Profitability is written with, as the
 // program does.

@@ -1,6 +1,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -31,6 +32,16 @@ bool Interrupted() { return gInterrupted != 0; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 void SetBinaryStdout() {}
+
+void IgnoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
+
+std::optional<std::int64_t> RegularFileSize(std::FILE* stream) {
+  struct stat info {};
+  if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+bool CutFile(std::FILE* stream, std::int64_t size) { return ftruncate(fileno(stream), static_cast<off_t>(size)) == 0; }
 
 char LocaleDecimalSeparator() {
   // The user's locale asked for directly, so that the process itself stays in "C".

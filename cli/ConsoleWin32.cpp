@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdio>
@@ -34,6 +35,16 @@ bool StderrIsTerminal() {
 }
 
 void SetBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
+
+void IgnoreFileSizeSignal() {}
+
+std::optional<std::int64_t> RegularFileSize(std::FILE* stream) {
+  struct _stat64 info {};
+  if (_fstat64(_fileno(stream), &info) != 0 || !(info.st_mode & _S_IFREG)) return std::nullopt;
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+bool CutFile(std::FILE* stream, std::int64_t size) { return _chsize_s(_fileno(stream), size) == 0; }
 
 char LocaleDecimalSeparator() { return win::LocaleDecimalSeparator(); }
 

@@ -121,24 +121,24 @@ int Prepare(const Options& options, Job& job) {
   return kAllDone;
 }
 
-// The CSV header and the JSON names; with several topics a first column names the topic.
-void Columns(const Job& job, std::vector<std::string>& columns, std::vector<std::string>& keys) {
+// The columns of the output; with several topics a first column names the topic.
+std::vector<OutputColumn> Columns(const Job& job) {
   const bool several = job.topics.size() > 1;
+  std::vector<OutputColumn> columns;
   if (job.options.command == Command::kCategory) {
-    columns = {"Category", "Demand", "Supply", "Profitability"};
-    keys = {"category", "demand", "supply", "profitability"};
-    if (several) {
-      columns.insert(columns.begin(), "Topic");
-      keys.insert(keys.begin(), "topic");
-    }
+    if (several) columns.push_back({"Topic", "topic", Column::kText});
+    columns.insert(columns.end(), {{"Category", "category", Column::kText},
+                                   {"Demand", "demand", Column::kCount},
+                                   {"Supply", "supply", Column::kCount},
+                                   {"Profitability", "profitability", Column::kCount}});
   } else {
-    columns = {"Website URL", "Rank #", "Estimated # of affiliates", "Alexa traffic rank"};
-    keys = {"site", "rank", "affiliates", "traffic_rank"};
-    if (several) {
-      columns.insert(columns.begin(), "Category");
-      keys.insert(keys.begin(), "category");
-    }
+    if (several) columns.push_back({"Category", "category", Column::kText});
+    columns.insert(columns.end(), {{"Website URL", "site", Column::kText},
+                                   {"Rank #", "rank", Column::kCount},
+                                   {"Estimated # of affiliates", "affiliates", Column::kCount},
+                                   {"Alexa traffic rank", "traffic_rank", Column::kCount}});
   }
+  return columns;
 }
 
 int Research(const Job& job, std::FILE* out, const std::string& outName) {
@@ -146,10 +146,8 @@ int Research(const Job& job, std::FILE* out, const std::string& outName) {
   format.json = job.options.json;
   format.byteOrderMark = job.options.excel;
   if (job.options.excel) format.separator = SpreadsheetListSeparator();
-  std::vector<std::string> columns, keys;
-  Columns(job, columns, keys);
   const bool several = job.topics.size() > 1;
-  RowWriter writer(out, format, columns, keys);
+  RowWriter writer(out, format, Columns(job));
   writer.Header();
 
   const char decimalSeparator = LocaleDecimalSeparator();
@@ -232,6 +230,7 @@ int Main(const std::vector<std::string>& args) {
     SetBinaryStdout();
   }
   CatchInterrupt();
+  IgnoreFileSizeSignal();
   return Research(job, file ? file.get() : stdout, file ? job.options.output : "standard output");
 }
 

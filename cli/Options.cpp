@@ -160,9 +160,17 @@ const char* UsageText() {
          "  -o, --output FILE      write to FILE instead of standard output\n"
          "  --service HOST[:PORT]  the data service (default: QUILLET_SERVICE_HOST, else 127.0.0.1:8790)\n"
          "\n"
-         "Ctrl-C ends the run after the row in progress; what was written stays valid.\n"
-         "Exit codes: 0 all done, 1 a topic got no page from the service, 2 usage,\n"
-         "130 interrupted by Ctrl-C.\n";
+         "CSV: a topic, category, term or site that begins with =, +, -, @, a tab or a CR\n"
+         "gets a ' before it, inside its quotes, so that a spreadsheet shows it as text and\n"
+         "never runs it as a formula; numbers and placeholders stay as they are. Both formats\n"
+         "are UTF-8: a byte that is not UTF-8 is written as the ISO 8859-1 character of its\n"
+         "value, and a NUL in CSV as U+FFFD. Profitability ? means the Supply's search page\n"
+         "never came.\n"
+         "\n"
+         "Ctrl-C ends the run after the row in progress; what was written stays valid, also\n"
+         "when the disk fills up (the file then ends with the last whole row).\n"
+         "Exit codes: 0 all done, 1 a topic got no page from the service or the output\n"
+         "could not be written, 2 usage, 130 interrupted by Ctrl-C.\n";
 }
 
 }  // namespace quillet::cli

@@ -78,10 +78,10 @@ TEST(Output, CsvQuotesOnlyWhatNeedsItAndJsonIsAlwaysValid) {
        ',',
        "\"dogs, cats\",\"say \"\"hi\"\"\",\"two\r\nlines\",\"lf\n\"\r\n"},
       {{"a;b", "1,5", "\""}, ';', "\"a;b\";1,5;\"\"\"\"\r\n"},
-      {{"caf\xC3\xA9", "\xE9"}, ',', "caf\xC3\xA9,\xE9\r\n"},
+      {{"caf\xC3\xA9", "\xE9"}, ',', "caf\xC3\xA9,\xC3\xA9\r\n"},
       {{}, ',', "\r\n"},
   };
-  for (const auto& r : records) EXPECT_EQ(CsvRecord(r.fields, r.separator), r.csv);
+  for (const auto& r : records) EXPECT_EQ(CsvRecord(r.fields, r.separator, {}), r.csv);
 
   const struct {
     std::string bytes;
@@ -97,9 +97,74 @@ TEST(Output, CsvQuotesOnlyWhatNeedsItAndJsonIsAlwaysValid) {
       {"\xED\xA0\x80", "\"\xC3\xAD\xC2\xA0\xC2\x80\""},              // surrogate
       {"\xF4\x90\x80\x80", "\"\xC3\xB4\xC2\x90\xC2\x80\xC2\x80\""},  // beyond U+10FFFF
       {std::string("nul\0", 4), "\"nul\\u0000\""},
+      {"=1+2", "\"=1+2\""},  // JSON Lines are read by programs, not spreadsheets
   };
   for (const auto& s : strings) EXPECT_EQ(JsonString(s.bytes), s.json) << s.bytes;
   EXPECT_EQ(JsonRecord({"site", "rank"}, {"a.com", "1"}), "{\"site\":\"a.com\",\"rank\":\"1\"}\n");
+}
+
+// A cell a spreadsheet would run as a formula is made text by a "'" inside its quotes; the
+// program's counts and placeholders, and text that only holds such a character later, stay.
+TEST(Output, CsvCellsThatASpreadsheetWouldRunBecomeText) {
+  const struct {
+    std::string cell;
+    Column kind;
+    const char* csv;  // the field as written with ','
+  } cases[] = {
+      {"=1+2 quokka grooming", Column::kText, "\"'=1+2 quokka grooming\""},
+      {"+quokka grooming deals", Column::kText, "\"'+quokka grooming deals\""},
+      {"-quokka grooming", Column::kText, "\"'-quokka grooming\""},
+      {"@quokka grooming", Column::kText, "\"'@quokka grooming\""},
+      {"\tquokka grooming", Column::kText, "\"'\tquokka grooming\""},
+      {"\rquokka grooming", Column::kText, "\"'\rquokka grooming\""},
+      {"=cmd|' /c calc'!a1 quokka grooming", Column::kText, "\"'=cmd|' /c calc'!a1 quokka grooming\""},
+      {"=hyperlink(\"http://evil.example/x\",\"quokka grooming\")", Column::kText,
+       "\"'=hyperlink(\"\"http://evil.example/x\"\",\"\"quokka grooming\"\")\""},
+      {"-", Column::kText, "\"'-\""},
+      {"=", Column::kCount, "\"'=\""},
+      // A hostile service's text in a count column is text too.
+      {"=HYPERLINK(\"http://evil.example/\")", Column::kCount, "\"'=HYPERLINK(\"\"http://evil.example/\"\")\""},
+      {"-1+cmd|' /c calc'!a1", Column::kCount, "\"'-1+cmd|' /c calc'!a1\""},
+      {"@sum(1)", Column::kCount, "\"'@sum(1)\""},
+      // What stays as it is.
+      {"-", Column::kCount, "-"},
+      {"-4", Column::kCount, "-4"},
+      {"-1,5", Column::kCount, "\"-1,5\""},
+      {"+5", Column::kCount, "+5"},
+      {"438816.05", Column::kCount, "438816.05"},
+      {"?", Column::kCount, "?"},
+      {"999999999", Column::kCount, "999999999"},
+      {"", Column::kText, ""},
+      {"quokka = grooming", Column::kText, "quokka = grooming"},
+      {" =1+2", Column::kText, " =1+2"},
+      {"'=1+2", Column::kText, "'=1+2"},
+      {"www.quokka.example", Column::kText, "www.quokka.example"},
+      // A NUL first is no formula once it is U+FFFD.
+      {std::string("\0=1", 3), Column::kText, "\xEF\xBF\xBD=1"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CsvRecord({c.cell}, ',', {c.kind}), std::string(c.csv) + "\r\n") << ::testing::PrintToString(c.cell);
+  // Each field by its own column's kind; fields past the kinds given are text.
+  EXPECT_EQ(CsvRecord({"-", "-", "-"}, ';', {Column::kText, Column::kCount}), "\"'-\";-;\"'-\"\r\n");
+}
+
+TEST(Output, CsvIsValidUtf8WithoutNul) {
+  const struct {
+    std::string field;
+    const char* csv;
+  } cases[] = {
+      {std::string("a\0b\0", 4),
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"},
+      {"caf\xE9", "caf\xC3\xA9"},
+      {"\xC3", "\xC3\x83"},
+      {"\xC0\x80", "\xC3\x80\xC2\x80"},
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+      {"\xF0\x9F\x90\xB6 \xE2\x82\xAC", "\xF0\x9F\x90\xB6 \xE2\x82\xAC"},
+      {"\xFF\"\xFE", "\"\xC3\xBF\"\"\xC3\xBE\""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CsvRecord({c.field}, ',', {}), std::string(c.csv) + "\r\n") << ::testing::PrintToString(c.field);
 }
 
 }  // namespace
