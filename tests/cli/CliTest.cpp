@@ -148,24 +148,5 @@ TEST(Output, CsvCellsThatASpreadsheetWouldRunBecomeText) {
   EXPECT_EQ(CsvRecord({"-", "-", "-"}, ';', {Column::kText, Column::kCount}), "\"'-\";-;\"'-\"\r\n");
 }
 
-TEST(Output, CsvIsValidUtf8WithoutNul) {
-  const struct {
-    std::string field;
-    const char* csv;
-  } cases[] = {
-      {std::string("a\0b\0", 4),
-       "a\xEF\xBF\xBD"
-       "b\xEF\xBF\xBD"},
-      {"caf\xE9", "caf\xC3\xA9"},
-      {"\xC3", "\xC3\x83"},
-      {"\xC0\x80", "\xC3\x80\xC2\x80"},
-      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
-      {"\xF0\x9F\x90\xB6 \xE2\x82\xAC", "\xF0\x9F\x90\xB6 \xE2\x82\xAC"},
-      {"\xFF\"\xFE", "\"\xC3\xBF\"\"\xC3\xBE\""},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(CsvRecord({c.field}, ',', {}), std::string(c.csv) + "\r\n") << ::testing::PrintToString(c.field);
-}
-
 }  // namespace
 }  // namespace quillet::cli

@@ -1,9 +1,14 @@
 // The real quillet.exe, driven from this process through its windows, against scripted
-// services on loopback.
+// services on loopback, and against the real data service.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "app/MainForm.h"
+#include "net/FetchPage.h"
 #include "tests/e2e/Driver.h"
+#include "tests/release/Process.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/ScriptedServices.h"
 
@@ -12,12 +17,12 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-// Starts the program against the server and researches "dog" to the end. ASSERTs inside, so
-// callers check HasFatalFailure().
-void StartAndResearch(Driver& quillet, const LoopbackServer& server) {
+// Starts the program against the server and researches the topic to the end. ASSERTs inside,
+// so callers check HasFatalFailure().
+void StartAndResearch(Driver& quillet, const LoopbackServer& server, const std::string& topic = "dog") {
   ASSERT_TRUE(quillet.Launch(QUILLET_EXE, {"QUILLET_SERVICE_HOST=127.0.0.1:" + std::to_string(server.Port())}));
   ASSERT_TRUE(quillet.WaitForMainWindow());
-  quillet.SetText(quillet.Find("Edit"), "dog");
+  quillet.SetText(quillet.Find("Edit"), topic);
   quillet.Click(quillet.Find("Button", "Start"));
   ASSERT_TRUE(quillet.WaitForStatus("Done!"));
 }
@@ -116,6 +121,57 @@ TEST(EndToEnd, AffiliateSearchForACollectedCategory) {
   for (const std::string& request : server.Requests())
     searched = searched || RequestTarget(request) == "/search?p=%22dog+training%22&ei=UTF-8&n=5&b=2";
   EXPECT_TRUE(searched);
+  EXPECT_EQ(quillet.CloseAndWait(), 0u);
+}
+
+// The real data service (its Windows program) stopped with its own `stop` between two rows
+// of a research: the rows it counted keep their figures, every later one shows Supply "?" and
+// Profitability "?" (no Demand x Demand that would sort it above them), and the run ends as
+// always with "Done!".
+TEST(EndToEnd, ADataServiceStoppedBetweenTwoRowsLeavesTheRestUnknown) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::filesystem::path folder =
+      std::filesystem::path(temp) / (L"quillet-e2e-" + std::to_wstring(GetCurrentProcessId()));
+  std::filesystem::create_directories(folder);
+  struct Removed {
+    std::filesystem::path folder;
+    ~Removed() { std::filesystem::remove_all(folder); }
+  } removedAtTheEnd{folder};
+  std::ofstream(folder / "keywords.csv", std::ios::binary)
+      << "quokka grooming,900\nquokka grooming tips,500\nquokka grooming kit,300\nquokka grooming salon,200\n"
+         "quokka grooming at home,100\n";
+  std::ofstream(folder / "pages.jsonl", std::ios::binary)
+      << "{\"url\": \"http://www.quokka-care.example/a\", \"title\": \"Care\", \"text\": \"Quokka grooming tips.\"}\n"
+         "{\"url\": \"http://pets.example/q\", \"title\": \"Pets\", \"text\": \"All about quokka grooming.\"}\n"
+         "{\"url\": \"http://blog.example/q\", \"title\": \"Blog\", \"text\": \"We love quokka grooming.\"}\n";
+  const std::wstring program = Quoted(WideText(QUILLET_SERVICES_EXE));
+  const std::wstring db = L" --db " + Quoted((folder / "r.db").wstring());
+  for (const auto& [kind, file] :
+       {std::pair<std::wstring, std::string>{L"keywords", "keywords.csv"}, {L"pages", "pages.jsonl"}}) {
+    const Finished imported = RunToEnd(program + L" import " + kind + L" " + Quoted((folder / file).wstring()) + db);
+    ASSERT_EQ(imported.exitCode, 0u) << imported.output;
+  }
+  const int port = FreePort();
+  Process service(program + L" serve --listen 127.0.0.1:" + std::to_wstring(port) + db);
+  ASSERT_FALSE(FetchWhenUp(port, "/data/details/?url=www.example.com", 30000).empty());
+
+  int searches = 0;
+  LoopbackServer relay([&](const std::string& target) {
+    if (target.rfind("/search", 0) == 0 && ++searches == 3) RunToEnd(program + L" stop");
+    const std::string page = FetchPage("http://127.0.0.1:" + std::to_string(port) + target);
+    return page.empty() ? std::string() : HttpResponse("200 OK", page);
+  });
+  Driver quillet;
+  StartAndResearch(quillet, relay, "quokka grooming");
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_FALSE(service.Running());
+  EXPECT_EQ(quillet.Rows(quillet.Find("SysListView32", "", 0), 4),
+            (Rows{{"quokka grooming", "900", "3", "270000"},
+                  {"quokka grooming tips", "500", "1", "250000"},
+                  {"quokka grooming kit", "300", "?", "?"},
+                  {"quokka grooming salon", "200", "?", "?"},
+                  {"quokka grooming at home", "100", "?", "?"}}));
   EXPECT_EQ(quillet.CloseAndWait(), 0u);
 }
 

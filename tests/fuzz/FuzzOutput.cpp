@@ -1,12 +1,13 @@
 // quillet-research's writers on arbitrary cells: a CSV record reads back as its cells, each
 // valid UTF-8 without NUL and with a "'" before exactly the cells a spreadsheet would run; a
-// JSON Lines record reads back as its texts; both are valid UTF-8 on a line of their own.
+// JSON Lines record is one line that the service's JSON reader takes back as its texts.
 // The first byte chooses the separator and the kinds of the columns.
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/Output.h"
+#include "services/import/Json.h"
 #include "services/text/Utf8.h"
 #include "tests/fuzz/FuzzInput.h"
 
@@ -48,43 +49,6 @@ bool ReadCsvRecord(std::string_view text, char separator, std::vector<std::strin
   }
 }
 
-// The texts of the string values of a one-line JSON object; false when it is not one.
-bool ReadJsonValues(std::string_view text, std::vector<std::string>& values) {
-  if (text.size() < 3 || text.front() != '{' || text.substr(text.size() - 2) != "}\n") return false;
-  values.clear();
-  std::size_t i = 1;
-  auto readString = [&](std::string& out) {
-    if (text[i++] != '"') return false;
-    for (; text[i] != '"'; ++i) {
-      const auto c = static_cast<unsigned char>(text[i]);
-      if (c < 0x20) return false;
-      if (c != '\\') {
-        out += text[i];
-        continue;
-      }
-      const char e = text[++i];
-      if (e == 'u') {
-        if (text.substr(i + 1, 2) != "00") return false;
-        out += static_cast<char>(std::stoi(std::string(text.substr(i + 3, 2)), nullptr, 16));
-        i += 4;
-      } else {
-        const std::string_view from = "\"\\nrt", to = "\"\\\n\r\t";
-        if (from.find(e) == std::string_view::npos) return false;
-        out += to[from.find(e)];
-      }
-    }
-    ++i;
-    return true;
-  };
-  while (i < text.size() - 2) {
-    std::string name, value;
-    if (!readString(name) || text[i++] != ':' || !readString(value)) return false;
-    values.push_back(std::move(value));
-    if (text[i] == ',') ++i;
-  }
-  return i == text.size() - 2;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -117,13 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       __builtin_trap();
   }
 
-  const std::string json = cli::JsonRecord({"a", "b", "c", "d"}, cells);
-  std::vector<std::string> values;
-  if (!services::Utf8Problem(json).empty() || json.find('\n') != json.size() - 1 || !ReadJsonValues(json, values) ||
-      values.size() != kCells)
+  // The service's own strict reader of JSON Lines takes the line back.
+  const std::string json = cli::JsonRecord({"url", "title", "text", "other"}, cells);
+  services::PageRecord record;
+  std::string error;
+  if (!services::Utf8Problem(json).empty() || json.find('\n') != json.size() - 1 ||
+      !services::ParsePageRecord(std::string_view(json).substr(0, json.size() - 1), &record, &error))
     __builtin_trap();
-  for (std::size_t i = 0; i < kCells; ++i)
-    if (values[i] != (services::Utf8Problem(cells[i]).empty() ? cells[i] : cli::RepairedUtf8(cells[i])))
+  const std::string* read[] = {&record.url, &record.title, &record.text};
+  for (std::size_t i = 0; i < 3; ++i)
+    if (*read[i] != (services::Utf8Problem(cells[i]).empty() ? cells[i] : cli::RepairedUtf8(cells[i])))
       __builtin_trap();
   return 0;
 }
