@@ -50,8 +50,8 @@ struct OutputColumn {
 // Writes a header (CSV) and then records to a stream it does not own, each written whole as
 // soon as it is complete, so that what stands in the file at any moment is valid. It makes
 // the stream unbuffered, so it must be given one that nothing has been written to. Ok()
-// turns false for good at the first failed write (a full disk, a file-size limit, a closed
-// pipe); a regular file is then cut back to its last whole record.
+// turns false for good at the first failed write (a full disk, a file-size limit); a
+// regular file is then cut back to its last whole record.
 class RowWriter {
  public:
   RowWriter(std::FILE* out, const Format& format, std::vector<OutputColumn> columns);
