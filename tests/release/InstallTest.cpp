@@ -297,10 +297,10 @@ TEST_F(Installed, PutsTheFilesShortcutsAndEntriesInPlace) {
 
 TEST_F(Installed, SetupAndEveryProgramAreSignedByTheTestCertificate) {
   ASSERT_EQ(gSigner.size(), 40u) << "the test certificate's thumbprint";
-  for (const std::wstring& program : {gSetup, kInstallDir + L"\\quillet.exe", kInstallDir + L"\\quillet-research.exe",
-                                      kInstallDir + L"\\quillet-services.exe",
-                                      kInstallDir + L"\\quillet-services-start.exe", kInstallDir + L"\\quillet-data.exe",
-                                      kInstallDir + L"\\uninstall.exe"})
+  for (const std::wstring& program :
+       {gSetup, kInstallDir + L"\\quillet.exe", kInstallDir + L"\\quillet-research.exe",
+        kInstallDir + L"\\quillet-services.exe", kInstallDir + L"\\quillet-services-start.exe",
+        kInstallDir + L"\\quillet-data.exe", kInstallDir + L"\\uninstall.exe"})
     EXPECT_EQ(VerifiedSigner(program), gSigner) << Utf8Text(program);
   // A changed byte breaks the signature: the check is of the file, not of its signature alone.
   wchar_t temp[MAX_PATH] = {};
@@ -432,11 +432,16 @@ TEST_F(Installed, SilentUninstallRemovesWhatItInstalledAndNothingElse) {
   const std::wstring ideas = kInstallDir + L"\\my ideas.qlc";
   std::ofstream(std::filesystem::path(ideas), std::ios::binary) << IdeaListText({{"dog training collars", "1234.5"}});
   StoreSettings();
+  // Quillet Data open, as a user leaves it: closed, and its program removed with the others.
+  Process data(Quoted(kInstallDir + L"\\quillet-data.exe"));
+  ASSERT_TRUE(data.Started());
+  ASSERT_NE(WaitForTopWindow(L"QuilletForm", L"Quillet Data", 60000), nullptr);
 
   Process uninstall(Quoted(kInstallDir + L"\\uninstall.exe") + L" /S");
   ASSERT_TRUE(uninstall.Started());
   // The uninstaller runs on from a copy in the temporary folder: its work ends with its own file.
   ASSERT_TRUE(WaitUntil(120000, [] { return !Exists(kInstallDir + L"\\uninstall.exe") && !KeyExists(kUninstallKey); }));
+  EXPECT_FALSE(data.Running()) << "Quillet Data was not closed";
 
   for (const std::wstring& file : kInstalledFiles) EXPECT_FALSE(Exists(kInstallDir + L"\\" + file)) << Utf8Text(file);
   EXPECT_FALSE(Exists(kInstallDir + L"\\licenses"));
