@@ -81,8 +81,9 @@ Decision FromFailure(const Attempt& attempt, const Outcome& outcome) {
               what + ": the server's certificate is not trusted"};
     case HttpFault::kSecure:
       return {Next::kStop, FetchFailure::kUnreachable, milliseconds(0),
-              what + ": no secure connection could be made (the server's certificate may not be trusted on this "
-                     "computer, or the two share no secure protocol)"};
+              what +
+                  ": no secure connection could be made (the server's certificate may not be trusted on this "
+                  "computer, or the two share no secure protocol)"};
     case HttpFault::kRedirect: return {Next::kSkip, FetchFailure::kRefused, milliseconds(0), what};
     case HttpFault::kAddress:
     case HttpFault::kOther: return {Next::kStop, FetchFailure::kUnreachable, milliseconds(0), what};

@@ -55,7 +55,9 @@ class GetRun {
       : settings_(settings), store_(store), fetcher_(fetcher), events_(events) {}
 
   int Run(const FileList& list) {
-    if (!list.shortfall.empty()) {
+    // A plan tells the files and sizes, and fails only when the run could not go on: what
+    // the run itself skips, it says.
+    if (!list.shortfall.empty() && !settings_.planOnly) {
       events_.Failed(list.shortfall, "Ask for fewer files, or for another crawl.");
       status_ = 1;
     }
@@ -122,6 +124,7 @@ class GetRun {
         plan->push_back({file, size});
       } catch (const FetchError& error) {
         const bool skipped = Skippable(error.Failure());
+        if (skipped && settings_.planOnly) continue;
         events_.Failed(std::string(error.what()) + (skipped ? "; skipped" : ""), Advice(error.Failure()));
         status_ = 1;
         if (!skipped) return false;
@@ -181,8 +184,8 @@ class GetRun {
       tracker_->Rewind(from);
     }
     if (store_.imported) store_.imported();
-    status_ = std::max(status_, reading.status);
     if (reading.duplicate) return true;
+    status_ = std::max(status_, reading.status);
     if (reading.failed && Skippable(reading.failure)) return true;
     if (reading.failed) {
       events_.Failed("get stopped; what was stored before is kept", Advice(reading.failure));

@@ -37,7 +37,9 @@ struct GetSettings {
   // file would add to it, would leave less.
   std::int64_t keepFree = std::int64_t{1} << 30;
   // Only find the files to fetch and their sizes, and tell them as the plan: nothing is
-  // stored. A program that runs several gets learns the whole job's size first this way.
+  // stored. A program that runs several gets learns the whole job's size first this way, and
+  // whether the servers can be reached; files the run would skip are left out unsaid (the
+  // run says them), and only what would stop the run fails the plan.
   bool planOnly = false;
 };
 

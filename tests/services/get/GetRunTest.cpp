@@ -224,6 +224,22 @@ TEST_F(GetRunTest, ADaysDemandAlwaysComesFromAllItsHours) {
   EXPECT_EQ(testing::Fingerprint(db_), testing::Fingerprint(reference));
 }
 
+// A plan (what the window asks first) fails only when the run could not go on: a missing hour
+// is left out of it, unsaid, for the run to say.
+TEST_F(GetRunTest, APlanStoresNothingAndFailsOnlyWhenTheRunCouldNotGoOn) {
+  std::filesystem::remove(root_ + "/" + data_.pageviews[5]);
+  GetRequest day;
+  day.what = "pageviews";
+  day.name = "2024-05-01";
+  GetSettings plan;
+  plan.planOnly = true;
+  const Ran ran = Get(day, plan);
+  EXPECT_EQ(ran.status, 0) << ran.lines;
+  EXPECT_TRUE(ran.Said("plan\t23\t")) << ran.lines;
+  EXPECT_FALSE(ran.Said("failed")) << ran.lines;
+  EXPECT_FALSE(std::filesystem::exists(db_));
+}
+
 TEST_F(GetRunTest, AListThatNamesFewerFilesThanAskedFailsTheRun) {
   const std::string folder = root_ + "/crawl-data/" + data_.crawl + "/";
   struct Case {
