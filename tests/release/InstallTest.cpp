@@ -545,6 +545,8 @@ TEST_F(Installed, HelpContentsOpensTheHelpOnItsTableOfContents) {
 
 TEST_F(Installed, UninstallWithTheBoxTickedRemovesTheDatabaseAndTheSettings) {
   StoreSettings();
+  // The database kept from before the demo data goes with the research database.
+  std::ofstream(std::filesystem::path(kDataDir + L"\\research.db.before-demo")) << "kept";
   Process uninstall(Quoted(kInstallDir + L"\\uninstall.exe"));
   HWND wizard = WaitForTopWindow(L"#32770", L"Quillet " + WideText(gVersion) + L" Uninstall", 60000);
   ASSERT_NE(wizard, nullptr);
@@ -552,7 +554,9 @@ TEST_F(Installed, UninstallWithTheBoxTickedRemovesTheDatabaseAndTheSettings) {
   ASSERT_TRUE(WaitFor(30000, [&] { return (tree = FindDescendant(wizard, L"SysTreeView32")) != nullptr; }));
   std::wstring page;
   for (const std::wstring& text : DescendantTexts(wizard)) page += text + L"\n";
-  EXPECT_NE(page.find(L"and your settings are kept unless you tick below: then both are removed"), std::wstring::npos)
+  EXPECT_NE(page.find(L"and the database kept from before the demo data, if any) and your settings are kept unless "
+                      L"you tick below: then they are removed"),
+            std::wstring::npos)
       << Utf8Text(page);
   ASSERT_EQ(TreeViewItems(tree), (std::vector<std::wstring>{L"Quillet", L"Remove the research database"}));
   // A click on the box of the second item ticks it.
@@ -568,6 +572,7 @@ TEST_F(Installed, UninstallWithTheBoxTickedRemovesTheDatabaseAndTheSettings) {
 
   EXPECT_FALSE(Exists(kInstallDir + L"\\quillet.exe"));
   EXPECT_FALSE(Exists(kDataDir + L"\\research.db"));
+  EXPECT_FALSE(Exists(kDataDir + L"\\research.db.before-demo"));
   EXPECT_FALSE(Exists(kDataDir));
   EXPECT_FALSE(KeyExists(L"Software\\Orvane\\Quillet1"));
   EXPECT_FALSE(KeyExists(L"Software\\Orvane")) << "the maker's key, left empty";
