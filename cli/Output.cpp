@@ -2,9 +2,35 @@
 
 #include <cerrno>
 
-#include "protocol/Utf8.h"
-
 namespace quillet::cli {
+namespace {
+
+// Length of the valid UTF-8 sequence that starts text, 0 when there is none.
+std::size_t Utf8Length(std::string_view text) {
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = at(0);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || at(1) < low || at(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i)
+    if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+  return length;
+}
+
+}  // namespace
 
 std::string CsvRecord(const std::vector<std::string>& fields, char separator) {
   std::string out;
@@ -33,9 +59,7 @@ std::string JsonString(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c >= 0x80) {
-      std::size_t n = 0;
-      const char32_t code = protocol::DecodeUtf8(bytes, i, &n);
-      if (code != protocol::kInvalidCodePoint && !protocol::IsSurrogate(code)) {
+      if (const std::size_t n = Utf8Length(bytes.substr(i))) {
         out.append(bytes.substr(i, n));
         i += n;
       } else {
