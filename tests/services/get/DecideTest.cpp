@@ -164,22 +164,6 @@ TEST(Decide, EveryRuleOfRetryResumeRestartSkipAndStop) {
   }
 }
 
-TEST(Decide, OnlyAStrongETagOrADateNamesTheBytesInHand) {
-  struct Case {
-    const char* etag;
-    const char* lastModified;
-    const char* validator;
-  };
-  for (const Case& c :
-       {Case{"\"abc\"", "Wed, 01 May 2024", "\"abc\""}, Case{"W/\"abc\"", "Wed, 01 May 2024", "Wed, 01 May 2024"},
-        Case{"W/\"abc\"", "", ""}, Case{"", "", ""}}) {
-    HttpHead head;
-    head.etag = c.etag;
-    head.lastModified = c.lastModified;
-    EXPECT_EQ(Validator(head), c.validator) << c.etag;
-  }
-}
-
 TEST(Decide, ALowestSpeedOverAWindowOfWaiting) {
   struct Case {
     const char* name;

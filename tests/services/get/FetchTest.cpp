@@ -134,20 +134,6 @@ TEST(Fetch, ABodyWithoutALengthIsWholeOnlyWhenTheServerSaysSo) {
   }
 }
 
-TEST(Fetch, AServerThatSendsALittleAndClosesEachTimeGetsThereInTheEnd) {
-  const std::string body = Bytes(40 * 1024);
-  std::vector<std::pair<std::string, Reply>> script = {{"GET " + kUrl, Cut(Whole(body), 8192)}};
-  for (std::size_t from = 8192; from < body.size(); from += 8192)
-    script.push_back(
-        {"GET " + kUrl + " from=" + std::to_string(from) + " if-range=\"e1\"", Cut(Rest(body, from), 8192)});
-  ScriptedHttp client(Script(script));
-  std::vector<std::string> notes;
-  const Fetched fetched = Fetch(client, &notes);
-  EXPECT_EQ(fetched.bytes, body) << fetched.error;
-  // Each cut after a byte arrived starts the schedule again: never the long pauses.
-  for (milliseconds wait : client.Waits()) EXPECT_EQ(wait, limits::kGetFirstPause);
-}
-
 TEST(Fetch, ATransferSlowerThanTheLowestSpeedIsResumed) {
   const std::string body = Bytes(97 * 1000);
   Reply trickle = Whole(body);
@@ -159,35 +145,6 @@ TEST(Fetch, ATransferSlowerThanTheLowestSpeedIsResumed) {
   EXPECT_EQ(fetched.bytes, body) << fetched.error;
   EXPECT_TRUE(AnySays(notes, "slower than 1 kB a second")) << ::testing::PrintToString(notes);
   EXPECT_LE(client.Now().time_since_epoch(), std::chrono::minutes(2));
-}
-
-TEST(Fetch, NoServerAtTheFirstContactIsSaidWithinSeconds) {
-  for (HttpFault fault : {HttpFault::kConnect, HttpFault::kResolve}) {
-    Reply refused;
-    refused.refused = fault;
-    ScriptedHttp client([&](const HttpRequest&) { return refused; });
-    std::vector<std::string> notes;
-    Fetcher fetcher = client.MakeFetcher([&](const std::string& note) { notes.push_back(note); });
-    try {
-      fetcher.Size(kUrl);
-      ADD_FAILURE() << "no failure";
-    } catch (const FetchError& error) {
-      EXPECT_EQ(error.Failure(), FetchFailure::kUnreachable);
-      EXPECT_NE(std::string(error.what()).find("gave up after 3 tries"), std::string::npos) << error.what();
-    }
-    EXPECT_EQ(client.Sent().size(), 3u);
-    EXPECT_LE(client.Waited(), seconds(15));
-  }
-  // Once a server has answered, the same failure is a network's hiccup: the long schedule.
-  bool answered = false;
-  Reply refused;
-  refused.refused = HttpFault::kConnect;
-  ScriptedHttp client([&](const HttpRequest&) { return std::exchange(answered, true) ? refused : Whole(Bytes(10)); });
-  std::vector<std::string> notes;
-  Fetcher fetcher = client.MakeFetcher([&](const std::string& note) { notes.push_back(note); });
-  EXPECT_EQ(fetcher.Size(kUrl), 10);
-  EXPECT_THROW(fetcher.Size(kUrl), FetchError);
-  EXPECT_EQ(client.Sent().size(), 1u + limits::kGetTries);
 }
 
 }  // namespace

@@ -305,16 +305,6 @@ TEST_F(GetRunTest, AMirrorsPasswordIsSentButNeitherRecordedNorShown) {
         << sent;
 }
 
-TEST_F(GetRunTest, AMirrorThatIsNoAddressIsRefusedBeforeAnyRequest) {
-  for (const char* mirror : {"http://", "http:///crawl", "ftp://mirror.test", "mirror.test", "http://mirror test",
-                             "http://mirror.test:0", "http://mirror.test:99999", "http://[::1"}) {
-    GetRequest request = Crawl(1);
-    request.mirror = mirror;
-    EXPECT_THROW(Get(request), std::invalid_argument) << mirror;
-  }
-  EXPECT_TRUE(client_.Sent().empty());
-}
-
 TEST_F(GetRunTest, AnAddressWhereNothingListensIsSaidWithinSecondsAndChangesNothing) {
   testing::ScriptedHttp refusing([](const HttpRequest&) {
     Reply refused;
