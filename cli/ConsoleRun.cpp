@@ -1,6 +1,10 @@
 #include "cli/ConsoleRun.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <exception>
+
+#include "protocol/Format.h"
 
 namespace quillet::cli {
 namespace {
@@ -84,10 +88,10 @@ void ConsoleRun::ShowProgress(bool last) {
   if (!progress_) return;
   shown_ = Clock::now();
   const double seconds = std::chrono::duration<double>(shown_ - started_).count();
-  char figures[96];
-  std::snprintf(figures, sizeof figures, last ? ": %zu rows, %.1f rows/s" : ": row %zu, %.1f rows/s", rows_,
-                seconds > 0 ? static_cast<double>(rows_) / seconds : 0.0);
-  std::string line = topic_ + figures;
+  char rate[48];
+  std::snprintf(rate, sizeof rate, ", %.1f rows/s", seconds > 0 ? static_cast<double>(rows_) / seconds : 0.0);
+  const auto rows = static_cast<std::int64_t>(rows_);
+  std::string line = topic_ + (last ? ": " + protocol::Counted(rows, "row") : ": row " + std::to_string(rows)) + rate;
   const std::size_t width = line.size();
   // Blanks over what is left of a longer line before it.
   if (width < shownWidth_) line.append(shownWidth_ - width, ' ');

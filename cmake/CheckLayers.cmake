@@ -7,29 +7,32 @@ cmake_policy(VERSION 3.25)
 
 function(quillet_check_layers top)
   set(layers
+    # What quillet-services and the programs that run it share: the event lines and how
+    # amounts are written. It includes nothing of the others.
+    "protocol: protocol"
     "net: net"
     "research: research net"
     "widgets: widgets framework"
     "framework: framework"
     "app: app framework widgets research net"
     # The Quillet Data window: its own model and the framework; it runs quillet-services and
-    # reads its lines, and includes nothing of services/.
-    "datawindow: datawindow framework"
+    # reads its lines (protocol), and includes nothing of services/.
+    "datawindow: datawindow framework protocol"
     # The data service: text rules at the bottom, the store interface on them, its two
     # implementations, serving and importing beside each other over the interface, fetching
     # over importing, the program on top. Limits.h, in services/ itself, is for all.
     "services: services"
-    "services/text: services/text services"
+    "services/text: services/text services protocol"
     "services/store: services/store services/text services"
     "services/store/sqlite: services/store/sqlite services/store services/text services"
     "services/store/clickhouse: services/store/clickhouse services/store services/text services"
     "services/serve: services/serve services/store services/text services"
-    "services/import: services/import services/store services/text services"
+    "services/import: services/import services/store services/text services protocol"
     # Fetching public data: a source of inputs for the importers, over the store interface.
-    "services/get: services/get services/import services/store services/text services"
+    "services/get: services/get services/import services/store services/text services protocol"
     "services/program: services/program services/get services/serve services/import services/store/sqlite
-       services/store/clickhouse services/store services/text services"
-    "cli: cli framework research net")
+       services/store/clickhouse services/store services/text services protocol"
+    "cli: cli framework research net protocol")
   set(folders "")
   foreach(entry IN LISTS layers)
     string(REGEX MATCH "^([a-z/]+):" ignored "${entry}")

@@ -73,4 +73,17 @@ void ChildRun::Stop() {
   }
 }
 
+bool RunDetached(const std::string& commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &info))
+    return false;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
 }  // namespace quillet::data

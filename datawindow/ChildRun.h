@@ -38,4 +38,8 @@ class ChildRun {
   std::string pending_;
 };
 
+// Starts a command without a window and without waiting for it or its output (starting the
+// service again as the window closes); false when it cannot be started.
+bool RunDetached(const std::string& commandLine);
+
 }  // namespace quillet::data

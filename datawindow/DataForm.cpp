@@ -2,25 +2,31 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
+
 #include "framework/Application.h"
 #include "framework/FileDialog.h"
+#include "protocol/Format.h"
+#include "protocol/Mirror.h"
 
 namespace quillet::data {
 namespace {
 
-constexpr UINT_PTR kPollTimer = 1;
+constexpr UINT_PTR kPollTimer = 1, kStatusTimer = 2;
 // How often the window looks at what its children wrote: often enough for a smooth bar.
 constexpr UINT kPollMs = 100;
-constexpr int kWidth = 520, kHeight = 400, kStatusHeight = 19;
+// How often the state of the database and the service is read while the window is shown:
+// a command prompt may have imported or stopped the service meanwhile.
+constexpr UINT kStatusMs = 5000;
+constexpr int kWidth = 520, kHeight = 560, kMinHeight = 470;
+constexpr int kResultsTop = 392;
 // Crawl files got when the window offers pages for a database that has none.
 constexpr int kCrawlFilesOffered = 5;
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 }  // namespace
 
 TGetForm::TGetForm(HWND owner, bool replacesDemo) {
-  CreateForm("Get open data", 470, 214, WS_SYSMENU, nullptr, owner);
+  CreateForm("Get open data", 470, 230, WS_SYSMENU, nullptr, owner);
   int top = 10;
   for (const DataSize& size : DataSizes()) {
     auto button = std::make_unique<win::RadioButton>();
@@ -30,11 +36,21 @@ TGetForm::TGetForm(HWND owner, bool replacesDemo) {
   }
   MirrorLabel.Create(hwnd_, "Mirror (optional: a company's copy of the publishers' files):", 10, top + 6);
   MirrorEdit.Create(hwnd_, {10, top + 22, 452, 21});
-  DemoNote.Create(hwnd_, replacesDemo ? "The made-up demo data is removed first." : "", {10, top + 50, 280, 14});
-  GetButton.Create(hwnd_, "Get", {300, top + 72, 76, 25}, BS_DEFPUSHBUTTON);
-  CancelButton.Create(hwnd_, "Cancel", {386, top + 72, 76, 25});
+  MirrorProblem.Create(hwnd_, "", {10, top + 46, 452, 14});
+  DemoNote.Create(hwnd_, replacesDemo ? "The made-up demo data is replaced by the first file stored." : "",
+                  {10, top + 66, 280, 28});
+  GetButton.Create(hwnd_, "Get", {300, top + 88, 76, 25}, BS_DEFPUSHBUTTON);
+  CancelButton.Create(hwnd_, "Cancel", {386, top + 88, 76, 25});
+  MirrorEdit.onChange = [this] { MirrorEditChange(); };
   GetButton.onClick = [this] { SetModalResult(static_cast<int>(win::ModalResult::Ok)); };
   CancelButton.onClick = [this] { SetModalResult(static_cast<int>(win::ModalResult::Cancel)); };
+}
+
+void TGetForm::MirrorEditChange() {
+  const std::string mirror = MirrorEdit.Text();
+  const std::string problem = mirror.empty() ? std::string() : protocol::MirrorProblem(mirror);
+  MirrorProblem.SetText(problem.empty() ? "" : "Not a mirror address: " + problem + ".");
+  GetButton.SetEnabled(problem.empty());
 }
 
 bool TGetForm::Choose(std::string* mirror, std::size_t* size) {
@@ -48,16 +64,23 @@ bool TGetForm::Choose(std::string* mirror, std::size_t* size) {
 }
 
 TDataForm::TDataForm(DataSettings settings) : settings_(std::move(settings)) {
-  CreateForm(kTitle, kWidth, kHeight, WS_SYSMENU | WS_MINIMIZEBOX);
+  CreateForm(kTitle, kWidth, kHeight, WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME);
   win::Application::Instance().SetMainWindow(hwnd_);
   CreateControls();
+  RECT client{};
+  GetClientRect(hwnd_, &client);
+  Layout(client.right, client.bottom);
   ShowStatus();
   ShowProgress();
   RefreshStatus();
+  SetTimer(hwnd_, kStatusTimer, kStatusMs, nullptr);
 }
 
 TDataForm::~TDataForm() {
-  if (hwnd_) KillTimer(hwnd_, kPollTimer);
+  if (hwnd_) {
+    KillTimer(hwnd_, kPollTimer);
+    KillTimer(hwnd_, kStatusTimer);
+  }
 }
 
 void TDataForm::CreateControls() {
@@ -72,38 +95,102 @@ void TDataForm::CreateControls() {
   ServiceButton.Create(hwnd_, "Stop service", {402, 57, 100, 23});
   SourcesList.Create(hwnd_, {18, 86, 484, 106},
                      {{"Stored (UTC)", 112, 40}, {"Kind", 66, 30}, {"Records", 72, 30}, {"Source", 210, 40}}, {});
-  AdviceLabel.Create(hwnd_, "", {8, 206, 388, 42});
-  CrawlButton.Create(hwnd_, "Get crawl pages", {402, 210, 110, 23});
-  GetButton.Create(hwnd_, "Get open data...", {8, 254, 128, 25});
-  ImportButton.Create(hwnd_, "Import files...", {144, 254, 110, 25});
-  DemoButton.Create(hwnd_, "Restore demo data", {262, 254, 128, 25});
-  FileLabel.Create(hwnd_, "", {8, 290, 504, 14});
-  FileBar.Create(hwnd_, {8, 306, 504, 16}, kBarRange);
-  JobLabel.Create(hwnd_, "", {8, 330, 504, 14});
-  JobBar.Create(hwnd_, {8, 346, 420, 16}, kBarRange);
-  CancelButton.Create(hwnd_, "Cancel", {436, 342, 76, 24});
+  AdviceLabel.Create(hwnd_, "", {8, 206, 388, 28});
+  CrawlButton.Create(hwnd_, "Get crawl pages", {402, 208, 110, 23});
+  KeptLabel.Create(hwnd_, "", {8, 240, 388, 28});
+  TakeBackButton.Create(hwnd_, "Take it back", {402, 242, 110, 23});
+  GetButton.Create(hwnd_, "Get open data...", {8, 274, 128, 25});
+  ImportButton.Create(hwnd_, "Import files...", {144, 274, 110, 25});
+  DemoButton.Create(hwnd_, "Restore demo data", {262, 274, 128, 25});
+  FileLabel.Create(hwnd_, "", {8, 308, 504, 14});
+  FileBar.Create(hwnd_, {8, 324, 504, 16}, kBarRange);
+  JobLabel.Create(hwnd_, "", {8, 348, 504, 14});
+  JobBar.Create(hwnd_, {8, 364, 420, 16}, kBarRange);
+  CancelButton.Create(hwnd_, "Cancel", {436, 360, 76, 24});
+  ResultsEdit.Create(hwnd_, {8, kResultsTop, 504, 120}, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL);
   StatusBar1.Create(hwnd_);
-  SetWindowPos(StatusBar1.Handle(), nullptr, 0, kHeight - kStatusHeight, kWidth, kStatusHeight, SWP_NOZORDER);
 
   GetButton.onClick = [this] { GetButtonClick(); };
   ImportButton.onClick = [this] { ImportButtonClick(); };
   DemoButton.onClick = [this] { DemoButtonClick(); };
+  TakeBackButton.onClick = [this] { TakeBackButtonClick(); };
   ServiceButton.onClick = [this] { ServiceButtonClick(); };
   CrawlButton.onClick = [this] { CrawlButtonClick(); };
   CancelButton.onClick = [this] { CancelButtonClick(); };
 }
 
+void TDataForm::Layout(int width, int height) {
+  const int inner = width - 16;  // between the margins
+  DatabaseGroup.SetBounds({8, 4, inner, 196});
+  DatabaseLabel.SetBounds({18, 22, inner - 20, 14});
+  CountsLabel.SetBounds({18, 40, inner - 20, 14});
+  ServiceLabel.SetBounds({18, 62, inner - 134, 14});
+  ServiceButton.SetBounds({width - 118, 57, 100, 23});
+  SourcesList.SetBounds({18, 86, inner - 20, 106});
+  AdviceLabel.SetBounds({8, 206, inner - 118, 28});
+  CrawlButton.SetBounds({width - 118, 208, 110, 23});
+  KeptLabel.SetBounds({8, 240, inner - 118, 28});
+  TakeBackButton.SetBounds({width - 118, 242, 110, 23});
+  FileLabel.SetBounds({8, 308, inner, 14});
+  FileBar.SetBounds({8, 324, inner, 16});
+  JobLabel.SetBounds({8, 348, inner, 14});
+  JobBar.SetBounds({8, 364, inner - 84, 16});
+  CancelButton.SetBounds({width - 84, 360, 76, 24});
+  // The status bar places itself at the bottom; the results area takes what is above it.
+  SendMessageA(StatusBar1.Handle(), WM_SIZE, 0, 0);
+  RECT bar{};
+  GetWindowRect(StatusBar1.Handle(), &bar);
+  const int barHeight = bar.bottom - bar.top;
+  ResultsEdit.SetBounds({8, kResultsTop, inner, std::max(40, height - barHeight - 6 - kResultsTop)});
+}
+
 LRESULT TDataForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_TIMER && wp == kPollTimer) {
-    Poll();
-    return 0;
-  }
-  if (msg == WM_CTLCOLORSTATIC) {
-    // Labels and the group on the button face, not on the window colour.
-    SetBkColor(reinterpret_cast<HDC>(wp), GetSysColor(COLOR_BTNFACE));
-    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+  switch (msg) {
+    case WM_TIMER:
+      if (wp == kPollTimer) Poll();
+      // The state may have changed without this window: a command prompt, the log-on.
+      if (wp == kStatusTimer && IsWindowVisible(hwnd_) && !IsIconic(hwnd_) && !Busy()) RefreshStatus();
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wp) != WA_INACTIVE && !Busy()) RefreshStatus();
+      break;
+    case WM_SIZE:
+      if (wp != SIZE_MINIMIZED) Layout(LOWORD(lp), HIWORD(lp));
+      return 0;
+    case WM_GETMINMAXINFO: {
+      RECT frame{0, 0, kWidth, kMinHeight};
+      AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongA(hwnd_, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(GetWindowLongA(hwnd_, GWL_EXSTYLE)));
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lp);
+      limits->ptMinTrackSize = {frame.right - frame.left, frame.bottom - frame.top};
+      return 0;
+    }
+    case WM_CTLCOLORSTATIC:
+      // Labels and the group on the button face, not on the window colour; the results
+      // area (read-only, so drawn as static) on the window colour, as text to read.
+      if (reinterpret_cast<HWND>(lp) == ResultsEdit.Handle()) break;
+      SetBkColor(reinterpret_cast<HDC>(wp), GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    default: break;
   }
   return Form::HandleMessage(msg, wp, lp);
+}
+
+// Closed while a job runs: the step under way is ended (what it was storing is not kept), and
+// what undoes the job's steps runs on without the window (the service started again).
+void TDataForm::DoClose() {
+  if (Busy()) {
+    job_->Cancel();
+    if (jobRun_) {
+      jobRun_->Stop();
+      job_->Ended(static_cast<int>(jobRun_->ExitCode()));
+      jobRun_.reset();
+    }
+    while (const Step* step = job_->Next()) {
+      job_->Ended(RunDetached(CommandFor(*step, settings_.programs)) ? 0 : 1);
+    }
+  }
+  Form::DoClose();
 }
 
 void TDataForm::GetButtonClick() {
@@ -112,129 +199,78 @@ void TDataForm::GetButtonClick() {
   std::size_t size = 0;
   if (!chooser.Choose(&mirror, &size)) return;
   settings_.mirror = mirror;
-  const DataSize& chosen = DataSizes().at(size);
-  std::vector<Step> steps = LeaveDemo();
-  std::vector<std::int64_t> estimates(steps.size(), 1);
-  for (std::vector<std::string>& command : GetCommands(chosen, mirror)) steps.push_back({std::move(command)});
-  estimates.insert(estimates.end(), chosen.stepBytes.begin(), chosen.stepBytes.end());
-  RunJob(std::move(steps), std::move(estimates), "Getting " + chosen.name + " open data");
+  RunJob(GetJob(DataSizes().at(size), mirror));
 }
 
-void TDataForm::CrawlButtonClick() {
-  DataSize pages = DataSizes().front();
-  pages.crawlFiles = kCrawlFilesOffered;
-  std::vector<Step> steps = LeaveDemo();
-  std::vector<std::int64_t> estimates(steps.size(), 1);
-  steps.push_back({GetCommands(pages, settings_.mirror).front()});
-  estimates.push_back(pages.stepBytes.front());
-  RunJob(std::move(steps), std::move(estimates), "Getting crawl pages");
-}
+void TDataForm::CrawlButtonClick() { RunJob(CrawlJob(kCrawlFilesOffered, settings_.mirror)); }
 
 void TDataForm::ImportButtonClick() {
   win::FileDialog dialog;
   dialog.filter = "Data files (*.gz;*.csv;*.tsv;*.txt;*.jsonl)|*.gz;*.csv;*.tsv;*.txt;*.jsonl|All files (*.*)|*.*";
   dialog.options = OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
   if (!dialog.ExecuteOpen(hwnd_)) return;
-  std::vector<std::string> args = {"import", "auto"};
   std::int64_t bytes = 0;
   for (const std::string& file : dialog.fileNames) {
-    args.push_back(file);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (GetFileAttributesExA(file.c_str(), GetFileExInfoStandard, &data))
       bytes += (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
-  std::vector<Step> steps = LeaveDemo();
-  std::vector<std::int64_t> estimates(steps.size(), 1);
-  steps.push_back({args});
-  estimates.push_back(bytes);
-  RunJob(std::move(steps), std::move(estimates),
-         "Importing " + Count(static_cast<std::int64_t>(dialog.fileNames.size())) + " files");
-}
-
-std::vector<TDataForm::Step> TDataForm::LeaveDemo() const {
-  if (!HoldsDemoOnly(status_)) return {};
-  const bool running = status_.service == "running";
-  std::vector<Step> steps;
-  // A database the service holds open cannot be replaced on Windows.
-  if (running) steps.push_back({{"stop"}});
-  steps.push_back({{"demo", "--remove"}});
-  if (running) steps.push_back({{}, true});
-  return steps;
+  RunJob(ImportJob(dialog.fileNames, bytes));
 }
 
 void TDataForm::DemoButtonClick() {
   if (status_.userData &&
       win::Application::Instance().ShowMessageBox(
           "The research database holds data you imported or fetched. Restoring the demo data replaces it.\r\n\r\n"
-          "Your database is kept beside it as research.db.before-demo until you next log on.\r\n\r\nReplace it?",
+          "Your database is kept beside it as research.db.before-demo until you next log on; Quillet Data "
+          "shows it and can take it back.\r\n\r\nReplace it?",
           kTitle, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
     return;
-  const bool running = status_.service == "running";
-  std::vector<Step> steps;
-  // A database the service holds open cannot be replaced on Windows.
-  if (running) steps.push_back({{"stop"}});
-  steps.push_back(
-      {status_.userData ? std::vector<std::string>{"demo", "--replace"} : std::vector<std::string>{"demo"}});
-  if (running) steps.push_back({{}, true});
-  std::vector<std::int64_t> estimates(steps.size(), 1);
-  RunJob(std::move(steps), std::move(estimates), "Restoring the demo data");
+  RunJob(RestoreDemoJob(status_));
 }
 
-void TDataForm::ServiceButtonClick() {
-  if (status_.service == "running") RunJob({{{"stop"}}}, {1}, "Stopping the data service");
-  else RunJob({{{}, true}}, {1}, "Starting the data service");
+void TDataForm::TakeBackButtonClick() {
+  if (win::Application::Instance().ShowMessageBox(
+          "The demo data is removed and the database kept from before it takes its place again.\r\n\r\nTake it "
+          "back?",
+          kTitle, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return;
+  RunJob(TakeBackJob(status_));
 }
+
+void TDataForm::ServiceButtonClick() { RunJob(ServiceJob(status_)); }
 
 void TDataForm::CancelButtonClick() {
-  if (!Busy() || !jobRun_) return;
-  cancelled_ = true;
-  jobRun_->Stop();
+  if (!Busy()) return;
+  job_->Cancel();
+  if (jobRun_) jobRun_->Stop();
 }
 
-std::string TDataForm::CommandFor(const Step& step) const {
-  if (step.starter) return CommandLine(settings_.starter, {});
-  std::vector<std::string> args = step.args;
-  if (args.front() != "stop") {
-    if (!settings_.database.empty()) args.insert(args.end(), {"--db", settings_.database});
-    args.push_back("--progress-lines");
-  }
-  return CommandLine(settings_.services, args);
-}
-
-void TDataForm::RunJob(std::vector<Step> steps, std::vector<std::int64_t> estimates, const std::string& title) {
+void TDataForm::RunJob(Job job) {
   if (Busy()) return;
-  steps_ = std::move(steps);
-  step_ = 0;
-  jobTitle_ = title;
-  cancelled_ = false;
-  progress_ = std::make_unique<JobProgress>(std::move(estimates));
-  StatusBar1.SetSimpleText(title + "...");
-  StartStep();
+  job_ = std::make_unique<Job>(std::move(job));
+  ResultsEdit.SetText("");
+  StatusBar1.SetSimpleText(job_->Said());
+  StartNext();
 }
 
-void TDataForm::StartStep() {
-  progress_->StartStep(step_);
-  jobRun_ = std::make_unique<ChildRun>();
-  if (!jobRun_->Start(CommandFor(steps_[step_]))) {
+void TDataForm::StartNext() {
+  while (const Step* step = job_->Next()) {
+    jobRun_ = std::make_unique<ChildRun>();
+    if (jobRun_->Start(CommandFor(*step, settings_.programs))) {
+      SetTimer(hwnd_, kPollTimer, kPollMs, nullptr);
+      ShowProgress();
+      return;
+    }
     jobRun_.reset();
-    StatusBar1.SetSimpleText("Cannot run " + (steps_[step_].starter ? settings_.starter : settings_.services));
-    steps_.clear();
-    EndJob();
-    return;
+    job_->Ended(1, true);
   }
-  SetTimer(hwnd_, kPollTimer, kPollMs, nullptr);
-  ShowStatus();
-  ShowProgress();
+  EndJob();
 }
 
 void TDataForm::EndJob() {
-  steps_.clear();
-  std::string said = jobTitle_ + ": done.";
-  if (cancelled_) said = jobTitle_ + ": cancelled. What was stored before stays; the same command goes on from there.";
-  else if (progress_ && progress_->Status() != 0)
-    said = jobTitle_ + ": finished with problems" +
-           (progress_->LastFailure().empty() ? std::string(".") : ": " + progress_->LastFailure());
-  StatusBar1.SetSimpleText(said);
+  StatusBar1.SetSimpleText(job_->Said());
+  ResultsEdit.SetText(job_->Report());
   // The job changed the database: the next one waits for its state read afresh.
   status_.complete = false;
   ShowProgress();
@@ -249,7 +285,9 @@ void TDataForm::RefreshStatus() {
   statusAgain_ = false;
   reading_ = DatabaseStatus();
   statusRun_ = std::make_unique<ChildRun>();
-  if (statusRun_->Start(CommandFor({{"status"}}))) SetTimer(hwnd_, kPollTimer, kPollMs, nullptr);
+  Step status;
+  status.args = {"status"};
+  if (statusRun_->Start(CommandFor(status, settings_.programs))) SetTimer(hwnd_, kPollTimer, kPollMs, nullptr);
   else statusRun_.reset();
 }
 
@@ -266,27 +304,15 @@ void TDataForm::Poll() {
   }
   if (jobRun_) {
     const bool ended = !jobRun_->Running();
-    bool stored = false;
-    for (const std::string& line : jobRun_->TakeLines()) {
-      progress_->Read(line);
-      stored = stored || StartsWith(line, "stored\t");
-    }
-    // A file's summary, not the lines of detail under it.
-    for (const std::string& message : progress_->TakeMessages())
-      if (!message.empty() && message.front() != ' ') StatusBar1.SetSimpleText(message);
+    for (const std::string& line : jobRun_->TakeLines()) job_->Read(line);
+    StatusBar1.SetSimpleText(job_->Said());
     // The counts grow with each file stored.
-    if (stored) RefreshStatus();
+    if (job_->TakeStored()) RefreshStatus();
     if (ended) {
       const DWORD code = jobRun_->ExitCode();
       jobRun_.reset();
-      const Step& step = steps_[step_];
-      if (code != 0 && step.starter)
-        progress_->Read("failed\tthe data service did not start: see quillet-services.log");
-      if (code != 0 && !step.starter && step.args.front() == "stop")
-        progress_->Read("failed\tthe data service could not be stopped");
-      progress_->Read("done\t" + std::to_string(code));
-      if (!cancelled_ && ++step_ < steps_.size()) StartStep();
-      else EndJob();
+      job_->Ended(static_cast<int>(code));
+      StartNext();
     }
     ShowProgress();
   }
@@ -295,39 +321,43 @@ void TDataForm::Poll() {
 
 void TDataForm::ShowStatus() {
   std::string database = status_.path.empty() ? "(reading...)" : status_.path;
-  if (status_.bytes >= 0) database += " (" + Bytes(status_.bytes) + ")";
+  if (status_.bytes >= 0) database += " (" + protocol::Bytes(status_.bytes) + ")";
   else if (!status_.path.empty()) database += " (not made yet)";
   DatabaseLabel.SetText("Database: " + database);
-  CountsLabel.SetText("Holds: " + Count(status_.pages) + " pages, " + Count(status_.terms) + " search terms, " +
-                      Count(status_.ranked) + " ranked domains");
-  const bool running = status_.service == "running";
-  ServiceLabel.SetText(std::string("Data service: ") + (running                        ? "running"
-                                                        : status_.service == "stopped" ? "not running"
-                                                                                       : "unknown"));
-  ServiceButton.SetText(running ? "Stop service" : "Start service");
+  CountsLabel.SetText("Holds: " + protocol::Thousands(status_.pages) + " pages, " + protocol::Thousands(status_.terms) +
+                      " search terms, " + protocol::Thousands(status_.ranked) + " ranked domains");
+  const ServiceState service = ServiceOf(status_);
+  ServiceLabel.SetText(std::string("Data service: ") + (service == ServiceState::kRunning   ? "running"
+                                                        : service == ServiceState::kStopped ? "not running"
+                                                                                            : "unknown"));
+  ServiceButton.SetText(service == ServiceState::kRunning ? "Stop service" : "Start service");
   SourcesList.Clear();
   for (auto it = status_.sources.rbegin(); it != status_.sources.rend(); ++it) {
     // The file's name tells the sources apart; the whole address is in `quillet-services sources`.
     std::string source = it->address.substr(it->address.find_last_of("/\\") + 1);
-    if (it->firstLines > 0) source += " (first " + Count(it->firstLines) + " lines)";
-    SourcesList.AddRow({it->at, it->kind, Count(it->stored), source});
+    if (it->firstLines > 0) source += " (first " + protocol::Thousands(it->firstLines) + " lines)";
+    SourcesList.AddRow({it->at, it->kind, protocol::Thousands(it->stored), source});
   }
   const std::string advice = Advice(status_);
   AdviceLabel.SetText(advice);
-  ShowWindow(CrawlButton.Handle(), advice.empty() ? SW_HIDE : SW_SHOW);
+  CrawlButton.SetVisible(!advice.empty());
+  const std::string kept = KeptText(status_);
+  KeptLabel.SetText(kept);
+  TakeBackButton.SetVisible(!kept.empty());
   ShowProgress();
 }
 
 void TDataForm::ShowProgress() {
-  const bool job = progress_ != nullptr;
-  FileBar.SetPosition(job ? static_cast<int>(progress_->FileShare() * kBarRange) : 0);
-  JobBar.SetPosition(job ? static_cast<int>(progress_->JobShare() * kBarRange) : 0);
-  FileLabel.SetText(job ? "File: " + progress_->FileText() : "File:");
-  JobLabel.SetText(job ? "All: " + progress_->JobText() : "All:");
+  const JobProgress* progress = job_ ? &job_->Progress() : nullptr;
+  FileBar.SetPosition(progress ? static_cast<int>(progress->FileShare() * kBarRange) : 0);
+  JobBar.SetPosition(progress ? static_cast<int>(progress->JobShare() * kBarRange) : 0);
+  FileLabel.SetText(progress ? "File: " + progress->FileText() : "File:");
+  JobLabel.SetText(progress ? "All: " + progress->JobText() : "All:");
   // A job waits for the database's state: whether it holds demo data decides its steps.
   const bool ready = !Busy() && status_.complete;
-  for (win::Button* button : {&GetButton, &ImportButton, &DemoButton, &CrawlButton}) button->SetEnabled(ready);
-  ServiceButton.SetEnabled(ready && status_.service != "unknown");
+  for (win::Button* button : {&GetButton, &ImportButton, &DemoButton, &CrawlButton, &TakeBackButton})
+    button->SetEnabled(ready);
+  ServiceButton.SetEnabled(ready && ServiceOf(status_) != ServiceState::kUnknown);
   CancelButton.SetEnabled(Busy());
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 // The Quillet Data window: what the research database holds and where it came from, whether
 // the data service runs, and the jobs that change it: getting open data, importing files,
-// restoring the demo data, starting and stopping the service. Every job runs the
-// quillet-services program beside it as a child, reading its progress lines, so that the
-// window never blocks and the running service sees each file as soon as it is stored.
+// restoring the demo data (and taking back the database it replaced), starting and stopping
+// the service. Every job runs the quillet-services program beside it as a child, reading its
+// lines; what the job is made of and what it makes of them is the job model's (Job.h): the
+// form shows its state and forwards the clicks. The window never blocks, and the running
+// service sees each file as soon as it is stored.
 #include <windows.h>
 
 #include <memory>
@@ -12,6 +14,7 @@
 
 #include "datawindow/ChildRun.h"
 #include "datawindow/DataModel.h"
+#include "datawindow/Job.h"
 #include "framework/Controls.h"
 #include "framework/ListView.h"
 #include "framework/Window.h"
@@ -20,13 +23,11 @@ namespace quillet::data {
 
 // Where the window finds what it runs, and what it passes on.
 struct DataSettings {
-  std::string services;  // quillet-services.exe
-  std::string starter;   // quillet-services-start.exe
-  std::string database;  // --db for every command; empty: the service's own default
-  std::string mirror;    // offered for getting open data; empty: the publishers
+  Programs programs;
+  std::string mirror;  // offered for getting open data; empty: the publishers
 };
 
-// The modal choice of a size of open data, and of a mirror.
+// The modal choice of a size of open data, and of a mirror, checked as it is typed.
 class TGetForm : public win::Form {
  public:
   // replacesDemo: the database holds the demo data, which the data got replaces.
@@ -37,9 +38,13 @@ class TGetForm : public win::Form {
   std::vector<std::unique_ptr<win::RadioButton>> SizeButtons;
   win::Label MirrorLabel;
   win::Edit MirrorEdit;
+  win::Label MirrorProblem;
   win::Label DemoNote;
   win::Button GetButton;
   win::Button CancelButton;
+
+ private:
+  void MirrorEditChange();
 };
 
 class TDataForm : public win::Form {
@@ -53,6 +58,7 @@ class TDataForm : public win::Form {
   void GetButtonClick();
   void ImportButtonClick();
   void DemoButtonClick();
+  void TakeBackButtonClick();
   void ServiceButtonClick();
   void CrawlButtonClick();
   void CancelButtonClick();
@@ -68,6 +74,8 @@ class TDataForm : public win::Form {
   win::ListView SourcesList;
   win::Label AdviceLabel;
   win::Button CrawlButton;
+  win::Label KeptLabel;
+  win::Button TakeBackButton;
   win::Button GetButton;
   win::Button ImportButton;
   win::Button DemoButton;
@@ -76,34 +84,28 @@ class TDataForm : public win::Form {
   win::Label JobLabel;
   win::ProgressBar JobBar;
   win::Button CancelButton;
+  win::Edit ResultsEdit;  // every problem of the last job, in full
   win::StatusBar StatusBar1;
 
   static constexpr int kBarRange = 1000;
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void DoClose() override;
 
  private:
-  // One command of a job: quillet-services arguments, or the starter (no arguments).
-  struct Step {
-    std::vector<std::string> args;
-    bool starter = false;
-  };
-
   void CreateControls();
-  // The steps that empty a database of demo data before real data is got into it (none
-  // when it holds other data): the service is stopped while its file is replaced.
-  std::vector<Step> LeaveDemo() const;
-  // Runs the steps in turn; estimates are the bytes each is expected to read.
-  void RunJob(std::vector<Step> steps, std::vector<std::int64_t> estimates, const std::string& title);
-  void StartStep();
+  // Places the controls for a client area of this size: the results area takes what is left.
+  void Layout(int width, int height);
+  // Runs the job's steps in turn, each as a child.
+  void RunJob(Job job);
+  void StartNext();
   void EndJob();
   void RefreshStatus();
   void Poll();
   void ShowStatus();
   void ShowProgress();
-  std::string CommandFor(const Step& step) const;
-  bool Busy() const { return !steps_.empty(); }
+  bool Busy() const { return job_ && !job_->Over(); }
 
   DataSettings settings_;
   DatabaseStatus status_;
@@ -111,11 +113,7 @@ class TDataForm : public win::Form {
   std::unique_ptr<ChildRun> statusRun_;  // while the status is read
   bool statusAgain_ = false;             // the database changed while it was read
   std::unique_ptr<ChildRun> jobRun_;     // the step under way
-  std::vector<Step> steps_;              // of the job under way, empty when none
-  std::size_t step_ = 0;
-  std::string jobTitle_;
-  bool cancelled_ = false;
-  std::unique_ptr<JobProgress> progress_;
+  std::unique_ptr<Job> job_;             // the job under way, or the last one
 };
 
 }  // namespace quillet::data

@@ -5,79 +5,64 @@
 #include <cstdlib>
 #include <utility>
 
+#include "protocol/Format.h"
+#include "protocol/Lines.h"
+#include "protocol/OpenData.h"
+
 namespace quillet::data {
 namespace {
 
-// What the publishers' files weigh, gzipped, for the sizes offered before anything is asked
-// of a server: a crawl's metadata and text files, an hour of pageviews, a line of a rank list.
-constexpr std::int64_t kMetadataFile = 250'000'000;
-constexpr std::int64_t kTextFile = 100'000'000;
-constexpr std::int64_t kPageviewHour = 65'000'000;
-constexpr std::int64_t kRankLine = 16;
-constexpr std::int64_t kAllRankLines = 120'000'000;
-// What the research database grows by per byte read: crawl text and its index twice its
-// size, metadata and a day of pageview sums about their size, rank lists twice.
-constexpr double kTextGrowth = 2.0, kMetadataGrowth = 1.0, kPageviewGrowth = 1.0, kRankGrowth = 2.0;
-
-std::int64_t Number(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+using protocol::Bytes;
+using protocol::Decode;
+using protocol::Duration;
+using protocol::Event;
+using protocol::Line;
+using protocol::Rate;
 
 std::string Tail(const std::string& name) {
   std::size_t slash = name.find_last_of("/\\");
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-std::string Duration(double seconds) {
-  char text[32];
-  if (seconds < 90) std::snprintf(text, sizeof text, "%.0f s", seconds);
-  else if (seconds < 5400) std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
-  else std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
-  return text;
-}
-
 DataSize MakeSize(std::string name, int crawlFiles, std::int64_t topDomains) {
-  const std::int64_t rankLines = topDomains > 0 ? topDomains : kAllRankLines;
-  const std::int64_t crawl = crawlFiles * (kMetadataFile + kTextFile);
-  const std::int64_t ranks = rankLines * kRankLine;
-  const std::int64_t views = 24 * kPageviewHour;
-  const double disk = static_cast<double>(crawlFiles) * (kMetadataFile * kMetadataGrowth + kTextFile * kTextGrowth) +
-                      static_cast<double>(ranks) * kRankGrowth + static_cast<double>(views) * kPageviewGrowth;
+  using namespace protocol;
+  const std::int64_t rankLines = topDomains > 0 ? topDomains : kRankListLines;
+  const std::int64_t crawl = crawlFiles * (kMetadataFileBytes + kTextFileBytes);
+  const std::int64_t ranks = rankLines * kRankLineBytes;
+  const std::int64_t views = 24 * kPageviewHourBytes;
+  const double disk = crawlFiles * (kMetadataFileBytes * StoreGrowth("wat") + kTextFileBytes * StoreGrowth("wet")) +
+                      static_cast<double>(ranks) * StoreGrowth("hostranks") +
+                      static_cast<double>(views) * StoreGrowth("pageviews");
   return {std::move(name),      crawlFiles, topDomains, crawl + ranks + views, static_cast<std::int64_t>(disk),
           {crawl, ranks, views}};
 }
 
 }  // namespace
 
-std::vector<std::string> Fields(std::string_view line) {
-  std::vector<std::string> fields;
-  std::size_t from = 0;
-  while (true) {
-    std::size_t tab = line.find('\t', from);
-    fields.emplace_back(line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from));
-    if (tab == std::string_view::npos) return fields;
-    from = tab + 1;
-  }
-}
-
-void ReadStatusLine(std::string_view line, DatabaseStatus* status) {
-  std::vector<std::string> f = Fields(line);
-  const std::string& event = f[0];
-  if (event == "database" && f.size() >= 3) {
-    status->path = f[1];
-    status->bytes = Number(f[2]);
-  } else if (event == "counts" && f.size() >= 4) {
-    status->pages = Number(f[1]);
-    status->terms = Number(f[2]);
-    status->ranked = Number(f[3]);
-  } else if (event == "service" && f.size() >= 2) {
-    status->service = f[1];
-  } else if (event == "userdata" && f.size() >= 2) {
-    status->userData = f[1] == "1";
-  } else if (event == "kept" && f.size() >= 2) {
-    status->kept = f[1];
-  } else if (event == "source" && f.size() >= 7) {
-    status->sources.push_back({f[1], f[2], Number(f[3]), Number(f[4]), Number(f[5]), f[6]});
-  } else if (event == "done") {
-    status->complete = true;
+void ReadStatusLine(std::string_view text, DatabaseStatus* status) {
+  const Line line = Decode(text);
+  switch (line.event) {
+    case Event::kDatabase:
+      status->path = line.Text(0);
+      status->bytes = line.Number(1);
+      break;
+    case Event::kCounts:
+      status->pages = line.Number(0);
+      status->terms = line.Number(1);
+      status->ranked = line.Number(2);
+      break;
+    case Event::kService: status->service = line.Text(0); break;
+    case Event::kUserData: status->userData = line.Text(0) == "1"; break;
+    case Event::kKept:
+      status->kept = line.Text(0);
+      status->keptBytes = line.Number(1);
+      break;
+    case Event::kSource:
+      status->sources.push_back(
+          {line.Text(0), line.Text(1), line.Number(2), line.Number(3), line.Number(4), line.Text(5)});
+      break;
+    case Event::kDone: status->complete = true; break;
+    default: break;
   }
 }
 
@@ -92,8 +77,8 @@ std::string Advice(const DatabaseStatus& status) {
          "the Demand squared. Get crawl pages to count how many pages serve each term.";
 }
 
-JobProgress::JobProgress(std::vector<std::int64_t> estimates) {
-  for (std::int64_t bytes : estimates) steps_.push_back({std::max<std::int64_t>(bytes, 1)});
+JobProgress::JobProgress(std::vector<std::int64_t> amounts) {
+  for (std::int64_t amount : amounts) steps_.push_back({amount});
 }
 
 void JobProgress::StartStep(std::size_t step) {
@@ -102,34 +87,62 @@ void JobProgress::StartStep(std::size_t step) {
   fileText_.clear();
 }
 
-void JobProgress::Read(std::string_view line) {
+void JobProgress::Plan(std::size_t step, std::int64_t amount) {
+  if (step >= steps_.size() || steps_[step].total < 0 || amount < 0) return;
+  steps_[step].total = amount;
+  steps_[step].known = true;
+}
+
+void JobProgress::Read(const Line& line) {
   if (steps_.empty()) return;
   Step& step = steps_[step_];
-  std::vector<std::string> f = Fields(line);
-  const std::string& event = f[0];
-  if (event == "plan" && f.size() >= 3) {
-    files_ = Number(f[1]);
-    if (Number(f[2]) > 0) step.total = Number(f[2]);
-  } else if (event == "file" && f.size() >= 5) {
-    fileDone_ = 0;
-    fileTotal_ = Number(f[3]);
-    fileText_ = f[1] + "/" + std::to_string(files_) + " " + Tail(f[4]);
-  } else if (event == "progress" && f.size() >= 7) {
-    fileDone_ = Number(f[2]);
-    fileTotal_ = Number(f[3]);
-    step.done = Number(f[4]);
-    if (Number(f[5]) > 0) step.total = Number(f[5]);
-    rate_ = static_cast<double>(Number(f[6]));
-  } else if ((event == "stored" || event == "note") && f.size() >= 2) {
-    messages_.push_back(f[1]);
-  } else if (event == "failed" && f.size() >= 2) {
-    messages_.push_back(f[1]);
-    lastFailure_ = f[1];
-  } else if (event == "done" && f.size() >= 2) {
-    step.done = step.total;
-    fileDone_ = fileTotal_;
-    status_ = std::max(status_, static_cast<int>(Number(f[1])));
+  const bool counted = step.total >= 0;
+  switch (line.event) {
+    case Event::kPlan:
+      files_ = line.Number(0);
+      if (counted && line.Number(1) >= 0) {
+        step.total = line.Number(1);
+        step.known = true;
+      }
+      if (!line.Text(2).empty()) unit_ = line.Text(2);
+      break;
+    case Event::kFile:
+      fileDone_ = 0;
+      fileTotal_ = line.Number(2);
+      fileText_ = line.Text(0) + "/" + std::to_string(files_) + " " + Tail(line.Text(3));
+      break;
+    case Event::kProgress:
+      fileDone_ = std::max<std::int64_t>(0, line.Number(1));
+      fileTotal_ = line.Number(2);
+      if (counted) {
+        step.done = std::max<std::int64_t>(0, line.Number(3));
+        if (line.Number(4) >= 0) {
+          step.total = line.Number(4);
+          step.known = true;
+        }
+      }
+      rate_ = static_cast<double>(std::max<std::int64_t>(0, line.Number(5)));
+      break;
+    default: break;
   }
+}
+
+void JobProgress::StepEnded(int status) {
+  if (steps_.empty()) return;
+  Step& step = steps_[step_];
+  // What a step that did all it had to do took is its size; one that failed ends where it was.
+  if (status == 0 && step.total >= 0) {
+    step.total = step.done = std::max(step.done, step.known ? step.total : step.done);
+    step.known = true;
+    fileDone_ = fileTotal_;
+  }
+}
+
+std::int64_t JobProgress::Sum(std::int64_t Step::*field) const {
+  std::int64_t sum = 0;
+  for (const Step& step : steps_)
+    if (step.total >= 0) sum = protocol::AddSizes(sum, std::min(step.*field, step.total));
+  return sum;
 }
 
 double JobProgress::FileShare() const {
@@ -137,31 +150,24 @@ double JobProgress::FileShare() const {
 }
 
 double JobProgress::JobShare() const {
-  std::int64_t done = 0, total = 0;
-  for (const Step& step : steps_) {
-    done += std::min(step.done, step.total);
-    total += step.total;
-  }
-  return total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+  const std::int64_t total = Sum(&Step::total);
+  return total > 0 ? std::min(1.0, static_cast<double>(Sum(&Step::done)) / static_cast<double>(total)) : 0.0;
 }
 
 std::string JobProgress::JobText() const {
-  std::int64_t done = 0, total = 0;
-  for (const Step& step : steps_) {
-    done += std::min(step.done, step.total);
-    total += step.total;
-  }
-  std::string text = Bytes(done) + " of " + Bytes(total);
-  if (rate_ > 0) {
-    char rate[32];
-    std::snprintf(rate, sizeof rate, ", %.1f MB/s", rate_ / 1e6);
-    text += rate;
-    if (total > done) text += ", " + Duration(static_cast<double>(total - done) / rate_) + " left";
+  const std::int64_t done = Sum(&Step::done), total = Sum(&Step::total);
+  const bool bytes = unit_ == protocol::kUnitBytes;
+  auto amount = [&](std::int64_t value) { return bytes ? Bytes(value) : protocol::Thousands(value) + " " + unit_; };
+  std::string text = amount(done) + " of " + amount(total);
+  const bool known =
+      std::all_of(steps_.begin(), steps_.end(), [](const Step& step) { return step.total < 0 || step.known; });
+  if (!known) text = amount(done) + " of about " + amount(total);
+  if (bytes && rate_ > 0) {
+    text += ", " + Rate(rate_);
+    if (known && total > done) text += ", " + Duration(static_cast<double>(total - done) / rate_) + " left";
   }
   return text;
 }
-
-std::vector<std::string> JobProgress::TakeMessages() { return std::exchange(messages_, {}); }
 
 const std::vector<DataSize>& DataSizes() {
   static const std::vector<DataSize> sizes = {
@@ -173,9 +179,10 @@ const std::vector<DataSize>& DataSizes() {
 }
 
 std::string Describe(const DataSize& size) {
-  const std::string domains = size.topDomains == 0           ? "all ranked domains"
-                              : size.topDomains == 1'000'000 ? "the best million domains"
-                                                             : "the best " + Count(size.topDomains) + " domains";
+  const std::string domains = size.topDomains == 0 ? "all ranked domains"
+                              : size.topDomains == 1'000'000
+                                  ? "the best million domains"
+                                  : "the best " + protocol::Thousands(size.topDomains) + " domains";
   return size.name + ": " + std::to_string(size.crawlFiles) + " crawl files, " + domains +
          ", a day of pageviews (download about " + Bytes(size.downloadBytes) + ", disk about " + Bytes(size.diskBytes) +
          ")";
@@ -219,26 +226,6 @@ std::string CommandLine(const std::string& program, const std::vector<std::strin
   append(program);
   for (const std::string& arg : args) append(arg);
   return line;
-}
-
-std::string Bytes(std::int64_t bytes) {
-  char text[32];
-  const double value = static_cast<double>(bytes);
-  if (bytes >= 10'000'000'000) std::snprintf(text, sizeof text, "%.0f GB", value / 1e9);
-  else if (bytes >= 1'000'000'000) std::snprintf(text, sizeof text, "%.1f GB", value / 1e9);
-  else if (bytes >= 1'000'000) std::snprintf(text, sizeof text, "%.0f MB", value / 1e6);
-  else if (bytes >= 1'000) std::snprintf(text, sizeof text, "%.0f kB", value / 1e3);
-  else std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
-  return text;
-}
-
-std::string Count(std::int64_t count) {
-  std::string digits = std::to_string(count < 0 ? -count : count), out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return (count < 0 ? "-" : "") + out;
 }
 
 }  // namespace quillet::data

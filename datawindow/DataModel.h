@@ -1,7 +1,7 @@
 #pragma once
 // What the Quillet Data window knows, without a window: the database's state as
 // `quillet-services status --progress-lines` tells it, the progress of the commands it runs
-// as their event lines tell it (see services/get/Console.h for the lines), the sizes of open
+// as their event lines tell it (protocol/Lines.h), the sizes of open
 // data it offers and the commands that get them, and the advice it gives. Portable: tested
 // natively, used unchanged by the window.
 #include <cstdint>
@@ -9,10 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace quillet::data {
+#include "protocol/Lines.h"
 
-// One event line, split at its tabs.
-std::vector<std::string> Fields(std::string_view line);
+namespace quillet::data {
 
 struct SourceRow {
   std::string at;  // UTC, "YYYY-MM-DD HH:MM:SS"
@@ -30,6 +29,7 @@ struct DatabaseStatus {
   std::string service = "unknown";  // running, stopped or unknown
   bool userData = false;            // holds imports, so that the demo data would replace them
   std::string kept;                 // the file kept from before the demo data, or empty
+  std::int64_t keptBytes = -1;
   std::vector<SourceRow> sources;
   bool complete = false;  // its last line came
 };
@@ -45,16 +45,24 @@ bool HoldsDemoOnly(const DatabaseStatus& status);
 // make every Supply 0 and every Profitability the Demand squared. Empty when all is well.
 std::string Advice(const DatabaseStatus& status);
 
-// The progress of a job of several commands (steps), each told in event lines. A step's
-// bytes are estimated until its plan says; a step that ends counts as whole, so that the
-// overall share reaches the end with the last step.
+// The progress of a job of several commands (steps), told in their event lines. A step counts
+// what it reads (bytes, or the demo data's pages), estimated until its own plan, or the plan
+// a --plan step made for it, says; a step with nothing to count (stop, start, a plan) counts
+// nothing. Done is what the lines said was read, also when a step fails or is cancelled, so
+// the bars end where the job ended; a step that succeeds counts as whole. The time left is
+// told only once every step's size is known from a server or a file, at the measured rate.
 class JobProgress {
  public:
-  explicit JobProgress(std::vector<std::int64_t> estimates);
+  // amounts: what each step is expected to read; -1 for a step that reads nothing counted.
+  explicit JobProgress(std::vector<std::int64_t> amounts);
 
   void StartStep(std::size_t step);
-  // One event line of the current step.
-  void Read(std::string_view line);
+  // One line of the current step.
+  void Read(const protocol::Line& line);
+  // A plan made for another step: its size is known now.
+  void Plan(std::size_t step, std::int64_t amount);
+  // The current step ended with this exit status.
+  void StepEnded(int status);
 
   // Shares from 0 to 1.
   double FileShare() const;
@@ -63,27 +71,22 @@ class JobProgress {
   const std::string& FileText() const { return fileText_; }
   // "120 MB of 4.1 GB, 12.3 MB/s, 5 min left"
   std::string JobText() const;
-  // What the commands said (stored, failed, notes) since the last call.
-  std::vector<std::string> TakeMessages();
-  // The last failure said, or empty.
-  const std::string& LastFailure() const { return lastFailure_; }
-  // The worst exit status of the steps so far (0 when all went well).
-  int Status() const { return status_; }
 
  private:
   struct Step {
-    std::int64_t total;
+    std::int64_t total;  // -1: nothing counted
+    bool known = false;  // total as a server or a file said it
     std::int64_t done = 0;
   };
+  std::int64_t Sum(std::int64_t Step::*field) const;
+
   std::vector<Step> steps_;
   std::size_t step_ = 0;
   std::int64_t files_ = 0;
   std::int64_t fileDone_ = 0, fileTotal_ = 0;
   double rate_ = 0;
+  std::string unit_ = protocol::kUnitBytes;
   std::string fileText_;
-  std::vector<std::string> messages_;
-  std::string lastFailure_;
-  int status_ = 0;
 };
 
 // A size of open data the window offers, and what getting it takes.
@@ -93,7 +96,7 @@ struct DataSize {
   std::int64_t topDomains;  // of the web-graph rank list; 0: all
   std::int64_t downloadBytes;
   std::int64_t diskBytes;  // what the research database grows by
-  // The commands' bytes, in order (for the progress of a job).
+  // The bytes each command reads, in the order of GetCommands (for the progress of a job).
   std::vector<std::int64_t> stepBytes;
 };
 const std::vector<DataSize>& DataSizes();
@@ -107,10 +110,5 @@ std::vector<std::vector<std::string>> GetCommands(const DataSize& size, const st
 // A command line as Windows programs split it (CommandLineToArgvW): each argument quoted when
 // it holds a blank or a quote, backslashes before quotes doubled.
 std::string CommandLine(const std::string& program, const std::vector<std::string>& args);
-
-// "1.2 GB", "850 MB", "12 kB".
-std::string Bytes(std::int64_t bytes);
-// "12,345".
-std::string Count(std::int64_t count);
 
 }  // namespace quillet::data

@@ -29,11 +29,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   app.SetTitle(quillet::data::TDataForm::kTitle);
   quillet::data::DataSettings settings;
   const std::string folder = ProgramFolder();
-  settings.services = folder + "quillet-services.exe";
-  settings.starter = folder + "quillet-services-start.exe";
+  settings.programs.services = folder + "quillet-services.exe";
+  settings.programs.starter = folder + "quillet-services-start.exe";
   for (int i = 1; i + 1 < __argc; i += 2) {
     const std::string option = __argv[i];
-    if (option == "--db") settings.database = __argv[i + 1];
+    if (option == "--db") settings.programs.database = __argv[i + 1];
     else if (option == "--mirror") settings.mirror = __argv[i + 1];
   }
   quillet::data::TDataForm form(settings);

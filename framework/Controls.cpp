@@ -79,6 +79,12 @@ void Edit::Create(HWND parent, const Bounds& b, DWORD style) {
   CreateChild(parent, "EDIT", "", WS_TABSTOP | style, WS_EX_CLIENTEDGE, b);
 }
 
+bool Edit::OnCommand(int code) {
+  if (code != EN_CHANGE || !onChange) return false;
+  onChange();
+  return true;
+}
+
 void GroupBox::Create(HWND parent, const std::string& caption, const Bounds& b) {
   CreateChild(parent, "BUTTON", caption, BS_GROUPBOX, 0, b);
 }

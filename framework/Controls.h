@@ -61,7 +61,10 @@ class ProgressBar : public Control {
 
 class Edit : public Control {
  public:
+  // Called when the text changed, by the user or by SetText.
+  std::function<void()> onChange;
   void Create(HWND parent, const Bounds& b, DWORD style = ES_AUTOHSCROLL);
+  bool OnCommand(int code) override;
 };
 
 class GroupBox : public Control {

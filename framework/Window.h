@@ -42,6 +42,8 @@ class Control {
   bool Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
   void SetEnabled(bool enabled) { EnableWindow(hwnd_, enabled); }
   void SetFocus() { ::SetFocus(hwnd_); }
+  void SetBounds(const Bounds& b) { MoveWindow(hwnd_, b.left, b.top, b.width, b.height, TRUE); }
+  void SetVisible(bool visible) { ShowWindow(hwnd_, visible ? SW_SHOW : SW_HIDE); }
 
   // Shown over the control when set (the form answers WM_SETCURSOR with it).
   HCURSOR cursor = nullptr;

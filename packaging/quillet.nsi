@@ -71,7 +71,7 @@ Var FinishText
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 !define MUI_COMPONENTSPAGE_NODESC
-!define MUI_COMPONENTSPAGE_TEXT_TOP "Your research database (the demo data and whatever you imported) and your settings are kept unless you tick below: then both are removed."
+!define MUI_COMPONENTSPAGE_TEXT_TOP "Your research database (the demo data and whatever you imported, and the database kept from before the demo data, if any) and your settings are kept unless you tick below: then they are removed."
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
@@ -100,9 +100,25 @@ Var FinishText
 !macroend
 
 ; A running Quillet holds quillet.exe: it is asked to close (the user is asked first, so that
-; an unsaved Idea Catcher can be saved). A running data service is stopped by its own program.
+; an unsaved Idea Catcher can be saved). Quillet Data holds quillet-data.exe: it is closed
+; (a job under way is cancelled, keeping what it stored). A running data service is stopped by
+; its own program.
 !macro CloseRunning UN
 Function ${UN}CloseRunning
+  StrCpy $1 0
+  ${Do}
+    FindWindow $0 "QuilletForm" "Quillet Data"
+    ${If} $0 = 0
+      ${Break}
+    ${EndIf}
+    ${If} $1 = 20
+      MessageBox MB_OK|MB_ICONSTOP "Quillet Data did not close. Close it, then start again." /SD IDOK
+      Abort
+    ${EndIf}
+    SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+    Sleep 500
+    IntOp $1 $1 + 1
+  ${Loop}
   StrCpy $1 0
   ${Do}
     FindWindow $0 "QuilletForm" "Quillet"

@@ -115,15 +115,29 @@ constexpr std::size_t kDownloadBuffer = 1024 * 1024;
 // is taken for cut (and resumed).
 constexpr milliseconds kGetConnectTimeout{30000};
 constexpr milliseconds kGetIdleTimeout{60000};
+// A transfer slower than this on average over the window, counting only the time spent
+// waiting for the network, is taken for cut (and resumed): a server that sends a byte now and
+// then is never silent for the idle timeout, yet would take days.
+constexpr std::int64_t kGetLowestSpeed = 1000;  // bytes a second
+constexpr milliseconds kGetSpeedWindow{60000};
 // Tries of one transfer since it last received a byte, with pauses doubling from the first
 // to the longest: about two minutes of a server or network that does not answer, then the
 // run stops rather than hammer it.
 constexpr int kGetTries = 8;
 constexpr milliseconds kGetFirstPause{1000};
 constexpr milliseconds kGetLongestPause{60000};
-// A 429 or 503 is waited out as its Retry-After says, at most this long (a server asking for
-// hours is taken for one that will not serve soon).
+// Until some server has answered in a run, a host that cannot be resolved or refuses the
+// connection is tried this many times (pauses of 1 and 2 s): a mistyped mirror or a network
+// that is down is said within seconds, not after the long schedule meant for transfers that
+// had started.
+constexpr int kGetFirstContactTries = 3;
+// A Retry-After is waited out, at least the pause the schedule would wait anyway (a server
+// asking for none, or for a time past, must not get eight tries at once), at most this long
+// (a server asking for hours is taken for one that will not serve soon).
 constexpr milliseconds kGetLongestRetryAfter{600000};
+// No publisher's file is near this large: a server that declares more is not believed, and the
+// file is refused.
+constexpr std::int64_t kGetLargestFile = std::int64_t{1} << 40;
 // A file whose transfer cannot be resumed (the server ignores ranges, or the file changed) is
 // imported again from its start, at most this many more times.
 constexpr int kGetFileRestarts = 2;

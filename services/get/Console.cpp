@@ -2,17 +2,22 @@
 
 #include <algorithm>
 
-#include "services/get/Download.h"
+#include "protocol/Format.h"
+#include "protocol/Lines.h"
 
 namespace quillet::services {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using protocol::Event;
 
 // Progress is shown at most this often; a file's last figures always are.
 constexpr std::chrono::milliseconds kProgressEvery{250};
 // A terminal shows no progress line for a run over sooner: it would only flicker.
 constexpr std::chrono::seconds kTerminalQuiet{1};
+// A log gets a progress line this often: enough to see a long transfer move, few enough to
+// read the log.
+constexpr std::chrono::seconds kLogProgressEvery{60};
 
 // Each line of a text that may hold several (a file's summary and its skips).
 template <typename Each>
@@ -26,14 +31,6 @@ void ForEachLine(const std::string& text, Each each) {
   }
 }
 
-std::string Duration(double seconds) {
-  char text[32];
-  if (seconds < 90) std::snprintf(text, sizeof text, "%.0f s", seconds);
-  else if (seconds < 5400) std::snprintf(text, sizeof text, "%.0f min", seconds / 60);
-  else std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
-  return text;
-}
-
 // The end of a long name, which tells files of one crawl apart.
 std::string Tail(const std::string& name) {
   std::size_t slash = name.find_last_of("/\\");
@@ -41,30 +38,42 @@ std::string Tail(const std::string& name) {
   return tail.size() > 48 ? "..." + tail.substr(tail.size() - 45) : tail;
 }
 
+std::string Amount(std::int64_t amount, const std::string& unit) {
+  return unit == protocol::kUnitBytes ? protocol::Bytes(amount) : protocol::Thousands(amount) + " " + unit;
+}
+
 class Terminal : public RunEvents {
  public:
-  Terminal(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  Terminal(std::FILE* out, std::FILE* err, bool redraw) : out_(out), err_(err), redraw_(redraw) {}
   ~Terminal() override { Clear(); }
   Terminal(const Terminal&) = delete;
   Terminal& operator=(const Terminal&) = delete;
 
-  void Plan(const std::vector<PlannedFile>& files) override { count_ = files.size(); }
+  void Plan(const std::vector<PlannedFile>& files, const char* unit) override {
+    count_ = files.size();
+    unit_ = unit;
+  }
   void FileStarted(std::size_t index, const PlannedFile& file) override {
     index_ = index;
     name_ = Tail(file.name);
   }
   void Progress(std::size_t, std::int64_t done, std::int64_t total, std::int64_t runDone, std::int64_t runTotal,
-                double bytesPerSecond) override {
-    if (Clock::now() - start_ < kTerminalQuiet) return;
+                double perSecond) override {
+    const auto now = Clock::now();
+    if (now - start_ < kTerminalQuiet) return;
+    if (!redraw_ && now - logged_ < kLogProgressEvery) return;
+    logged_ = now;
     std::string line = "[" + std::to_string(index_ + 1) + "/" + std::to_string(count_) + "] " + name_ + "  " +
-                       Megabytes(done) + (total > 0 ? " of " + Megabytes(total) : std::string());
-    if (count_ > 1 && runTotal > 0) line += " | all " + Megabytes(runDone) + " of " + Megabytes(runTotal);
-    if (bytesPerSecond > 0) {
-      char rate[32];
-      std::snprintf(rate, sizeof rate, ", %.1f MB/s", bytesPerSecond / 1e6);
-      line += rate;
+                       Amount(done, unit_) + (total > 0 ? " of " + Amount(total, unit_) : std::string());
+    if (count_ > 1 && runTotal > 0) line += " | all " + Amount(runDone, unit_) + " of " + Amount(runTotal, unit_);
+    if (perSecond > 0 && unit_ == protocol::kUnitBytes) {
+      line += ", " + protocol::Rate(perSecond);
       if (runTotal > runDone)
-        line += ", " + Duration(static_cast<double>(runTotal - runDone) / bytesPerSecond) + " left";
+        line += ", " + protocol::Duration(static_cast<double>(runTotal - runDone) / perSecond) + " left";
+    }
+    if (!redraw_) {
+      Say(err_, line);
+      return;
     }
     Clear();
     std::fputs(line.c_str(), err_);
@@ -72,7 +81,9 @@ class Terminal : public RunEvents {
     shown_ = line.size();
   }
   void Stored(const std::string& text) override { Say(out_, text); }
-  void Failed(const std::string& text) override { Say(err_, text); }
+  void Failed(const std::string& text, const std::string& advice) override {
+    Say(err_, advice.empty() ? text : text + "\n  " + advice);
+  }
   void Note(const std::string& text) override { Say(err_, text); }
   void Finished(int) override { Clear(); }
 
@@ -90,45 +101,52 @@ class Terminal : public RunEvents {
 
   std::FILE* out_;
   std::FILE* err_;
+  bool redraw_;
   std::size_t count_ = 0, index_ = 0, shown_ = 0;
   std::string name_;
+  std::string unit_ = protocol::kUnitBytes;
   Clock::time_point start_ = Clock::now();
+  Clock::time_point logged_{};
 };
 
 class Lines : public RunEvents {
  public:
   explicit Lines(std::FILE* out) : out_(out) {}
 
-  void Plan(const std::vector<PlannedFile>& files) override {
-    std::int64_t bytes = 0;
-    for (const PlannedFile& file : files) bytes = file.bytes < 0 || bytes < 0 ? -1 : bytes + file.bytes;
-    Line({"plan", std::to_string(files.size()), std::to_string(bytes)});
+  void Plan(const std::vector<PlannedFile>& files, const char* unit) override {
+    std::int64_t amount = 0;
+    for (const PlannedFile& file : files)
+      amount = file.bytes < 0 || amount < 0 ? -1 : protocol::AddSizes(amount, file.bytes);
+    Line(Event::kPlan, {std::to_string(files.size()), std::to_string(amount), unit});
   }
   void FileStarted(std::size_t index, const PlannedFile& file) override {
-    Line({"file", std::to_string(index + 1), file.kind, std::to_string(file.bytes), file.name});
+    Line(Event::kFile, {std::to_string(index + 1), file.kind, std::to_string(file.bytes), file.name});
   }
   void Progress(std::size_t index, std::int64_t done, std::int64_t total, std::int64_t runDone, std::int64_t runTotal,
-                double bytesPerSecond) override {
-    Line({"progress", std::to_string(index + 1), std::to_string(done), std::to_string(total), std::to_string(runDone),
-          std::to_string(runTotal), std::to_string(static_cast<long long>(bytesPerSecond))});
+                double perSecond) override {
+    Line(Event::kProgress,
+         {std::to_string(index + 1), std::to_string(done), std::to_string(total), std::to_string(runDone),
+          std::to_string(runTotal), std::to_string(static_cast<long long>(perSecond))});
   }
-  void Stored(const std::string& text) override { Each("stored", text); }
-  void Failed(const std::string& text) override { Each("failed", text); }
-  void Note(const std::string& text) override { Each("note", text); }
-  void Finished(int status) override { Line({"done", std::to_string(status)}); }
+  void Stored(const std::string& text) override {
+    ForEachLine(text, [&](const std::string& line) { Line(Event::kStored, {line}); });
+  }
+  void Failed(const std::string& text, const std::string& advice) override {
+    // The advice goes with the first line, which says what happened.
+    bool first = true;
+    ForEachLine(text, [&](const std::string& line) {
+      Line(Event::kFailed, {line, first ? advice : std::string()});
+      first = false;
+    });
+  }
+  void Note(const std::string& text) override {
+    ForEachLine(text, [&](const std::string& line) { Line(Event::kNote, {line}); });
+  }
+  void Finished(int status) override { Line(Event::kDone, {std::to_string(status)}); }
 
  private:
-  void Each(const char* event, const std::string& text) {
-    ForEachLine(text, [&](std::string line) { Line({event, line}); });
-  }
-  void Line(std::initializer_list<std::string> fields) {
-    std::string line;
-    for (std::string field : fields) {
-      std::replace(field.begin(), field.end(), '\t', ' ');
-      std::replace(field.begin(), field.end(), '\r', ' ');
-      line += (line.empty() ? "" : "\t") + field;
-    }
-    std::fprintf(out_, "%s\n", line.c_str());
+  void Line(Event event, std::initializer_list<std::string> fields) {
+    std::fprintf(out_, "%s\n", protocol::Encode(event, fields).c_str());
     std::fflush(out_);
   }
 
@@ -137,14 +155,15 @@ class Lines : public RunEvents {
 
 }  // namespace
 
-std::unique_ptr<RunEvents> TerminalEvents(std::FILE* out, std::FILE* err) {
-  return std::make_unique<Terminal>(out, err);
+std::unique_ptr<RunEvents> TerminalEvents(std::FILE* out, std::FILE* err, bool redraw) {
+  return std::make_unique<Terminal>(out, err, redraw);
 }
 std::unique_ptr<RunEvents> EventLines(std::FILE* out) { return std::make_unique<Lines>(out); }
 
-RunTracker::RunTracker(RunEvents& events, std::vector<PlannedFile> files)
-    : events_(events), files_(std::move(files)), counted_(files_.size(), 0) {
-  events_.Plan(files_);
+RunTracker::RunTracker(RunEvents& events, std::vector<PlannedFile> files, const char* unit)
+    : events_(events), files_(std::move(files)), over_(files_.size(), false) {
+  for (const PlannedFile& file : files_) planned_.push_back(file.bytes);
+  events_.Plan(files_, unit);
 }
 
 RunConsole RunTracker::Console(std::function<std::string(const std::exception&)> explain) {
@@ -165,7 +184,8 @@ void RunTracker::Start(const std::string& name) {
   while (index < files_.size() && files_[index].name != name) ++index;
   if (index == files_.size()) {
     files_.push_back({name, {}, -1});
-    counted_.push_back(0);
+    planned_.push_back(-1);
+    over_.push_back(false);
   }
   current_ = index;
   next_ = index + 1;
@@ -175,18 +195,40 @@ void RunTracker::Start(const std::string& name) {
 
 void RunTracker::Finish() {
   if (current_ == SIZE_MAX) return;
-  counted_[current_] = std::max(files_[current_].bytes, currentDone_);
-  finishedBytes_ += counted_[current_];
+  files_[current_].bytes = currentDone_;
+  over_[current_] = true;
   current_ = SIZE_MAX;
 }
 
 void RunTracker::Rewind(std::size_t index) {
   Finish();
-  for (std::size_t i = index; i < counted_.size(); ++i) {
-    finishedBytes_ -= counted_[i];
-    counted_[i] = 0;
+  for (std::size_t i = index; i < over_.size(); ++i) {
+    if (planned_[i] == 0 && over_[i]) continue;  // dropped, or nothing to read
+    over_[i] = false;
+    files_[i].bytes = planned_[i];
   }
   next_ = std::min(index, next_);
+}
+
+void RunTracker::Drop(const std::string& name) {
+  for (std::size_t i = 0; i < files_.size(); ++i)
+    if (files_[i].name == name) {
+      planned_[i] = files_[i].bytes = 0;
+      over_[i] = true;
+    }
+}
+
+std::int64_t RunTracker::RunDone() const {
+  std::int64_t done = 0;
+  for (std::size_t i = 0; i < files_.size(); ++i)
+    if (over_[i]) done = protocol::AddSizes(done, files_[i].bytes);
+  return current_ == SIZE_MAX ? done : protocol::AddSizes(done, currentDone_);
+}
+
+std::int64_t RunTracker::RunTotal() const {
+  std::int64_t total = 0;
+  for (const PlannedFile& file : files_) total = protocol::AddSizes(total, file.bytes);
+  return std::max(total, RunDone());
 }
 
 bool RunTracker::Report(std::int64_t done, std::int64_t total) {
@@ -195,16 +237,15 @@ bool RunTracker::Report(std::int64_t done, std::int64_t total) {
   // What the plan says wins: a list read only to its top is planned at that part's size.
   if (file.bytes < 0 && total > 0) file.bytes = total;
   if (file.bytes > 0) total = file.bytes;
-  done = total > 0 ? std::min(done, total) : done;
-  moved_ += std::max<std::int64_t>(0, done - currentDone_);
+  // A reader's last word on a file of unknown size is (0, 0): what was read stays read.
+  done = std::max(currentDone_, total > 0 ? std::min(done, total) : done);
+  moved_ = protocol::AddSizes(moved_, done - currentDone_);
   currentDone_ = done;
   const auto now = Clock::now();
   if (now - shown_ < kProgressEvery && done != total) return true;
   shown_ = now;
-  std::int64_t runTotal = 0;
-  for (const PlannedFile& planned : files_) runTotal += std::max<std::int64_t>(planned.bytes, 0);
   const double seconds = std::chrono::duration<double>(now - start_).count();
-  events_.Progress(current_, done, total, finishedBytes_ + done, runTotal,
+  events_.Progress(current_, done, total, RunDone(), RunTotal(),
                    seconds > 0.5 ? static_cast<double>(moved_) / seconds : 0.0);
   return true;
 }

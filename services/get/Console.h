@@ -1,17 +1,9 @@
 #pragma once
-// What a run of `get`, `import` or `demo` tells as it goes, in two forms: a terminal's (one
+// What a run of `get`, `import` or `demo` tells as it goes, in three forms: a terminal's (one
 // progress line redrawn in place: the file and the whole run, bytes, MB/s, time left; what
-// each file stored as it comes) and, for a program that runs ours, one line per event:
-//
-//   plan<TAB>FILES<TAB>BYTES             the files of the run and their bytes (-1: unknown)
-//   file<TAB>N<TAB>KIND<TAB>BYTES<TAB>NAME    file N (from 1) starts
-//   progress<TAB>N<TAB>DONE<TAB>TOTAL<TAB>RUN_DONE<TAB>RUN_TOTAL<TAB>BYTES_PER_SECOND
-//   stored<TAB>TEXT                      what a file or the run stored (one line each)
-//   failed<TAB>TEXT                      a file or the run that failed, or a file skipped
-//   note<TAB>TEXT                        a retry, a wait
-//   done<TAB>STATUS                      the exit status, last
-//
-// Texts never hold a tab or a line end (paths cannot); lines are flushed as they are written.
+// each file stored as it comes), a log's (the same lines, the progress one now and then and
+// never redrawn, since a file or a pipe keeps every character), and, for a program that runs
+// ours, one line per event as protocol/Lines.h describes them.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -32,28 +24,34 @@ struct PlannedFile {
 class RunEvents {
  public:
   virtual ~RunEvents() = default;
-  virtual void Plan(const std::vector<PlannedFile>& files) = 0;
+  // unit: protocol::kUnitBytes, or kUnitPages for the demo data.
+  virtual void Plan(const std::vector<PlannedFile>& files, const char* unit) = 0;
   virtual void FileStarted(std::size_t index, const PlannedFile& file) = 0;
   // Bytes of the file and of the run; a total of -1 is unknown.
   virtual void Progress(std::size_t index, std::int64_t done, std::int64_t total, std::int64_t runDone,
                         std::int64_t runTotal, double bytesPerSecond) = 0;
   virtual void Stored(const std::string& text) = 0;
-  virtual void Failed(const std::string& text) = 0;
+  // advice: what the user can do about it, or empty.
+  virtual void Failed(const std::string& text, const std::string& advice) = 0;
+  void Failed(const std::string& text) { Failed(text, {}); }
   virtual void Note(const std::string& text) = 0;
   virtual void Finished(int status) = 0;
 };
 
-// Summaries to out, failures and notes to err, the progress line to err.
-std::unique_ptr<RunEvents> TerminalEvents(std::FILE* out, std::FILE* err);
+// Summaries to out, failures and notes to err, the progress line to err: redrawn in place
+// when err is a terminal, else written as a line of its own now and then.
+std::unique_ptr<RunEvents> TerminalEvents(std::FILE* out, std::FILE* err, bool redraw);
 // One line per event to out.
 std::unique_ptr<RunEvents> EventLines(std::FILE* out);
 
 // Counts the progress of each file of a plan into the run's and turns RunImport's console
-// into events. A file's bytes count as done once the next file starts or Finish is called,
-// so that a file read only in part (a list's top) or skipped does not hold the run back.
+// into events. A file that is over counts as what was read of it, in the run's total too, so
+// that a file read only in part (a list's top) or skipped neither holds the run back nor
+// shows as done when it was not. Amounts are summed without overflow, whatever a server
+// declared.
 class RunTracker {
  public:
-  RunTracker(RunEvents& events, std::vector<PlannedFile> files);
+  RunTracker(RunEvents& events, std::vector<PlannedFile> files, const char* unit = "bytes");
 
   // RunImport's console for the files of the plan (matched by name, in plan order).
   RunConsole Console(std::function<std::string(const std::exception&)> explain);
@@ -61,18 +59,23 @@ class RunTracker {
   void Finish();
   // The files from this one of the plan on are read again: what they counted no longer does.
   void Rewind(std::size_t index);
+  // The file of the plan so named will not be read: it counts as nothing, in the total too.
+  void Drop(const std::string& name);
   RunEvents& Events() { return events_; }
+  // What the run has done and holds in all, as the last progress event said them.
+  std::int64_t RunDone() const;
+  std::int64_t RunTotal() const;
 
  private:
   void Start(const std::string& name);
   bool Report(std::int64_t done, std::int64_t total);
 
   RunEvents& events_;
-  std::vector<PlannedFile> files_;
-  std::size_t next_ = 0;               // first file not started
-  std::size_t current_ = SIZE_MAX;     // the file being read
-  std::vector<std::int64_t> counted_;  // bytes each file over counts as done
-  std::int64_t finishedBytes_ = 0;     // their sum
+  std::vector<PlannedFile> files_;  // bytes: as planned, or what a file over held
+  std::vector<std::int64_t> planned_;
+  std::vector<bool> over_;
+  std::size_t next_ = 0;            // first file not started
+  std::size_t current_ = SIZE_MAX;  // the file being read
   std::int64_t currentDone_ = 0;
   std::int64_t moved_ = 0;  // bytes read in this run, restarts included, for the rate
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();

@@ -15,19 +15,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Failures no retry mends: the certificate, the address, the protocol.
-bool Transient(CURLcode code) {
+HttpFault FaultOf(CURLcode code) {
   switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
-    case CURLE_URL_MALFORMAT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return HttpFault::kResolve;
+    case CURLE_COULDNT_CONNECT: return HttpFault::kConnect;
     case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_TOO_MANY_REDIRECTS:
-    case CURLE_OUT_OF_MEMORY: return false;
-    default: return true;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return HttpFault::kUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_USE_SSL_FAILED: return HttpFault::kSecure;
+    case CURLE_TOO_MANY_REDIRECTS: return HttpFault::kRedirect;
+    case CURLE_UNSUPPORTED_PROTOCOL: return HttpFault::kRedirect;  // a redirect to ftp:, file:
+    case CURLE_URL_MALFORMAT: return HttpFault::kAddress;
+    case CURLE_OUT_OF_MEMORY: return HttpFault::kOther;
+    default: return HttpFault::kCut;
   }
 }
 
@@ -41,8 +46,8 @@ struct ListCloser {
 class CurlBody : public HttpBody {
  public:
   CurlBody(CURLM* multi, const HttpRequest& request, const std::string& userAgent)
-      : multi_(multi), easy_(curl_easy_init()), url_(request.url) {
-    if (!easy_) throw HttpError("out of memory for a transfer", false);
+      : multi_(multi), easy_(curl_easy_init()) {
+    if (!easy_) throw HttpError("out of memory for a transfer", HttpFault::kOther);
     CURL* e = easy_.get();
     curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(e, CURLOPT_USERAGENT, userAgent.c_str());
@@ -67,13 +72,17 @@ class CurlBody : public HttpBody {
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_.get());
       }
     }
-    if (curl_multi_add_handle(multi_, e) != CURLM_OK) throw HttpError("cannot start a transfer", false);
+    if (curl_multi_add_handle(multi_, e) != CURLM_OK) throw HttpError("cannot start a transfer", HttpFault::kOther);
     attached_.easy = e;
     lastByte_ = Clock::now();
-    // The head is in once the body starts or the transfer is over.
+    // The head is in once the body starts or the transfer is over. A transfer that failed
+    // after its head and some bytes hands those bytes out first, then fails in Read: a
+    // server that sends a little and closes each time still gets a little further each time.
     while (!done_ && begin_ == buffer_.size() && !paused_) Pump();
-    if (done_ && result_ != CURLE_OK) Fail();
-    ReadHead();
+    long status = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (done_ && result_ != CURLE_OK && (status == 0 || begin_ == buffer_.size())) Fail();
+    ReadHead(status);
   }
   CurlBody(const CurlBody&) = delete;
   CurlBody& operator=(const CurlBody&) = delete;
@@ -137,8 +146,13 @@ class CurlBody : public HttpBody {
   }
 
   [[noreturn]] void Fail() const {
-    std::string what = *error_ ? error_ : curl_easy_strerror(result_);
-    throw HttpError(url_ + ": " + what, Transient(result_));
+    HttpFault fault = FaultOf(result_);
+    // Out of time before a connection was made: the connect time, not a silent transfer.
+    curl_off_t connected = 0;
+    if (result_ == CURLE_OPERATION_TIMEDOUT &&
+        curl_easy_getinfo(easy_.get(), CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected == 0)
+      fault = HttpFault::kConnect;
+    throw HttpError(*error_ ? error_ : curl_easy_strerror(result_), fault);
   }
 
   std::string Header(const char* name) const {
@@ -147,14 +161,10 @@ class CurlBody : public HttpBody {
     return found->value;
   }
 
-  void ReadHead() {
-    long status = 0;
-    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+  void ReadHead(long status) {
     head_.status = static_cast<int>(status);
-    std::string length = Header("Content-Length"), range = Header("Content-Range");
-    if (!length.empty()) head_.length = std::strtoll(length.c_str(), nullptr, 10);
-    // "bytes 100-199/200"
-    if (range.rfind("bytes ", 0) == 0) head_.rangeStart = std::strtoll(range.c_str() + 6, nullptr, 10);
+    head_.length = ParseContentLength(Header("Content-Length"));
+    ParseContentRange(Header("Content-Range"), &head_);
     head_.retryAfter = Header("Retry-After");
     head_.etag = Header("ETag");
     head_.lastModified = Header("Last-Modified");
@@ -174,7 +184,6 @@ class CurlBody : public HttpBody {
   std::unique_ptr<CURL, EasyCloser> easy_;
   std::unique_ptr<curl_slist, ListCloser> headers_;
   Attachment attached_{multi_};
-  std::string url_;
   std::string buffer_;
   std::size_t begin_ = 0;
   bool paused_ = false;
@@ -191,7 +200,7 @@ class CurlClient : public HttpClient {
     // Counted by libcurl: each client's init is matched by its cleanup.
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
-    if (!multi_) throw HttpError("cannot set up libcurl", false);
+    if (!multi_) throw HttpError("cannot set up libcurl", HttpFault::kOther);
   }
   ~CurlClient() override {
     curl_multi_cleanup(multi_);

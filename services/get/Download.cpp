@@ -1,9 +1,9 @@
 #include "services/get/Download.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
+#include "protocol/Format.h"
+#include "protocol/Mirror.h"
 #include "services/Limits.h"
 #include "services/import/Report.h"
 
@@ -12,84 +12,102 @@ namespace {
 
 using std::chrono::milliseconds;
 
-milliseconds Longer(milliseconds pause) { return std::min(pause * 2, limits::kGetLongestPause); }
-
-std::string Seconds(milliseconds time) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.0f s", static_cast<double>(time.count()) / 1000.0);
-  return text;
+void Grow(Attempt* attempt) {
+  ++attempt->tries;
+  attempt->pause = std::min(attempt->pause * 2, limits::kGetLongestPause);
 }
-
-// Statuses a retry may mend: the server is busy, down for a moment, or timed out.
-bool Busy(int status) { return status == 408 || status == 429 || (status >= 500 && status != 501 && status != 505); }
 
 class Download : public ByteSource {
  public:
-  Download(Fetcher& fetcher, std::string url, std::int64_t size, bool gzip, FetchFailure* failure)
-      : fetcher_(fetcher), url_(std::move(url)), length_(size), gzip_(gzip), failure_(failure) {}
+  Download(Fetcher& fetcher, std::string url, std::int64_t planned, bool gzip, FetchFailure* failure)
+      : fetcher_(fetcher),
+        url_(std::move(url)),
+        shown_(protocol::WithoutCredentials(url_)),
+        planned_(planned),
+        gzip_(gzip),
+        failure_(failure) {
+    attempt_.transfer = true;
+  }
 
   std::size_t Read(char* out, std::size_t size) override {
     while (true) {
-      if (!body_) Connect();
+      if (tooSlow_) {
+        tooSlow_ = false;
+        body_.reset();
+        Carry(Decide(Known(), {Outcome::Kind::kTooSlow, {}, HttpFault::kOther, {}}, Now()));
+      }
+      if (!body_ && !Connect()) return Ended();
       std::size_t n = 0;
+      const auto before = fetcher_.Now();
       try {
         n = body_->Read(out, size);
       } catch (const HttpError& error) {
-        if (!error.Transient()) Fail(FetchFailure::kUntrusted, error.what());
-        Cut(error.what());
+        body_.reset();
+        Carry(Decide(Known(), {Outcome::Kind::kFailed, {}, error.Fault(), error.what()}, Now()));
         continue;
       }
-      if (n > 0) {
-        CheckStart(out, n);
-        received_ += static_cast<std::int64_t>(n);
-        cuts_ = 0;
-        pause_ = limits::kGetFirstPause;
-        return n;
-      }
-      if (length_ >= 0 && received_ < length_) {
-        Cut("the connection closed after " + Megabytes(received_) + " of " + Megabytes(length_));
+      const auto waited = std::chrono::duration_cast<milliseconds>(fetcher_.Now() - before);
+      if (n == 0) {
+        body_.reset();
+        const Decision decision = Decide(Known(), {Outcome::Kind::kBodyEnded, {}, HttpFault::kOther, {}}, Now());
+        if (decision.next == Next::kEnd) return Ended();
+        if (decision.next != Next::kAskRest) Carry(decision);
         continue;
       }
-      if (gzip_ && start_.size() < 2) Fail(FetchFailure::kNotGzip, url_ + " is empty, not gzip data");
-      return 0;
+      CheckStart(out, n);
+      received_ += static_cast<std::int64_t>(n);
+      attempt_.tries = 1;
+      attempt_.pause = limits::kGetFirstPause;
+      // The bytes that came are used; the transfer is taken for cut at the next read.
+      tooSlow_ = speed_.Add(static_cast<std::int64_t>(n), waited);
+      return n;
     }
   }
-  std::int64_t Size() const override { return std::max<std::int64_t>(length_, 0); }
-  const std::string& Name() const override { return url_; }
+  std::int64_t Size() const override { return std::max<std::int64_t>(size_ >= 0 ? size_ : planned_, 0); }
+  const std::string& Name() const override { return shown_; }
 
  private:
-  void Connect() {
-    std::unique_ptr<HttpBody> body;
-    try {
-      body = fetcher_.Request({url_, false, received_, received_ > 0 ? validator_ : std::string()});
-    } catch (const FetchError& error) {
-      Fail(error.Failure(), error.what());
-    }
-    const HttpHead& head = body->Head();
-    if (head.status == 404 || head.status == 410)
-      Fail(FetchFailure::kMissing, url_ + ": not found (" + std::to_string(head.status) + ")");
-    if (head.status != 200 && head.status != 206)
-      Fail(FetchFailure::kRefused, url_ + ": the server answered " + std::to_string(head.status));
-    if (received_ > 0 && (head.status != 206 || head.rangeStart != received_))
-      Fail(FetchFailure::kRestart, url_ +
-                                       ": the server sent the file from its start again (it does not resume "
-                                       "transfers, or the file changed)");
-    if (received_ == 0) {
-      if (head.status != 200)
-        Fail(FetchFailure::kRefused, url_ + ": the server answered " + std::to_string(head.status));
-      length_ = head.length;
-      // A strong ETag names these exact bytes; a weak one or a date is the best there is.
-      validator_ = !head.etag.empty() && head.etag.rfind("W/", 0) != 0 ? head.etag : head.lastModified;
-    }
-    body_ = std::move(body);
+  static std::chrono::system_clock::time_point Now() { return std::chrono::system_clock::now(); }
+
+  // The attempt as it stands, for a decision about the exchange under way.
+  Attempt& Known() {
+    attempt_.received = received_;
+    attempt_.size = size_;
+    attempt_.validator = validator_;
+    return attempt_;
   }
 
-  void Cut(const std::string& why) {
-    body_.reset();
-    if (++cuts_ >= limits::kGetTries)
-      Fail(FetchFailure::kUnreachable, url_ + ": " + why + "; gave up after " + std::to_string(cuts_) + " tries");
-    fetcher_.Wait(pause_, url_ + ": " + why + "; resuming at " + Megabytes(received_));
-    pause_ = Longer(pause_);
+  // Asks for the file, or for what follows the bytes in hand; false when it is whole.
+  bool Connect() {
+    attempt_.request = {url_, false, received_, received_ > 0 ? validator_ : std::string()};
+    Fetcher::Sent sent =
+        fetcher_.Send(&Known(), shown_, received_ > 0 ? "resuming at " + protocol::Bytes(received_) : "");
+    if (sent.decision.next == Next::kEnd) return false;
+    if (sent.decision.next != Next::kRead) Fail(sent.decision.failure, shown_ + ": " + sent.decision.why);
+    const HttpHead& head = sent.body->Head();
+    if (received_ == 0) {
+      size_ = head.length;
+      validator_ = Validator(head);
+    } else if (size_ < 0) {
+      size_ = head.rangeWhole;
+    }
+    body_ = std::move(sent.body);
+    speed_.Reset();
+    return true;
+  }
+
+  // Carries out a decision about a transfer that broke off: waits before asking for the rest,
+  // or fails the read.
+  void Carry(const Decision& decision) {
+    if (decision.next != Next::kRetry) Fail(decision.failure, shown_ + ": " + decision.why);
+    fetcher_.Wait(decision.wait,
+                  shown_ + ": " + decision.why + (received_ > 0 ? "; resuming at " + protocol::Bytes(received_) : ""));
+    Grow(&attempt_);
+  }
+
+  std::size_t Ended() {
+    if (gzip_ && start_.size() < 2) Fail(FetchFailure::kNotGzip, shown_ + " is empty, not gzip data");
+    return 0;
   }
 
   // Crawl files, rank lists and pageview dumps are all gzip: anything else is an error page
@@ -99,7 +117,7 @@ class Download : public ByteSource {
     start_.append(bytes, std::min<std::size_t>(n, 64));
     if (start_.size() >= 2 &&
         (static_cast<unsigned char>(start_[0]) != 0x1F || static_cast<unsigned char>(start_[1]) != 0x8B))
-      Fail(FetchFailure::kNotGzip, url_ + " is not gzip data; the server sent " + Quoted(start_));
+      Fail(FetchFailure::kNotGzip, shown_ + " is not gzip data; the server sent " + Quoted(start_));
   }
 
   [[noreturn]] void Fail(FetchFailure failure, const std::string& what) {
@@ -109,96 +127,63 @@ class Download : public ByteSource {
 
   Fetcher& fetcher_;
   std::string url_;
-  std::int64_t length_;
+  std::string shown_;
+  std::int64_t planned_;
   bool gzip_;
   FetchFailure* failure_;
   std::unique_ptr<HttpBody> body_;
+  Attempt attempt_;
   std::int64_t received_ = 0;
+  std::int64_t size_ = -1;  // as the server said it
   std::string validator_;
   std::string start_;
-  int cuts_ = 0;
-  milliseconds pause_ = limits::kGetFirstPause;
+  SpeedWatch speed_;
+  bool tooSlow_ = false;
 };
 
 }  // namespace
 
-std::int64_t DaysSince1970(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
+Fetcher::Fetcher(HttpClient& client, Note note, Pause pause, Clock clock)
+    : client_(client), note_(std::move(note)), pause_(std::move(pause)), clock_(std::move(clock)) {}
 
-milliseconds RetryAfter(const std::string& value, std::chrono::system_clock::time_point now) {
-  if (!value.empty() && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return value.size() > 9 ? limits::kGetLongestRetryAfter : milliseconds(std::stoll(value) * 1000);
-  // "Sun, 06 Nov 1994 08:49:37 GMT"
-  char month[4] = {};
-  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
-  if (std::sscanf(value.c_str(), "%*3s, %2d %3s %4d %2d:%2d:%2d GMT", &day, month, &year, &hour, &minute, &second) != 6)
-    return milliseconds(-1);
-  const char* months = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  const char* found = std::strstr(months, month);
-  if (!found || std::strlen(month) != 3 || (found - months) % 3 != 0) return milliseconds(-1);
-  unsigned monthNumber = static_cast<unsigned>((found - months) / 3 + 1);
-  std::int64_t at =
-      DaysSince1970(year, monthNumber, static_cast<unsigned>(day)) * 86400 + hour * 3600 + minute * 60 + second;
-  std::int64_t from = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
-  return milliseconds(std::max<std::int64_t>(0, at - from) * 1000);
+std::chrono::steady_clock::time_point Fetcher::Now() const {
+  return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
-
-std::string Megabytes(std::int64_t bytes) {
-  char text[32];
-  if (bytes >= 10 * 1000 * 1000) std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(bytes) / 1e6);
-  else if (bytes >= 1000 * 1000) std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  else if (bytes >= 1000) std::snprintf(text, sizeof text, "%.0f kB", static_cast<double>(bytes) / 1e3);
-  else std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
-  return text;
-}
-
-Fetcher::Fetcher(HttpClient& client, Note note, Pause pause)
-    : client_(client), note_(std::move(note)), pause_(std::move(pause)) {}
 
 void Fetcher::Wait(milliseconds time, const std::string& why) {
-  Tell(why + "; trying again in " + Seconds(time));
+  if (note_) note_(why + "; trying again in " + protocol::Duration(std::chrono::duration<double>(time).count()));
   pause_(time);
 }
 
-std::unique_ptr<HttpBody> Fetcher::Request(const HttpRequest& request) {
-  milliseconds pause = limits::kGetFirstPause;
-  for (int tries = 1;; ++tries) {
-    std::string why;
-    milliseconds wait = pause;
+Fetcher::Sent Fetcher::Send(Attempt* attempt, const std::string& shown, const std::string& resuming) {
+  while (true) {
+    Outcome outcome;
+    std::unique_ptr<HttpBody> body;
+    attempt->firstContact = !answered_;
     try {
-      std::unique_ptr<HttpBody> body = client_.Send(request);
-      const HttpHead& head = body->Head();
-      if (!Busy(head.status)) return body;
-      why = request.url + ": the server answered " + std::to_string(head.status);
-      if (head.status == 429 || head.status == 503) {
-        milliseconds asked = RetryAfter(head.retryAfter, std::chrono::system_clock::now());
-        if (asked >= milliseconds(0)) wait = std::min(asked, limits::kGetLongestRetryAfter);
-      }
+      body = client_.Send(attempt->request);
+      outcome.head = body->Head();
+      answered_ = true;
     } catch (const HttpError& error) {
-      if (!error.Transient()) throw FetchError(FetchFailure::kUntrusted, error.what());
-      why = error.what();
+      outcome = {Outcome::Kind::kFailed, {}, error.Fault(), error.what()};
     }
-    if (tries >= limits::kGetTries)
-      throw FetchError(FetchFailure::kUnreachable, why + "; gave up after " + std::to_string(tries) + " tries");
-    Wait(wait, why);
-    pause = Longer(pause);
+    Decision decision = Decide(*attempt, outcome, std::chrono::system_clock::now());
+    if (decision.next != Next::kRetry) return {decision.next == Next::kRead ? std::move(body) : nullptr, decision};
+    body.reset();
+    Wait(decision.wait, shown + ": " + decision.why + (resuming.empty() ? "" : "; " + resuming));
+    Grow(attempt);
   }
 }
 
 std::int64_t Fetcher::Size(const std::string& url) {
-  std::unique_ptr<HttpBody> body = Request({url, true, 0, {}});
-  const int status = body->Head().status;
-  if (status == 404 || status == 410)
-    throw FetchError(FetchFailure::kMissing, url + ": not found (" + std::to_string(status) + ")");
-  if (status == 405) return -1;  // no HEAD here: the size comes with the file
-  if (status != 200) throw FetchError(FetchFailure::kRefused, url + ": the server answered " + std::to_string(status));
-  return body->Head().length;
+  Attempt attempt;
+  attempt.request = {url, true, 0, {}};
+  const std::string shown = protocol::WithoutCredentials(url);
+  Sent sent = Send(&attempt, shown);
+  if (sent.decision.next != Next::kRead) throw FetchError(sent.decision.failure, shown + ": " + sent.decision.why);
+  const HttpHead& head = sent.body->Head();
+  // No HEAD here: the size comes with the file.
+  return head.status == 200 ? head.length : -1;
 }
 
 std::string Fetcher::Whole(const std::string& url, std::size_t maxBytes) {
@@ -209,13 +194,14 @@ std::string Fetcher::Whole(const std::string& url, std::size_t maxBytes) {
     text.append(chunk, n);
     if (text.size() > maxBytes)
       throw FetchError(FetchFailure::kRefused,
-                       url + " is larger than " + Megabytes(static_cast<std::int64_t>(maxBytes)));
+                       source->Name() + " is larger than " + protocol::Bytes(static_cast<std::int64_t>(maxBytes)));
   }
   return text;
 }
 
-std::unique_ptr<ByteSource> Fetcher::Open(const std::string& url, std::int64_t size, bool gzip, FetchFailure* failure) {
-  return std::make_unique<Download>(*this, url, size, gzip, failure);
+std::unique_ptr<ByteSource> Fetcher::Open(const std::string& url, std::int64_t planned, bool gzip,
+                                          FetchFailure* failure) {
+  return std::make_unique<Download>(*this, url, planned, gzip, failure);
 }
 
 }  // namespace quillet::services

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "protocol/Format.h"
+#include "protocol/OpenData.h"
 #include "services/Limits.h"
 
 namespace quillet::services {
@@ -13,17 +15,38 @@ struct Planned {
   std::int64_t bytes = -1;  // what will be read of it: all, or its top's share
 };
 
-// A fetch's outcome as the run sees it.
-struct Attempt {
+// A reading's outcome as the run sees it.
+struct Reading {
   FetchFailure failure = FetchFailure::kNone;
+  std::string current;     // the address of the file being read when it failed
   bool duplicate = false;  // another run stored it meanwhile
   bool failed = false;     // RunImport reported a failure
   int status = 0;
 };
 
-bool Skippable(FetchFailure failure) {
-  return failure == FetchFailure::kMissing || failure == FetchFailure::kNotGzip || failure == FetchFailure::kRefused ||
-         failure == FetchFailure::kRestart;
+// What a user can do about a failure; neutral about where get runs (a window, a prompt).
+std::string Advice(FetchFailure failure) {
+  switch (failure) {
+    case FetchFailure::kMissing:
+      return "The publisher does not have this file (yet): the others are stored. Getting again later fetches it.";
+    case FetchFailure::kNotGzip:
+      return "Something between this computer and the server sent a page instead of the file: a proxy, or a "
+             "network that wants you to log in. Open a web page to log in, then get again.";
+    case FetchFailure::kEmpty:
+    case FetchFailure::kRefused:
+      return "The server did not send this file as it should. Get again later, or from another mirror.";
+    case FetchFailure::kRestart:
+      return "The transfer broke off again and again, or the file changed on the server. Getting again later "
+             "fetches it; stored files are not fetched twice.";
+    case FetchFailure::kUnreachable:
+      return "Check the address (the mirror, if you gave one) and the network connection, then get again: what "
+             "was stored stays, and no file is fetched twice.";
+    case FetchFailure::kUntrusted:
+      return "This computer does not trust the server's certificate. For a company's mirror, have its certificate "
+             "installed; never get data over a connection you cannot trust.";
+    case FetchFailure::kNone: break;
+  }
+  return {};
 }
 
 class GetRun {
@@ -31,29 +54,40 @@ class GetRun {
   GetRun(const GetSettings& settings, const GetStore& store, Fetcher& fetcher, RunEvents& events)
       : settings_(settings), store_(store), fetcher_(fetcher), events_(events) {}
 
-  int Run(const std::vector<RemoteFile>& named) {
-    std::vector<RemoteFile> todo;
-    const std::vector<SourceRecord> recorded = store_.sources();
-    for (const RemoteFile& file : named)
-      if (std::none_of(recorded.begin(), recorded.end(), [&](const SourceRecord& source) {
-            return source.address == file.url && Covers(source, file.firstLines);
-          }))
-        todo.push_back(file);
+  int Run(const FileList& list) {
+    // A plan tells the files and sizes, and fails only when the run could not go on: what
+    // the run itself skips, it says.
+    if (!list.shortfall.empty() && !settings_.planOnly) {
+      events_.Failed(list.shortfall, "Ask for fewer files, or for another crawl.");
+      status_ = 1;
+    }
+    const std::vector<RemoteFile> todo = Unrecorded(list.files);
     if (todo.empty()) {
-      events_.Stored("the " + std::to_string(named.size()) + " files named are stored already: nothing to fetch");
-      return Finish(0);
+      tracker_ = std::make_unique<RunTracker>(events_, std::vector<PlannedFile>{});  // a plan of nothing
+      if (!list.files.empty())
+        events_.Stored("the " + protocol::Counted(static_cast<std::int64_t>(list.files.size()), "file") + " named " +
+                       (list.files.size() == 1 ? "is" : "are") + " stored already: nothing to fetch");
+      return Finish(status_);
     }
     std::vector<Planned> plan;
-    if (!Measure(todo, &plan) || plan.empty()) return Finish(1);
+    if (!Measure(todo, &plan)) return Finish(1);
     std::vector<PlannedFile> files;
-    for (const Planned& file : plan) files.push_back({file.remote.url, file.remote.kind, file.bytes});
+    for (const Planned& file : plan) files.push_back({file.remote.address, file.remote.kind, file.bytes});
     tracker_ = std::make_unique<RunTracker>(events_, files);
+    if (settings_.planOnly || plan.empty()) return Finish(status_);
     const Importer& first = *FindImporter(plan.front().remote.kind);
     if (first.run == RunKind::kEach) {
       for (std::size_t i = 0; i < plan.size(); ++i)
         if (!Store(plan, i, i + 1)) break;
     } else {
       Store(plan, 0, plan.size());
+      if (stored_ > 0 && (plan.size() < todo.size() || stored_ < plan.size())) {
+        events_.Failed("the sums are partial: " + std::to_string(stored_) + " of the " +
+                           protocol::Counted(static_cast<std::int64_t>(todo.size()), "file") + " named were stored",
+                       "Getting again once the publisher has them all reads them all again, so that the sums "
+                       "come from every one.");
+        status_ = 1;
+      }
     }
     return Finish(status_);
   }
@@ -63,6 +97,20 @@ class GetRun {
     if (tracker_) tracker_->Finish();
     events_.Finished(status);
     return status;
+  }
+
+  // The files not recorded yet. The files of a run of one import are all read when any of
+  // them is not: their sums must come from every one of them.
+  std::vector<RemoteFile> Unrecorded(const std::vector<RemoteFile>& named) const {
+    const std::vector<SourceRecord> recorded = store_.sources();
+    std::vector<RemoteFile> todo;
+    for (const RemoteFile& file : named)
+      if (std::none_of(recorded.begin(), recorded.end(), [&](const SourceRecord& source) {
+            return source.address == file.address && Covers(source, file.firstLines);
+          }))
+        todo.push_back(file);
+    if (!todo.empty() && FindImporter(todo.front().kind)->run != RunKind::kEach) return named;
+    return todo;
   }
 
   // The size of each file to fetch (HEAD). A file the server does not have is reported and
@@ -75,94 +123,138 @@ class GetRun {
           size = size < 0 ? RankListBytes(file.firstLines) : std::min(size, RankListBytes(file.firstLines));
         plan->push_back({file, size});
       } catch (const FetchError& error) {
-        events_.Failed(std::string(error.what()) + (Skippable(error.Failure()) ? "; skipped" : ""));
+        const bool skipped = Skippable(error.Failure());
+        if (skipped && settings_.planOnly) continue;
+        events_.Failed(std::string(error.what()) + (skipped ? "; skipped" : ""), Advice(error.Failure()));
         status_ = 1;
-        if (!Skippable(error.Failure())) return false;
+        if (!skipped) return false;
       }
     }
     return true;
   }
 
   // Whether the store's disk has room for what files [from, to) will add to it, and the
-  // margin; says why not.
+  // margin; says why not. Sizes are summed without overflow, whatever a server declared.
   bool Room(const std::vector<Planned>& plan, std::size_t from, std::size_t to) {
     const std::int64_t free = store_.freeBytes ? store_.freeBytes() : -1;
     if (free < 0) return true;
-    double grows = 0;
+    std::int64_t grows = 0;
     for (std::size_t i = from; i < to; ++i)
-      grows += StoreGrowth(plan[i].remote.kind) * static_cast<double>(std::max<std::int64_t>(plan[i].bytes, 0));
-    const std::int64_t need = static_cast<std::int64_t>(grows) + settings_.keepFree;
-    if (free >= need) return true;
-    events_.Failed("stopped before " + plan[from].remote.url + ": " + Megabytes(free) +
-                   " free on the store's disk, and storing it takes about " +
-                   Megabytes(static_cast<std::int64_t>(grows)) + " with " + Megabytes(settings_.keepFree) +
-                   " kept free (--keep-free). What was stored so far is kept; free some space and run get again.");
+      grows = protocol::AddSizes(grows, protocol::ScaleSize(plan[i].bytes, protocol::StoreGrowth(plan[i].remote.kind)));
+    if (free >= protocol::AddSizes(grows, settings_.keepFree)) return true;
+    events_.Failed("stopped before " + plan[from].remote.address + ": " + protocol::Bytes(free) +
+                       " free on the store's disk, and storing it takes about " + protocol::Bytes(grows) + " with " +
+                       protocol::Bytes(settings_.keepFree) +
+                       " kept free (--keep-free). What was stored so far is kept.",
+                   "Free some space on that disk, then get again.");
     return false;
   }
 
-  // Stores files [from, to) as one run of their importer; false when the run must stop.
+  // Stores files [from, to) as one run of their importer; false when the run must stop. A
+  // file of a run of one import that is skipped is left out, and the others are read again
+  // without it.
   bool Store(const std::vector<Planned>& plan, std::size_t from, std::size_t to) {
     if (!Room(plan, from, to)) {
       status_ = 1;
       return false;
     }
     const Importer& importer = *FindImporter(plan[from].remote.kind);
-    std::vector<std::string> urls;
-    for (std::size_t i = from; i < to; ++i) urls.push_back(plan[i].remote.url);
-    ImportSettings settings = settings_.import;
-    settings.top = plan[from].remote.firstLines;
-    // The hours found, which is what the sums cover.
-    if (importer.run == RunKind::kHourly) settings.hours = static_cast<int>(urls.size());
-    Attempt attempt;
-    for (int restarts = 0;; ++restarts) {
-      attempt = Read(importer, plan, from, to, urls, settings);
-      if (attempt.failure != FetchFailure::kRestart || restarts == limits::kGetFileRestarts) break;
-      events_.Note("reading " + (to - from == 1 ? urls.front() : "the run") + " again from its start");
+    std::vector<const Planned*> files;
+    for (std::size_t i = from; i < to; ++i) files.push_back(&plan[i]);
+    Reading reading;
+    for (int restarts = 0;;) {
+      reading = Read(importer, files);
+      tracker_->Finish();
+      if (!reading.failed || reading.duplicate) break;
+      if (reading.failure == FetchFailure::kRestart && restarts < limits::kGetFileRestarts) {
+        ++restarts;
+        events_.Note("reading " + (files.size() == 1 ? files.front()->remote.address : "the run") +
+                     " again from its start");
+      } else if (importer.run != RunKind::kEach && Skippable(reading.failure) && files.size() > 1) {
+        for (const Planned* file : files)
+          if (file->remote.url == reading.current) tracker_->Drop(file->remote.address);
+        files.erase(std::remove_if(files.begin(), files.end(),
+                                   [&](const Planned* file) { return file->remote.url == reading.current; }),
+                    files.end());
+        events_.Note("reading the other " + protocol::Counted(static_cast<std::int64_t>(files.size()), "file") +
+                     " again without it");
+      } else {
+        break;
+      }
       tracker_->Rewind(from);
     }
-    if (attempt.duplicate) return true;
-    if (attempt.failed && Skippable(attempt.failure)) {
-      status_ = 1;
-      return true;
-    }
-    if (attempt.failed) {
-      events_.Failed("get stopped; what was stored before is kept, and get started again goes on from here");
-      status_ = 1;
+    if (store_.imported) store_.imported();
+    if (reading.duplicate) return true;
+    status_ = std::max(status_, reading.status);
+    if (reading.failed && Skippable(reading.failure)) return true;
+    if (reading.failed) {
+      events_.Failed("get stopped; what was stored before is kept", Advice(reading.failure));
       return false;
     }
-    status_ = std::max(status_, attempt.status);
+    stored_ += files.size();
     return true;
   }
 
-  Attempt Read(const Importer& importer, const std::vector<Planned>& plan, std::size_t from, std::size_t to,
-               const std::vector<std::string>& urls, const ImportSettings& settings) {
-    Attempt attempt;
+  Reading Read(const Importer& importer, const std::vector<const Planned*>& files) {
+    Reading reading;
+    std::vector<std::string> urls;
+    for (const Planned* file : files) urls.push_back(file->remote.url);
+    ImportSettings settings = settings_.import;
+    settings.top = files.front()->remote.firstLines;
+    // The hours read, which is what the sums cover.
+    if (importer.run == RunKind::kHourly) settings.hours = static_cast<int>(urls.size());
     RunInputs inputs;
-    inputs.open = [&](const std::string& url) {
-      std::int64_t size = -1;
-      for (std::size_t i = from; i < to; ++i)
-        if (plan[i].remote.url == url && plan[i].remote.firstLines == 0) size = plan[i].bytes;
-      return fetcher_.Open(url, size, true, &attempt.failure);
+    auto find = [&](const std::string& url) {
+      return *std::find_if(files.begin(), files.end(), [&](const Planned* file) { return file->remote.url == url; });
     };
-    inputs.address = [](const std::string& url) { return url; };
-    const std::int64_t firstLines = settings.top;
+    inputs.open = [&](const std::string& url) {
+      reading.current = url;
+      const Planned& file = *find(url);
+      return fetcher_.Open(url, file.remote.firstLines == 0 ? file.bytes : -1, true, &reading.failure);
+    };
+    inputs.address = [&](const std::string& url) { return find(url)->remote.address; };
+    // A transfer that is not the whole file, or a file that holds nothing to store, is never
+    // recorded: the next run fetches it again.
+    inputs.check = [&](const InputFile& input, const ImportReport& report) {
+      if (input.HowItEnded() == InputFile::Ending::kCutShort || input.HowItEnded() == InputFile::Ending::kDamaged) {
+        reading.failure = FetchFailure::kRestart;
+        throw InputError("what arrived is not the whole file (" + input.Damage() + ")");
+      }
+      const std::string nothing = NothingStored(importer, report);
+      if (!nothing.empty()) {
+        reading.failure = FetchFailure::kEmpty;
+        throw InputError("it holds nothing to store (" + nothing.substr(nothing.find(": ") + 2) + ")");
+      }
+    };
     OpenWriter openWriter = [&]() {
       std::unique_ptr<StoreWriter> writer = store_.openWriter();
-      for (const std::string& url : urls)
-        if (writer->HasSource(url, firstLines)) {
-          attempt.duplicate = true;
-          throw std::runtime_error("stored meanwhile by another run");
-        }
+      if (std::all_of(files.begin(), files.end(),
+                      [&](const Planned* file) { return writer->HasSource(file->remote.address, settings.top); })) {
+        reading.duplicate = true;
+        throw std::runtime_error("stored meanwhile by another run");
+      }
       return writer;
     };
-    RunConsole console = tracker_->Console(store_.explain);
-    console.failed = [&](const std::string& text) {
-      attempt.failed = true;
-      events_.Failed(text);
+    // The importer names files as they were asked for: shown, they lose a mirror's password.
+    auto shown = [&](std::string text) {
+      for (const Planned* file : files) {
+        const std::string& url = file->remote.url;
+        for (std::size_t at = 0; url != file->remote.address && (at = text.find(url, at)) != std::string::npos;
+             at += file->remote.address.size())
+          text.replace(at, url.size(), file->remote.address);
+      }
+      return text;
     };
-    attempt.status = RunImport(importer, urls, settings, openWriter, console, inputs);
-    tracker_->Finish();
-    return attempt;
+    RunConsole console = tracker_->Console(store_.explain);
+    console.said = [&, said = console.said](const std::string& text) { said(shown(text)); };
+    console.progress = [&, progress = console.progress](const std::string& url) { return progress(shown(url)); };
+    console.failed = [&](const std::string& text) {
+      reading.failed = true;
+      const bool skipped = Skippable(reading.failure) && reading.failure != FetchFailure::kRestart;
+      events_.Failed(shown(text) + (skipped ? "; skipped" : ""), Advice(reading.failure));
+    };
+    reading.status = RunImport(importer, urls, settings, openWriter, console, inputs);
+    return reading;
   }
 
   const GetSettings& settings_;
@@ -170,30 +262,23 @@ class GetRun {
   Fetcher& fetcher_;
   RunEvents& events_;
   std::unique_ptr<RunTracker> tracker_;
+  std::size_t stored_ = 0;  // files stored
   int status_ = 0;
 };
 
 }  // namespace
 
-double StoreGrowth(const std::string& kind) {
-  // Measured on generated and real files (services/README.md): crawl text with its index
-  // about 2 bytes per compressed byte, metadata (titles, links) about 1, rank lists about 30
-  // bytes a line of about 16, a day of pageviews' sums and terms about as much as the dumps.
-  if (kind == "wet" || kind == "hostranks") return 2.0;
-  return 1.0;
-}
-
 int RunGet(const GetRequest& request, const GetSettings& settings, const GetStore& store, Fetcher& fetcher,
            RunEvents& events, std::time_t now) {
-  std::vector<RemoteFile> named;
+  FileList list;
   try {
-    named = ListFiles(request, fetcher, now);
+    list = ListFiles(request, fetcher, now);
   } catch (const FetchError& error) {
-    events.Failed(error.what());
+    events.Failed(error.what(), Advice(error.Failure()));
     events.Finished(1);
     return 1;
   }
-  return GetRun(settings, store, fetcher, events).Run(named);
+  return GetRun(settings, store, fetcher, events).Run(list);
 }
 
 }  // namespace quillet::services

@@ -27,6 +27,8 @@ struct GetStore {
   std::function<std::int64_t()> freeBytes;
   // A store's error as people should read it; may be null.
   std::function<std::string(const std::exception&)> explain;
+  // Called after each import of the run, whether it stored anything or not; may be null.
+  std::function<void()> imported;
 };
 
 struct GetSettings {
@@ -34,18 +36,26 @@ struct GetSettings {
   // Left free on the store's disk: a file is not started when the store, grown by what the
   // file would add to it, would leave less.
   std::int64_t keepFree = std::int64_t{1} << 30;
+  // Only find the files to fetch and their sizes, and tell them as the plan: nothing is
+  // stored. A program that runs several gets learns the whole job's size first this way, and
+  // whether the servers can be reached; files the run would skip are left out unsaid (the
+  // run says them), and only what would stop the run fails the plan.
+  bool planOnly = false;
 };
 
-// Fetches and stores the files the request names that the store has not recorded yet.
-// A file that is not found, not gzip data or refused by the server is reported and skipped;
-// a store that fails (a full disk), a server that cannot be reached and a certificate not
-// trusted stop the run, as does too little free disk before a file. Everything stored up to
-// then stays. Returns 0 when every file named is stored, 1 otherwise; tells events as it goes
-// (Finished last). Throws std::invalid_argument for a request of another form.
+// Fetches and stores the files the request names that the store has not recorded yet. The
+// files of a run of one import (the hours of a day of pageviews) are read together whenever
+// one of them is not recorded, so that their sums always come from all of them.
+// A file that is not found, not gzip data, holds nothing to store or is refused by the server
+// is reported and skipped (an hour of a day is left out of its sums), and so is a file whose
+// transfer could not be made whole in limits::kGetFileRestarts more readings: never recorded,
+// so that a later run fetches it. A store that fails (a full disk), a server that cannot be
+// reached and a certificate not trusted stop the run, as does too little free disk before a
+// file. Everything stored up to then stays. Returns 0 when every file named is stored, 1
+// otherwise (also when the publisher's lists name fewer files than asked); tells events as
+// it goes (Finished last), each failure with advice. Throws std::invalid_argument for a
+// request of another form.
 int RunGet(const GetRequest& request, const GetSettings& settings, const GetStore& store, Fetcher& fetcher,
            RunEvents& events, std::time_t now);
-
-// Store bytes an import of the kind adds per byte of compressed input, roughly.
-double StoreGrowth(const std::string& kind);
 
 }  // namespace quillet::services

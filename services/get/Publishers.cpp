@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "protocol/Format.h"
+#include "protocol/Mirror.h"
+#include "protocol/OpenData.h"
 #include "services/Limits.h"
 #include "services/import/Json.h"
 
@@ -11,8 +14,6 @@ namespace {
 
 // Dumps of an hour are out about an hour after it: by 03:00 UTC the day before is complete.
 constexpr int kDayCompleteHour = 3;
-// A rank list line ("1\t34.9\t2\t0.0073\tcom.example\t1234"), gzipped, is about this long.
-constexpr std::int64_t kRankLineBytes = 16;
 
 bool Digits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -36,16 +37,16 @@ std::tm Utc(std::time_t time) {
 }
 
 std::string Base(const GetRequest& request, const char* host) {
-  if (request.mirror.empty()) return host;
-  std::string mirror = request.mirror;
-  if (mirror.rfind("http://", 0) != 0 && mirror.rfind("https://", 0) != 0)
-    throw std::invalid_argument("--mirror wants an address that starts with http:// or https://, got " + mirror);
-  while (mirror.back() == '/') mirror.pop_back();
-  return mirror;
+  return request.mirror.empty() ? host : MirrorBase(request.mirror);
 }
 
-// The first lines of a gzipped paths list, at most count.
-std::vector<std::string> ReadPaths(Fetcher& fetcher, const std::string& url, int count) {
+RemoteFile Remote(std::string url, std::string kind, std::int64_t firstLines) {
+  std::string address = protocol::WithoutCredentials(url);
+  return {std::move(url), std::move(address), std::move(kind), firstLines};
+}
+
+// The first lines of a gzipped paths list, at most count; a shortfall is said in *shortfall.
+std::vector<std::string> ReadPaths(Fetcher& fetcher, const std::string& url, int count, std::string* shortfall) {
   InputFile input(fetcher.Open(url, -1, true));
   LineReader lines(input, limits::kMaxPathLength);
   std::vector<std::string> paths;
@@ -54,48 +55,54 @@ std::vector<std::string> ReadPaths(Fetcher& fetcher, const std::string& url, int
     LineReader::Result result = lines.Next(&line);
     if (result == LineReader::Result::End) break;
     if (result == LineReader::Result::TooLong || !SafePath(line))
-      throw FetchError(FetchFailure::kRefused, url + ": line " + std::to_string(lines.Number()) + " is no file path");
+      throw FetchError(FetchFailure::kRefused, protocol::WithoutCredentials(url) + ": line " +
+                                                   std::to_string(lines.Number()) + " is no file path");
     paths.emplace_back(line);
   }
+  const std::string shown = protocol::WithoutCredentials(url);
   if (static_cast<int>(paths.size()) < count && !input.Damage().empty())
-    throw FetchError(FetchFailure::kRefused, url + ": " + input.Damage());
+    throw FetchError(FetchFailure::kRefused, shown + ": " + input.Damage());
+  if (static_cast<int>(paths.size()) < count && shortfall->empty())
+    *shortfall = shown + " names " + protocol::Counted(static_cast<std::int64_t>(paths.size()), "file") +
+                 ", fewer than the " + std::to_string(count) + " asked";
   return paths;
 }
 
-std::vector<RemoteFile> CrawlFiles(const GetRequest& request, Fetcher& fetcher) {
+FileList CrawlFiles(const GetRequest& request, Fetcher& fetcher) {
   std::string crawl = request.name;
+  if (!crawl.empty() && !PlainName(crawl)) throw std::invalid_argument("no crawl is named " + crawl);
+  const std::string base = Base(request, kCrawlDataHost) + "/";
   if (crawl.empty()) {
     const std::string list = Base(request, kCrawlIndexHost) + "/collinfo.json";
     crawl = NewestCrawl(fetcher.Whole(list, limits::kMaxCrawlList));
-    if (crawl.empty()) throw FetchError(FetchFailure::kRefused, list + " names no crawl");
+    if (crawl.empty()) throw FetchError(FetchFailure::kRefused, protocol::WithoutCredentials(list) + " names no crawl");
   }
-  if (!PlainName(crawl)) throw std::invalid_argument("no crawl is named " + crawl);
-  const std::string base = Base(request, kCrawlDataHost) + "/";
   const std::string folder = base + "crawl-data/" + crawl + "/";
-  std::vector<std::string> metadata = ReadPaths(fetcher, folder + "wat.paths.gz", request.files);
-  std::vector<std::string> text = ReadPaths(fetcher, folder + "wet.paths.gz", request.files);
-  std::vector<RemoteFile> files;
+  FileList list;
+  std::vector<std::string> metadata = ReadPaths(fetcher, folder + "wat.paths.gz", request.files, &list.shortfall);
+  std::vector<std::string> text = ReadPaths(fetcher, folder + "wet.paths.gz", request.files, &list.shortfall);
   for (std::size_t i = 0; i < std::min(metadata.size(), text.size()); ++i) {
     if (TextPathFor(metadata[i]) != text[i])
       throw FetchError(FetchFailure::kRefused, "the paths lists of " + crawl + " do not match at line " +
                                                    std::to_string(i + 1) + ": " + metadata[i] + ", " + text[i]);
     // Metadata first: pages made from it take their text without being indexed twice.
-    files.push_back({base + metadata[i], "wat", 0});
-    files.push_back({base + text[i], "wet", 0});
+    list.files.push_back(Remote(base + metadata[i], "wat", 0));
+    list.files.push_back(Remote(base + text[i], "wet", 0));
   }
-  return files;
+  return list;
 }
 
-std::vector<RemoteFile> RankFiles(const GetRequest& request) {
+FileList RankFiles(const GetRequest& request) {
   const std::string release = request.name.empty() ? kDefaultGraphRelease : request.name;
   if (!PlainName(release)) throw std::invalid_argument("no web-graph release is named " + release);
   const char* level = request.hosts ? "host" : "domain";
-  return {{Base(request, kCrawlDataHost) + "/projects/hyperlinkgraph/" + release + "/" + level + "/" + release + "-" +
-               level + "-ranks.txt.gz",
-           "hostranks", request.top}};
+  return {{Remote(Base(request, kCrawlDataHost) + "/projects/hyperlinkgraph/" + release + "/" + level + "/" + release +
+                      "-" + level + "-ranks.txt.gz",
+                  "hostranks", request.top)},
+          {}};
 }
 
-std::vector<RemoteFile> PageviewFiles(const GetRequest& request, std::time_t now) {
+FileList PageviewFiles(const GetRequest& request, std::time_t now) {
   std::string day = request.name.empty() ? LastCompleteDay(now) : request.name;
   // YYYY-MM-DD, or YYYYMMDD as the dumps name it.
   if (day.size() == 8 && Digits(day)) day = day.substr(0, 4) + "-" + day.substr(4, 2) + "-" + day.substr(6);
@@ -113,19 +120,28 @@ std::vector<RemoteFile> PageviewFiles(const GetRequest& request, std::time_t now
   if (request.hours < 1 || request.hours > 24) throw std::invalid_argument("--hours wants 1 to 24");
   const std::string year = day.substr(0, 4), month = day.substr(0, 7),
                     compact = day.substr(0, 4) + day.substr(5, 2) + day.substr(8);
-  std::vector<RemoteFile> files;
+  FileList list;
+  const std::string base = Base(request, kPageviewsHost);
   for (int hour = 0; hour < request.hours; ++hour) {
     char name[64];
     std::snprintf(name, sizeof name, "pageviews-%s-%02d0000.gz", compact.c_str(), hour);
-    files.push_back(
-        {Base(request, kPageviewsHost) + "/other/pageviews/" + year + "/" + month + "/" + name, "pageviews", 0});
+    list.files.push_back(Remote(base + "/other/pageviews/" + year + "/" + month + "/" + name, "pageviews", 0));
   }
-  return files;
+  return list;
 }
 
 }  // namespace
 
-std::vector<RemoteFile> ListFiles(const GetRequest& request, Fetcher& fetcher, std::time_t now) {
+std::string MirrorBase(const std::string& mirror) {
+  const std::string problem = protocol::MirrorProblem(mirror);
+  if (!problem.empty())
+    throw std::invalid_argument("--mirror " + protocol::WithoutCredentials(mirror) + ": " + problem);
+  std::string base = mirror;
+  while (base.back() == '/') base.pop_back();
+  return base;
+}
+
+FileList ListFiles(const GetRequest& request, Fetcher& fetcher, std::time_t now) {
   if (request.what == "crawl") return CrawlFiles(request, fetcher);
   if (request.what == "hostranks") return RankFiles(request);
   if (request.what == "pageviews") return PageviewFiles(request, now);
@@ -183,6 +199,6 @@ std::string LastCompleteDay(std::time_t now) {
   return text;
 }
 
-std::int64_t RankListBytes(std::int64_t lines) { return lines * kRankLineBytes; }
+std::int64_t RankListBytes(std::int64_t lines) { return protocol::ScaleSize(lines, protocol::kRankLineBytes); }
 
 }  // namespace quillet::services

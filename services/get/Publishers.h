@@ -32,15 +32,26 @@ struct GetRequest {
 
 // One file to fetch, in import order.
 struct RemoteFile {
-  std::string url;
+  std::string url;              // as asked, with the mirror's user name and password if any
+  std::string address;          // as shown and recorded: the url without them
   std::string kind;             // the importer's
   std::int64_t firstLines = 0;  // only its first lines (ImportSettings::top); 0: all
 };
 
+struct FileList {
+  std::vector<RemoteFile> files;
+  // When the publisher's lists name fewer files than asked: which, and how many; else empty.
+  std::string shortfall;
+};
+
 // The files a request names: for a crawl, it reads the list of crawls (for the newest) and
 // the crawl's paths lists. Throws FetchError, or std::invalid_argument for a request of
-// another form (a name that is no crawl, release or date).
-std::vector<RemoteFile> ListFiles(const GetRequest& request, Fetcher& fetcher, std::time_t now);
+// another form (a name that is no crawl, release or date, a mirror that is no address).
+FileList ListFiles(const GetRequest& request, Fetcher& fetcher, std::time_t now);
+
+// The mirror as the base of the files' addresses, without a '/' at its end. Throws
+// std::invalid_argument when it is no mirror address (protocol::MirrorProblem).
+std::string MirrorBase(const std::string& mirror);
 
 // The newest crawl ("CC-MAIN-YYYY-WW") of the publisher's list of crawls (a JSON array of
 // objects with an "id"), or empty when it names none.

@@ -35,46 +35,63 @@ std::wstring Wide(const std::string& utf8) {
 
 std::string Utf8(const std::wstring& text) { return Utf8FromUtf16(std::u16string(text.begin(), text.end())); }
 
-// The certificate, the address, the scheme: no retry mends them.
-bool Transient(DWORD code) {
+HttpFault FaultOf(DWORD code) {
   switch (code) {
-    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return HttpFault::kResolve;
+    case ERROR_WINHTTP_CANNOT_CONNECT: return HttpFault::kConnect;
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
     case ERROR_WINHTTP_SECURE_INVALID_CA:
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: return HttpFault::kUntrusted;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return HttpFault::kSecure;
+    case ERROR_WINHTTP_REDIRECT_FAILED: return HttpFault::kRedirect;
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
-    case ERROR_WINHTTP_INVALID_URL:
-    case ERROR_WINHTTP_REDIRECT_FAILED: return false;
-    default: return true;
+    case ERROR_WINHTTP_INVALID_URL: return HttpFault::kAddress;
+    case ERROR_NOT_ENOUGH_MEMORY: return HttpFault::kOther;
+    default: return HttpFault::kCut;
   }
 }
 
-[[noreturn]] void Fail(const std::string& url, const char* step) {
-  DWORD code = GetLastError();
-  std::string what = url + ": " + step + " failed (WinHTTP error " + std::to_string(code) + ")";
-  bool address = code == ERROR_WINHTTP_UNRECOGNIZED_SCHEME || code == ERROR_WINHTTP_INVALID_URL ||
-                 code == ERROR_WINHTTP_REDIRECT_FAILED;
-  if (!Transient(code) && !address) what += ": the server's certificate is not trusted";
-  throw HttpError(what, Transient(code));
+// What the secure channel found wrong with the server's certificate: a secure connection that
+// fails is a certificate not trusted only when one of these says so.
+constexpr DWORD kCertificateFlags =
+    WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED | WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT |
+    WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED | WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA |
+    WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID | WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID |
+    WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE;
+
+// Collects the flags of a secure failure into the DWORD the request's context points to.
+void CALLBACK SecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD) {
+  if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && information)
+    *reinterpret_cast<DWORD*>(context) |= *static_cast<DWORD*>(information);
+}
+
+// connected: whether the step comes after the connection was made, so that a time-out or a
+// broken connection before it is a connection not made rather than a transfer cut.
+// certificate: the flags of a secure failure, if any.
+[[noreturn]] void Fail(const char* step, bool connected = true, DWORD certificate = 0) {
+  const DWORD code = GetLastError();
+  HttpFault fault = FaultOf(code);
+  if (fault == HttpFault::kCut && !connected) fault = HttpFault::kConnect;
+  if (certificate & kCertificateFlags) fault = HttpFault::kUntrusted;
+  throw HttpError(std::string(step) + " failed (WinHTTP error " + std::to_string(code) + ")", fault);
 }
 
 class WinHttpBody : public HttpBody {
  public:
-  WinHttpBody(Internet connection, Internet request, std::string url)
-      : connection_(std::move(connection)), request_(std::move(request)), url_(std::move(url)) {
+  WinHttpBody(Internet connection, Internet request)
+      : connection_(std::move(connection)), request_(std::move(request)) {
     DWORD status = 0, size = sizeof status;
     WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     head_.status = static_cast<int>(status);
     // As text: the number form is 32 bits, and crawl files may one day pass 4 GB.
-    std::string length = Header(WINHTTP_QUERY_CONTENT_LENGTH), range = Header(WINHTTP_QUERY_CONTENT_RANGE);
-    if (!length.empty()) head_.length = std::strtoll(length.c_str(), nullptr, 10);
-    if (range.rfind("bytes ", 0) == 0) head_.rangeStart = std::strtoll(range.c_str() + 6, nullptr, 10);
+    head_.length = ParseContentLength(Header(WINHTTP_QUERY_CONTENT_LENGTH));
+    ParseContentRange(Header(WINHTTP_QUERY_CONTENT_RANGE), &head_);
     head_.retryAfter = Header(WINHTTP_QUERY_RETRY_AFTER);
     head_.etag = Header(WINHTTP_QUERY_ETAG);
     head_.lastModified = Header(WINHTTP_QUERY_LAST_MODIFIED);
@@ -85,7 +102,7 @@ class WinHttpBody : public HttpBody {
   std::size_t Read(char* out, std::size_t size) override {
     DWORD read = 0;
     DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, limits::kDownloadBuffer));
-    if (!WinHttpReadData(request_.get(), out, want, &read)) Fail(url_, "reading");
+    if (!WinHttpReadData(request_.get(), out, want, &read)) Fail("reading");
     return read;
   }
 
@@ -100,7 +117,6 @@ class WinHttpBody : public HttpBody {
 
   Internet connection_;  // outlives the request made on it
   Internet request_;
-  std::string url_;
   HttpHead head_;
 };
 
@@ -117,7 +133,7 @@ class WinHttpClient : public HttpClient {
     else
       session_.reset(
           WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session_) Fail("WinHTTP", "opening a session");
+    if (!session_) Fail("opening a WinHTTP session");
     if (configured && !server.text && (proxy.fAutoDetect || script.text)) {
       autoProxy_.dwFlags =
           (proxy.fAutoDetect ? WINHTTP_AUTOPROXY_AUTO_DETECT : 0) | (script.text ? WINHTTP_AUTOPROXY_CONFIG_URL : 0);
@@ -134,18 +150,30 @@ class WinHttpClient : public HttpClient {
     std::wstring url = Wide(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (url.empty() || !WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) Fail(request.url, "reading the address");
+    parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = parts.dwUserNameLength =
+        parts.dwPasswordLength = static_cast<DWORD>(-1);
+    if (url.empty() || !WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) Fail("reading the address");
     std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                         std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     Internet connection(WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
-    if (!connection) Fail(request.url, "connecting");
+    if (!connection) Fail("connecting", false);
     Internet handle(WinHttpOpenRequest(connection.get(), request.head ? L"HEAD" : L"GET", path.c_str(), nullptr,
                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    if (!handle) Fail(request.url, "opening the request");
+    if (!handle) Fail("opening the request", false);
     UseAutomaticProxy(handle.get(), url);
+    // A mirror's user name and password, as a browser sends those of an address.
+    if (parts.dwUserNameLength > 0) {
+      std::wstring user(parts.lpszUserName, parts.dwUserNameLength),
+          password(parts.lpszPassword, parts.dwPasswordLength);
+      WinHttpSetCredentials(handle.get(), WINHTTP_AUTH_TARGET_SERVER, WINHTTP_AUTH_SCHEME_BASIC, user.c_str(),
+                            password.c_str(), nullptr);
+    }
+    DWORD certificate = 0;
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&certificate);
+    WinHttpSetOption(handle.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    WinHttpSetStatusCallback(handle.get(), SecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
     std::wstring headers;
     if (request.from > 0) {
       headers = L"Range: bytes=" + std::to_wstring(request.from) + L"-\r\n";
@@ -153,9 +181,11 @@ class WinHttpClient : public HttpClient {
     }
     if (!WinHttpSendRequest(handle.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                             headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-      Fail(request.url, "sending the request");
-    if (!WinHttpReceiveResponse(handle.get(), nullptr)) Fail(request.url, "receiving the answer");
-    return std::make_unique<WinHttpBody>(std::move(connection), std::move(handle), request.url);
+      Fail("sending the request", false, certificate);
+    if (!WinHttpReceiveResponse(handle.get(), nullptr)) Fail("receiving the answer", true, certificate);
+    // The flags' DWORD goes with this call: the handshake is over.
+    WinHttpSetStatusCallback(handle.get(), nullptr, 0, 0);
+    return std::make_unique<WinHttpBody>(std::move(connection), std::move(handle));
   }
 
  private:

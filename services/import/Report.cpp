@@ -1,5 +1,6 @@
 #include "services/import/Report.h"
 
+#include "protocol/Format.h"
 #include "services/Limits.h"
 #include "services/text/Strings.h"
 #include "services/text/Utf8.h"
@@ -70,7 +71,7 @@ void ImportReport::TakeBack(const ImportReport& other) {
 bool ImportReport::NothingStored() const { return added + replaced + kept + updated + summed + alreadyStored == 0; }
 
 std::string ImportReport::Describe() const {
-  std::string out = WithThousands(lines) + " " + unit + "s: ";
+  std::string out = protocol::Counted(lines, unit) + ": ";
   if (sums) {
     out += WithThousands(summed) + " summed";
   } else {

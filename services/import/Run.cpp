@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "protocol/Format.h"
 #include "services/import/Warc.h"
 #include "services/text/Strings.h"
 
@@ -33,6 +34,7 @@ ImportReport ReadFile(const Importer& importer, StoreWriter& writer, const std::
   InputFile input(inputs.open(file));
   ImportReport report =
       importer.read(writer, input, settings, console.progress ? console.progress(file) : ImportProgress());
+  if (inputs.check) inputs.check(input, report);
   writer.RecordSource({inputs.address(file),
                        std::string(importer.kind),
                        input.Consumed(),
@@ -47,6 +49,8 @@ std::string Done(const std::string& file, const ImportReport& report, const Stop
   return file + ": " + report.Describe() + Format(" (%.1f s)", clock.Seconds());
 }
 
+}  // namespace
+
 // What a crawl archive that stores nothing most likely is instead, by the type of the records
 // the reader left out of it.
 struct Mistaken {
@@ -59,7 +63,6 @@ constexpr Mistaken kMistaken[] = {
     {"wat", "response", "a WARC file of the crawl itself? import wat takes its WAT files"},
 };
 
-// Why nothing of a file was stored, in a line; empty when something was.
 std::string NothingStored(const Importer& importer, const ImportReport& report) {
   if (!report.NothingStored()) return {};
   const std::string wanted = report.wanted.empty() ? report.unit + "s" : report.wanted;
@@ -90,6 +93,8 @@ std::string NothingStored(const Importer& importer, const ImportReport& report) 
   }
   return "nothing stored: " + why;
 }
+
+namespace {
 
 // A file's summary, and whether it fails the run: nothing stored, or a damaged input.
 bool Said(const RunConsole& console, const Importer& importer, const std::string& file, const ImportReport& report,
@@ -137,8 +142,8 @@ int ImportSummed(const Importer& importer, const std::vector<std::string>& files
     current.clear();
     TallyResult stored = hourly ? writer->StoreTally(kHoursPerMonth, hours) : writer->StoreTally(1, 1);
     writer->Commit();
-    console.said(std::to_string(files.size()) + " files" +
-                 (hourly ? " covering " + std::to_string(hours) + " hours, scaled to a month" : "") + ": " +
+    console.said(protocol::Counted(static_cast<std::int64_t>(files.size()), "file") +
+                 (hourly ? " covering " + protocol::Counted(hours, "hour") + ", scaled to a month" : "") + ": " +
                  WithThousands(stored.added + stored.replaced) + " terms stored (" + WithThousands(stored.added) +
                  " added, " + WithThousands(stored.replaced) + " replaced)" + Format(" in %.1f s", run.Seconds()));
     return status;

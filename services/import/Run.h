@@ -29,6 +29,10 @@ using OpenWriter = std::function<std::unique_ptr<StoreWriter>()>;
 struct RunInputs {
   std::function<std::unique_ptr<ByteSource>(const std::string& name)> open = OpenFileSource;
   std::function<std::string(const std::string& name)> address = AbsolutePath;
+  // Called once an input has been read, before it is recorded; may be null. It may throw
+  // InputError to refuse the input (a download that is not the whole file), and then nothing
+  // of it is kept: for a run of one import, nothing of the run.
+  std::function<void(const InputFile& input, const ImportReport& report)> check;
 };
 
 // Reads the inputs with the importer and stores them as its RunKind says: kEach commits each
@@ -39,6 +43,9 @@ struct RunInputs {
 // line of its own ("nothing stored: ...").
 int RunImport(const Importer& importer, const std::vector<std::string>& files, const ImportSettings& settings,
               const OpenWriter& openWriter, const RunConsole& console, const RunInputs& inputs = {});
+
+// Why nothing of a file was stored ("nothing stored: ..."), or empty when something was.
+std::string NothingStored(const Importer& importer, const ImportReport& report);
 
 // What a read stored, as a source records it: records added, replaced, completed or summed.
 std::int64_t StoredRecords(const ImportReport& report);

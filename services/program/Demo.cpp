@@ -461,32 +461,37 @@ bool HoldsUserData(const std::vector<SourceRecord>& sources, const StoreCounts& 
 
 std::string KeptBeforeDemo(const std::string& path) { return path + ".before-demo"; }
 
-namespace {
+void RemoveDatabase(const std::string& path) {
+  std::error_code ignored;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+    std::filesystem::remove(std::filesystem::path(std::u8string(path.begin(), path.end())) += suffix, ignored);
+}
 
-// Writes a new SQLite file beside path with fill, then renames it into place: the file there
-// is replaced only by a complete one. With keep, the file replaced is moved to
-// KeptBeforeDemo(path) with its log instead of being deleted.
-void ReplaceDatabase(const std::string& path, bool keep, const std::function<void(SqliteWriter&)>& fill) {
+void TakeBackKept(const std::string& path) {
+  namespace fs = std::filesystem;
+  const std::string keptName = KeptBeforeDemo(path);
+  fs::path target(std::u8string(path.begin(), path.end())), kept(std::u8string(keptName.begin(), keptName.end()));
+  auto suffixed = [](fs::path p, const char* suffix) { return p += suffix; };
+  if (!fs::exists(kept)) throw std::runtime_error("there is no " + keptName + " to take back");
+  std::error_code ignored, moved;
+  for (const char* suffix : {"-wal", "-shm"}) fs::remove(suffixed(target, suffix), ignored);
+  const bool log = fs::exists(suffixed(kept, "-wal"));
+  if (log) fs::rename(suffixed(kept, "-wal"), suffixed(target, "-wal"), moved);
+  if (!moved) fs::rename(kept, target, moved);
+  if (moved) {
+    if (log) fs::rename(suffixed(target, "-wal"), suffixed(kept, "-wal"), ignored);
+    throw std::runtime_error("cannot put " + keptName + " back (" + moved.message() +
+                             "); is the database open in another program, such as a running data service?");
+  }
+  fs::remove(suffixed(kept, "-shm"), ignored);
+}
+
+void PutInPlace(const std::string& path, const std::string& built, bool keep) {
   namespace fs = std::filesystem;
   // Names are UTF-8, as SQLite takes them: a path made from a plain std::string would be read
   // in the ANSI code page on Windows.
   fs::path target(std::u8string(path.begin(), path.end()));
   auto suffixed = [](fs::path p, const char* suffix) { return p += suffix; };
-  if (target.has_parent_path()) fs::create_directories(target.parent_path());
-  fs::path temporary = suffixed(target, ".building");
-  auto removeTemporary = [&] {
-    std::error_code ignored;
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(suffixed(temporary, suffix), ignored);
-  };
-  removeTemporary();
-  try {
-    SqliteWriter writer(path + ".building", SqliteWriter::Mode::Bulk);
-    fill(writer);
-    writer.Commit();
-  } catch (...) {
-    removeTemporary();
-    throw;
-  }
   // A log and index of the file being replaced belong to it alone: left beside the new file,
   // the new file would be read through them. A file kept goes with its log (it may hold
   // committed imports); its index is made again from the log when it is opened.
@@ -501,19 +506,39 @@ void ReplaceDatabase(const std::string& path, bool keep, const std::function<voi
     if (!moved) fs::rename(target, kept, moved);
     if (moved) {
       if (log) fs::rename(suffixed(kept, "-wal"), suffixed(target, "-wal"), ignored);
-      removeTemporary();
+      RemoveDatabase(built);
       throw std::runtime_error("cannot keep " + path + " aside as " + keptName + " (" + moved.message() +
                                "); nothing was replaced");
     }
   }
   for (const char* suffix : {"-wal", "-shm"}) fs::remove(suffixed(target, suffix), ignored);
   std::error_code renamed;
-  fs::rename(temporary, target, renamed);
+  fs::rename(fs::path(std::u8string(built.begin(), built.end())), target, renamed);
   if (renamed) {
-    removeTemporary();
+    RemoveDatabase(built);
     throw std::runtime_error("cannot replace " + path + " (" + renamed.message() +
                              "); is it open in another program, such as a running data service?");
   }
+}
+
+namespace {
+
+// Writes a new SQLite file beside path with fill, then puts it in place.
+void ReplaceDatabase(const std::string& path, bool keep, const std::function<void(SqliteWriter&)>& fill) {
+  namespace fs = std::filesystem;
+  fs::path target(std::u8string(path.begin(), path.end()));
+  if (target.has_parent_path()) fs::create_directories(target.parent_path());
+  const std::string building = path + ".building";
+  RemoveDatabase(building);
+  try {
+    SqliteWriter writer(building, SqliteWriter::Mode::Bulk);
+    fill(writer);
+    writer.Commit();
+  } catch (...) {
+    RemoveDatabase(building);
+    throw;
+  }
+  PutInPlace(path, building, keep);
 }
 
 }  // namespace

@@ -44,6 +44,16 @@ bool HoldsUserData(const std::vector<SourceRecord>& sources, const StoreCounts& 
 // service on Windows (quillet-services-start) or the next demo that keeps one.
 std::string KeptBeforeDemo(const std::string& path);
 
+// Puts the complete SQLite file built in the place of the one at path (renamed over it, its
+// log and index removed); with keep, the file replaced is moved to KeptBeforeDemo(path) with
+// its log. When it cannot, it removes built and throws, and path is as it was.
+void PutInPlace(const std::string& path, const std::string& built, bool keep);
+// Puts KeptBeforeDemo(path) back in the place of path, with its log. Throws when there is none
+// or it cannot be moved (a file in use on Windows), and then both are as they were.
+void TakeBackKept(const std::string& path);
+// Removes a SQLite file with its journal, log and index, if they are there.
+void RemoveDatabase(const std::string& path);
+
 // Builds the data set as a SQLite file at path, replacing any file there only once it is
 // complete. When it fails (a full disk), the file there is as it was and no other is left.
 // With keep, the file replaced is moved to KeptBeforeDemo(path) with its log instead of

@@ -142,6 +142,21 @@ std::vector<Server> Servers() {
 
 int RunningServers() { return static_cast<int>(Servers().size()); }
 
+bool StartDataService() {
+  const std::wstring self = ProgramFile(GetCurrentProcess());
+  std::wstring starter = self.substr(0, self.find_last_of(L'\\') + 1) + L"quillet-services-start.exe";
+  std::wstring command = L"\"" + starter + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(starter.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &info))
+    return false;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
 std::int64_t FreeBytes(const std::string& path) {
   std::wstring folder = Wide(path);
   folder = folder.substr(0, folder.find_last_of(L"\\/") + 1);
@@ -192,6 +207,8 @@ StopRequests::~StopRequests() = default;
 int StopServers() { return -1; }
 
 int RunningServers() { return -1; }
+
+bool StartDataService() { return false; }
 
 std::int64_t FreeBytes(const std::string& path) {
   std::error_code failed;

@@ -65,6 +65,10 @@ int StopServers();
 // How many servers started from this program file are running, or -1 where that cannot be
 // told (Linux).
 int RunningServers();
+// Starts the data service as the log-on entry does (quillet-services-start beside this
+// program, without a window) and does not wait for it; false when it cannot be run, or
+// where there is no such starter (Linux).
+bool StartDataService();
 
 // Bytes free for this user on the disk that holds the file (or would hold it), -1 when
 // that cannot be told.

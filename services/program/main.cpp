@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/Format.h"
+#include "protocol/Lines.h"
 #include "services/get/Get.h"
 #include "services/import/Importers.h"
 #include "services/import/Run.h"
@@ -32,6 +34,7 @@
 namespace {
 
 using namespace quillet::services;
+namespace protocol = quillet::protocol;
 
 // To stderr after a mistake in the command, to stdout when asked for.
 void PrintUsage(std::FILE* out = stderr) {
@@ -44,22 +47,25 @@ void PrintUsage(std::FILE* out = stderr) {
   std::fprintf(out,
                "usage:\n"
                "  quillet-services serve  [--db FILE] [--listen HOST:PORT] [--threads N]\n"
-               "  quillet-services demo   [--db FILE] [--pages N] [--hosts N] [--replace | --remove]\n"
+               "  quillet-services demo   [--db FILE] [--pages N] [--hosts N] [--replace | --remove | --take-back]\n"
                "  quillet-services import KIND FILE... [--db FILE]\n"
                "    KIND:\n%s"
                "      auto\n        each file's kind told from its content\n"
                "  quillet-services get crawl [CRAWL] [--files N]            the newest crawl unless named\n"
                "  quillet-services get hostranks [RELEASE] [--hosts] [--top N]\n"
                "  quillet-services get pageviews [YYYY-MM-DD] [--hours N] [--project CODE]\n"
-               "    get options: [--mirror URL] [--keep-free MB] [--db FILE]\n"
+               "    get options: [--mirror URL] [--keep-free MB] [--plan] [--db FILE]\n"
                "  quillet-services sources [--db FILE]     what the imports stored, from where\n"
                "  quillet-services status  [--db FILE]     the database's counts and the service's state\n"
                "  quillet-services stop   (Windows: ends the servers started from this program file)\n"
                "  quillet-services help import   (the file formats of each kind)\n"
                "demo refuses to replace a database that holds imported data unless given --replace; it\n"
-               "then keeps the old file as FILE.before-demo. demo --remove empties a database that holds\n"
-               "the demo data alone, before real data is got. --progress-lines (import, get, demo, status):\n"
-               "one line per event, for programs. serve, demo, import, get, sources and status take,\n"
+               "then keeps the old file as FILE.before-demo; demo --take-back puts it back in place. demo\n"
+               "--remove empties a database that holds the demo data alone. get and import\n"
+               "--replace-demo: on a database that holds the demo data alone, the first file stored\n"
+               "replaces it. get --plan: the files to fetch and their sizes, nothing stored.\n"
+               "--progress-lines (import, get, demo, status): one line per event, for programs.\n"
+               "serve, demo, import, get, sources and status take,\n"
                "instead of --db, a ClickHouse store:\n"
                "  --clickhouse URL[,URL...] [--clickhouse-cluster NAME] [--clickhouse-db NAME]\n"
                "defaults: --db %s, --listen 127.0.0.1:8790, --threads %d,\n"
@@ -76,6 +82,9 @@ struct Options {
   DemoOptions demo;
   bool replace = false;
   bool remove = false;
+  bool takeBack = false;
+  bool replaceDemo = false;
+  bool plan = false;
   ClickHouseOptions clickhouse;
   ImportSettings import;
   GetRequest get;
@@ -146,6 +155,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options) {
       options->replace = true;
     } else if (arg == "--remove") {
       options->remove = true;
+    } else if (arg == "--take-back") {
+      options->takeBack = true;
+    } else if (arg == "--replace-demo") {
+      options->replaceDemo = true;
+    } else if (arg == "--plan" && get) {
+      options->plan = true;
     } else if (arg == "--progress-lines") {
       options->progressLines = true;
     } else if (arg == "--files") {
@@ -226,9 +241,10 @@ int Serve(const Options& options) {
   return server.Run() ? 0 : 1;
 }
 
-// How a command tells what it does: a terminal's progress line, or event lines for programs.
+// How a command tells what it does: a terminal's progress line (redrawn only on a terminal),
+// or event lines for programs.
 std::unique_ptr<RunEvents> Events(const Options& options) {
-  return options.progressLines ? EventLines(stdout) : TerminalEvents(stdout, stderr);
+  return options.progressLines ? EventLines(stdout) : TerminalEvents(stdout, stderr, platform::ErrorIsTerminal());
 }
 
 bool UsesSqlite(const Options& options) { return options.clickhouse.nodes.empty(); }
@@ -288,6 +304,28 @@ int Demo(const Options& options) {
     holdsData = sqlite;  // a file that cannot be read may still be someone's
     why = std::string("cannot be read (") + error.what() + ")";
   }
+  if (options.takeBack) {
+    // The demo data alone is given up for the file kept from before it, nothing imported since.
+    std::unique_ptr<RunEvents> events = Events(options);
+    if (!sqlite || holdsData) {
+      events->Failed(StoreName(options) + " " + (sqlite ? why : std::string("is a ClickHouse store")) +
+                         ": demo --take-back replaces the demo data set only",
+                     "Keep the file aside by hand if you want both.");
+      events->Finished(1);
+      return 1;
+    }
+    try {
+      TakeBackKept(options.db);
+    } catch (const std::exception& error) {
+      events->Failed(options.db + ": " + error.what() + "; both files are as they were",
+                     "Stop the data service, then take it back again.");
+      events->Finished(1);
+      return 1;
+    }
+    events->Stored(options.db + ": the database kept from before the demo data is back in place");
+    events->Finished(0);
+    return 0;
+  }
   if (options.remove) {
     // Real data is got into a database of its own: never mixed with made-up data.
     if (!sqlite || holdsData) {
@@ -326,7 +364,8 @@ int Demo(const Options& options) {
     std::optional<RunTracker> tracker;
     ImportProgress shown;
     if (options.progressLines) {
-      tracker.emplace(*events, std::vector<PlannedFile>{{"demo data set", "demo", options.demo.pages}});
+      tracker.emplace(*events, std::vector<PlannedFile>{{"demo data set", "demo", options.demo.pages}},
+                      protocol::kUnitPages);
       shown = tracker->Console(nullptr).progress("demo data set");
     } else {
       std::fprintf(stderr, "building the demo data set: %d pages on %d hosts\n", options.demo.pages,
@@ -370,6 +409,52 @@ int Demo(const Options& options) {
   events->Finished(0);
   return 0;
 }
+
+// --replace-demo: real data in place of the demo data alone, never mixed with it. Imports go
+// to a new database beside the file until one commits; that one then takes the file's place
+// (the data service stopped meanwhile where a file in use cannot be replaced, and started
+// again), so that the demo data stays until there is real data to show, and a run that
+// stores nothing leaves the file as it was. On a store holding anything else it does nothing.
+class DemoSwap {
+ public:
+  DemoSwap(const Options& options, RunEvents& events)
+      : options_(options), events_(events), aside_(options.db + ".replacing-demo") {
+    if (!options.replaceDemo || !UsesSqlite(options)) return;
+    const StoreState state = ReadState(options);
+    active_ = !state.sources.empty() && !HoldsUserData(state.sources, state.counts);
+    if (active_) RemoveDatabase(aside_);  // left by a run that was killed
+  }
+  ~DemoSwap() {
+    if (active_) RemoveDatabase(aside_);
+  }
+  DemoSwap(const DemoSwap&) = delete;
+  DemoSwap& operator=(const DemoSwap&) = delete;
+
+  std::unique_ptr<StoreWriter> Writer() const {
+    if (active_) return std::make_unique<SqliteWriter>(aside_);
+    return OpenWriter(options_);
+  }
+
+  // After an import: once the new database holds one, it takes the demo data's place.
+  void Imported() {
+    if (!active_) return;
+    Options aside = options_;
+    aside.db = aside_;
+    if (ReadState(aside).sources.empty()) return;
+    active_ = false;
+    const bool serving = platform::FileInUse(options_.db) && platform::StopServers() > 0;
+    PutInPlace(options_.db, aside_, false);
+    events_.Stored(options_.db + ": the demo data set was replaced by the data stored");
+    if (serving && !platform::StartDataService())
+      events_.Failed("the data service could not be started again", "Start it from Quillet Data, or log on again.");
+  }
+
+ private:
+  const Options& options_;
+  RunEvents& events_;
+  std::string aside_;
+  bool active_ = false;
+};
 
 // The files of a run as planned: each with its size on disk.
 std::vector<PlannedFile> PlanFiles(const std::string& kind, const std::vector<std::string>& files) {
@@ -434,11 +519,13 @@ int Import(const Options& options) {
   for (const auto& [runImporter, runFiles] : runs)
     for (PlannedFile& file : PlanFiles(std::string(runImporter->kind), runFiles)) planned.push_back(file);
   RunTracker tracker(*events, planned);
+  DemoSwap swap(options, *events);
   for (const auto& [runImporter, runFiles] : runs) {
     if (RunImport(
-            *runImporter, runFiles, options.import, [&] { return OpenWriter(options); }, tracker.Console(Explain)) != 0)
+            *runImporter, runFiles, options.import, [&] { return swap.Writer(); }, tracker.Console(Explain)) != 0)
       status = 1;
     tracker.Finish();
+    swap.Imported();
   }
   events->Finished(status);
   return status;
@@ -455,12 +542,15 @@ int Get(const Options& options) {
   GetSettings settings;
   settings.import = options.import;
   settings.keepFree = options.keepFreeMb << 20;
+  settings.planOnly = options.plan;
+  std::unique_ptr<RunEvents> events = Events(options);
+  DemoSwap swap(options, *events);
   GetStore store;
-  store.openWriter = [&] { return OpenWriter(options); };
+  store.openWriter = [&] { return swap.Writer(); };
   store.sources = [&] { return ReadState(options).sources; };
   if (UsesSqlite(options)) store.freeBytes = [&] { return platform::FreeBytes(options.db); };
   store.explain = Explain;
-  std::unique_ptr<RunEvents> events = Events(options);
+  store.imported = [&] { swap.Imported(); };
   std::unique_ptr<HttpClient> client = MakeHttpClient("Quillet/" QUILLET_VERSION " (quillet-services get)");
   Fetcher fetcher(
       *client, [&](const std::string& note) { events->Note(note); },
@@ -468,7 +558,8 @@ int Get(const Options& options) {
   try {
     return RunGet(request, settings, store, fetcher, *events, std::time(nullptr));
   } catch (const std::invalid_argument& error) {
-    std::fprintf(stderr, "%s\n", error.what());
+    events->Failed(error.what(), "See quillet-services help for what get takes.");
+    events->Finished(2);
     return 2;
   }
 }
@@ -484,7 +575,7 @@ int Sources(const Options& options) {
     std::string address = source.address;
     if (source.firstLines > 0) address += " (first " + WithThousands(source.firstLines) + " lines)";
     std::printf("%-19s  %-9s  %12s  %10s  %s\n", source.at.c_str(), source.kind.c_str(),
-                WithThousands(source.stored).c_str(), Megabytes(source.bytes).c_str(), address.c_str());
+                WithThousands(source.stored).c_str(), protocol::Bytes(source.bytes).c_str(), address.c_str());
   }
   return 0;
 }
@@ -507,25 +598,24 @@ int Status(const Options& options) {
   const int servers = platform::RunningServers();
   const bool userData = HoldsUserData(state.sources, state.counts);
   if (options.progressLines) {
-    auto line = [](std::initializer_list<std::string> fields) {
-      std::string text;
-      for (const std::string& field : fields) text += (text.empty() ? "" : "\t") + field;
-      std::printf("%s\n", text.c_str());
+    using protocol::Event;
+    auto line = [](Event event, std::initializer_list<std::string> fields) {
+      std::printf("%s\n", protocol::Encode(event, fields).c_str());
     };
-    line({"database", StoreName(options), std::to_string(size)});
-    line({"counts", std::to_string(state.counts.pages), std::to_string(state.counts.terms),
-          std::to_string(state.counts.ranked)});
-    line({"service", servers < 0 ? "unknown" : servers > 0 ? "running" : "stopped"});
-    line({"userdata", userData ? "1" : "0"});
-    if (kept >= 0) line({"kept", KeptBeforeDemo(options.db), std::to_string(kept)});
+    line(Event::kDatabase, {StoreName(options), std::to_string(size)});
+    line(Event::kCounts,
+         {std::to_string(state.counts.pages), std::to_string(state.counts.terms), std::to_string(state.counts.ranked)});
+    line(Event::kService, {servers < 0 ? "unknown" : servers > 0 ? "running" : "stopped"});
+    line(Event::kUserData, {userData ? "1" : "0"});
+    if (kept >= 0) line(Event::kKept, {KeptBeforeDemo(options.db), std::to_string(kept)});
     for (const SourceRecord& source : state.sources)
-      line({"source", source.at, source.kind, std::to_string(source.stored), std::to_string(source.bytes),
-            std::to_string(source.firstLines), source.address});
-    line({"done", "0"});
+      line(Event::kSource, {source.at, source.kind, std::to_string(source.stored), std::to_string(source.bytes),
+                            std::to_string(source.firstLines), source.address});
+    line(Event::kDone, {"0"});
     return 0;
   }
   std::printf("%s%s: %s pages, %s search terms, %s ranked domains, %zu sources recorded\n", StoreName(options).c_str(),
-              size >= 0 ? (" (" + Megabytes(size) + ")").c_str() : "", WithThousands(state.counts.pages).c_str(),
+              size >= 0 ? (" (" + protocol::Bytes(size) + ")").c_str() : "", WithThousands(state.counts.pages).c_str(),
               WithThousands(state.counts.terms).c_str(), WithThousands(state.counts.ranked).c_str(),
               state.sources.size());
   if (servers >= 0) std::printf("data service: %s\n", servers > 0 ? "running" : "not running");

@@ -26,16 +26,6 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-std::string WithThousands(std::int64_t value) {
-  std::string digits = std::to_string(value < 0 ? -value : value);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return value < 0 ? "-" + out : out;
-}
-
 std::string PercentDecode(std::string_view text, bool plusIsSpace) {
   std::string out;
   out.reserve(text.size());

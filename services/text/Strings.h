@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/Format.h"
+
 namespace quillet::services {
 
 // Without blanks, tabs and line ends at either end.
@@ -13,8 +15,8 @@ std::string_view Trim(std::string_view text);
 // Lower-cases ASCII letters only.
 std::string Lower(std::string_view text);
 
-// "1,234,567".
-std::string WithThousands(std::int64_t value);
+// "1,234,567", as the programs that run the service write counts too.
+inline std::string WithThousands(std::int64_t value) { return protocol::Thousands(value); }
 
 // Each valid %XX becomes its byte and, when plusIsSpace, '+' a space; a '%' not followed by
 // two hex digits stays.

@@ -1,23 +1,20 @@
 #pragma once
-// UTF-8 as the service reads and writes it: the one decoder and the one encoder that every
-// other part uses, the check of what may be stored, and the repair of text that is shown.
+// UTF-8 as the service reads and writes it: the one encoder that every other part uses (over
+// the one decoder, which the programs beside the service share), the check of what may be
+// stored, and the repair of text that is shown.
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "protocol/Utf8.h"
+
 namespace quillet::services {
 
-// What DecodeUtf8 gives for ill-formed UTF-8.
-constexpr char32_t kInvalidCodePoint = 0xFFFFFFFF;
-
-// The code point at text[i] and its length in *length. Ill-formed UTF-8 gives
-// kInvalidCodePoint with the length of its maximal subpart (the bytes that could still have
-// begun a valid sequence), so that one replacement character stands for them. A surrogate
-// written as UTF-8 (what a lone surrogate of a UTF-16 file turns into) is decoded to its
-// value, 0xD800 to 0xDFFF: no character, and every caller treats it as none.
-char32_t DecodeUtf8(std::string_view text, std::size_t i, std::size_t* length);
-
-constexpr bool IsSurrogate(char32_t code) { return code >= 0xD800 && code <= 0xDFFF; }
+// The one decoder (protocol/Utf8.h): ill-formed UTF-8 gives kInvalidCodePoint with the length
+// of its maximal subpart; a surrogate written as UTF-8 is decoded to its value.
+using protocol::DecodeUtf8;
+using protocol::IsSurrogate;
+using protocol::kInvalidCodePoint;
 
 // Appends the UTF-8 form of code (a surrogate gets its three-byte form, which the checks
 // below then name).

@@ -3,7 +3,10 @@
 // the command lines it runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "datawindow/DataModel.h"
+#include "datawindow/Job.h"
 #include "tests/services/support/Child.h"
 #include "tests/services/support/Fixtures.h"
 
@@ -32,16 +35,22 @@ TEST(DataModel, ReadsWhatTheServiceWrites) {
   const std::string db = dir.File("my research.db");
   const std::string keywords = dir.Write("k.csv", "dog training,1200\ndog collars,300\n");
   const std::string views = dir.Write("v.gz", services::testing::Gzip("en Puppy_food 40 0\n"));
-  JobProgress job({1000});
-  job.StartStep(0);
+  Job job = ImportJob({keywords, views}, 1000);
+  ASSERT_NE(job.Next(), nullptr);
+  std::vector<std::string> said;
   for (const std::string& line :
-       Lines(Program(dir, {"import", "auto", keywords, views, "--db", db, "--progress-lines"})))
+       Lines(Program(dir, {"import", "auto", keywords, views, "--db", db, "--progress-lines"}))) {
     job.Read(line);
-  EXPECT_EQ(job.Status(), 0);
-  EXPECT_DOUBLE_EQ(job.JobShare(), 1.0);
-  std::vector<std::string> said = job.TakeMessages();
-  ASSERT_FALSE(said.empty());
-  EXPECT_NE(said.front().find("k.csv: 2 lines: 2 imported"), std::string::npos) << said.front();
+    said.push_back(job.Said());
+  }
+  job.Ended(0);
+  EXPECT_EQ(job.Next(), nullptr);
+  EXPECT_EQ(job.Outcome(), "Importing 2 files: done.");
+  EXPECT_DOUBLE_EQ(job.Progress().JobShare(), 1.0);
+  EXPECT_TRUE(job.TakeStored());
+  EXPECT_TRUE(std::any_of(said.begin(), said.end(), [](const std::string& text) {
+    return text.find("k.csv: 2 lines: 2 imported") != std::string::npos;
+  })) << ::testing::PrintToString(said);
 
   DatabaseStatus status;
   for (const std::string& line : Lines(Program(dir, {"status", "--db", db, "--progress-lines"})))
@@ -57,6 +66,71 @@ TEST(DataModel, ReadsWhatTheServiceWrites) {
   EXPECT_EQ(status.sources[0].stored, 2);
   EXPECT_EQ(status.sources[1].address, views);
   EXPECT_FALSE(Advice(status).empty());
+  EXPECT_TRUE(status.kept.empty());
+
+  // The demo data over it, as the window restores it: counted in pages; the database is kept
+  // aside, and the window is told where and how big.
+  Job restore = RestoreDemoJob(status);
+  const Step* step = restore.Next();
+  ASSERT_NE(step, nullptr);
+  std::vector<std::string> args = step->args;
+  args.insert(args.end(), {"--pages", "200", "--hosts", "20", "--db", db, "--progress-lines"});
+  std::vector<std::string> texts;
+  for (const std::string& line : Lines(Program(dir, args))) {
+    restore.Read(line);
+    texts.push_back(restore.Progress().JobText());
+  }
+  EXPECT_EQ(texts.back(), "0 pages of 200 pages");
+  restore.Ended(0);
+  EXPECT_EQ(restore.Next(), nullptr);
+  EXPECT_EQ(restore.Outcome(), "Restoring the demo data: done.");
+  EXPECT_EQ(restore.Progress().JobText(), "200 pages of 200 pages");
+  for (const std::string& text : texts) EXPECT_EQ(text.find("bytes"), std::string::npos) << text;
+  DatabaseStatus demo;
+  for (const std::string& line : Lines(Program(dir, {"status", "--db", db, "--progress-lines"})))
+    ReadStatusLine(line, &demo);
+  EXPECT_TRUE(HoldsDemoOnly(demo));
+  EXPECT_EQ(demo.kept, db + ".before-demo");
+  EXPECT_GT(demo.keptBytes, 0);
+}
+
+// Three commands: the first plans 300 bytes where 1000 were guessed, the second finds
+// everything stored already and plans nothing, the third stores its files.
+TEST(DataModel, AJobOfSeveralCommandsReachesItsEndOnlyWithTheLast) {
+  Step step;
+  step.args = {"get"};
+  std::vector<Step> steps(3, step);
+  steps[0].amount = 1000;
+  steps[1].amount = 500;
+  steps[2].amount = 2000;
+  Job job(Job::Kind::kGet, "Getting", steps);
+  std::vector<double> shares;
+  auto read = [&](const std::string& line) {
+    job.Read(line);
+    shares.push_back(job.Progress().JobShare());
+  };
+  ASSERT_NE(job.Next(), nullptr);
+  read("plan\t2\t300\tbytes");
+  read("progress\t1\t100\t200\t100\t300\t50000000");
+  read("progress\t2\t100\t100\t300\t300\t50000000");
+  read("done\t0");
+  job.Ended(0);
+  ASSERT_NE(job.Next(), nullptr);
+  read("plan\t0\t0\tbytes");
+  read("stored\tthe 2 files named are stored already: nothing to fetch");
+  read("done\t0");
+  job.Ended(0);
+  ASSERT_NE(job.Next(), nullptr);
+  read("plan\t24\t2000\tbytes");
+  read("progress\t24\t2000\t2000\t1990\t2000\t1");
+  EXPECT_LT(job.Progress().JobShare(), 1.0);
+  read("progress\t24\t2000\t2000\t2000\t2000\t1");
+  read("done\t0");
+  job.Ended(0);
+  EXPECT_EQ(job.Next(), nullptr);
+  EXPECT_DOUBLE_EQ(job.Progress().JobShare(), 1.0);
+  for (std::size_t i = 1; i < shares.size(); ++i) EXPECT_GE(shares[i], shares[i - 1]) << i;
+  EXPECT_EQ(job.Outcome(), "Getting: done.");
 }
 
 TEST(DataModel, DemoDataAloneIsReplacedByRealData) {
@@ -84,42 +158,6 @@ TEST(DataModel, AdviceOnlyForSearchVolumesWithoutPages) {
     status.terms = c.terms;
     EXPECT_EQ(!Advice(status).empty(), c.advice) << c.pages << " " << c.terms;
   }
-}
-
-// Three commands: the first plans 300 bytes where 1000 were guessed, the second finds
-// everything stored already and plans nothing, the third fails one file.
-TEST(DataModel, AJobOfSeveralCommandsReachesItsEndOnlyWithTheLast) {
-  JobProgress job({1000, 500, 2000});
-  std::vector<double> shares;
-  auto read = [&](const std::string& line) {
-    job.Read(line);
-    shares.push_back(job.JobShare());
-  };
-  job.StartStep(0);
-  read("plan\t2\t300");
-  read("file\t1\twat\t200\thttp://mirror/crawl-data/a.warc.wat.gz");
-  read("progress\t1\t100\t200\t100\t300\t50000000");
-  EXPECT_EQ(job.FileText(), "1/2 a.warc.wat.gz");
-  EXPECT_DOUBLE_EQ(job.FileShare(), 0.5);
-  EXPECT_EQ(job.JobText(), "100 bytes of 3 kB, 50.0 MB/s, 0 s left");
-  read("stored\ta.warc.wat.gz: 10 records: 10 imported");
-  read("progress\t2\t100\t100\t300\t300\t50000000");
-  read("done\t0");
-  job.StartStep(1);
-  read("stored\tthe 2 files named are stored already: nothing to fetch");
-  read("done\t0");
-  job.StartStep(2);
-  read("plan\t24\t2000");
-  read("failed\tpageviews-20240501-050000.gz: not found (404); skipped");
-  read("progress\t1\t2000\t2000\t1990\t2000\t1");
-  EXPECT_LT(job.JobShare(), 1.0);
-  read("done\t1");
-  EXPECT_DOUBLE_EQ(job.JobShare(), 1.0);
-  for (std::size_t i = 1; i < shares.size(); ++i) EXPECT_GE(shares[i], shares[i - 1]) << i;
-  EXPECT_EQ(job.Status(), 1);
-  EXPECT_EQ(job.LastFailure(), "pageviews-20240501-050000.gz: not found (404); skipped");
-  EXPECT_EQ(job.TakeMessages().size(), 3u);
-  EXPECT_TRUE(job.TakeMessages().empty());
 }
 
 TEST(DataModel, CommandLinesSplitBackIntoTheirArguments) {

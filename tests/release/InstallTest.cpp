@@ -297,10 +297,10 @@ TEST_F(Installed, PutsTheFilesShortcutsAndEntriesInPlace) {
 
 TEST_F(Installed, SetupAndEveryProgramAreSignedByTheTestCertificate) {
   ASSERT_EQ(gSigner.size(), 40u) << "the test certificate's thumbprint";
-  for (const std::wstring& program : {gSetup, kInstallDir + L"\\quillet.exe", kInstallDir + L"\\quillet-research.exe",
-                                      kInstallDir + L"\\quillet-services.exe",
-                                      kInstallDir + L"\\quillet-services-start.exe", kInstallDir + L"\\quillet-data.exe",
-                                      kInstallDir + L"\\uninstall.exe"})
+  for (const std::wstring& program :
+       {gSetup, kInstallDir + L"\\quillet.exe", kInstallDir + L"\\quillet-research.exe",
+        kInstallDir + L"\\quillet-services.exe", kInstallDir + L"\\quillet-services-start.exe",
+        kInstallDir + L"\\quillet-data.exe", kInstallDir + L"\\uninstall.exe"})
     EXPECT_EQ(VerifiedSigner(program), gSigner) << Utf8Text(program);
   // A changed byte breaks the signature: the check is of the file, not of its signature alone.
   wchar_t temp[MAX_PATH] = {};
@@ -432,11 +432,16 @@ TEST_F(Installed, SilentUninstallRemovesWhatItInstalledAndNothingElse) {
   const std::wstring ideas = kInstallDir + L"\\my ideas.qlc";
   std::ofstream(std::filesystem::path(ideas), std::ios::binary) << IdeaListText({{"dog training collars", "1234.5"}});
   StoreSettings();
+  // Quillet Data open, as a user leaves it: closed, and its program removed with the others.
+  Process data(Quoted(kInstallDir + L"\\quillet-data.exe"));
+  ASSERT_TRUE(data.Started());
+  ASSERT_NE(WaitForTopWindow(L"QuilletForm", L"Quillet Data", 60000), nullptr);
 
   Process uninstall(Quoted(kInstallDir + L"\\uninstall.exe") + L" /S");
   ASSERT_TRUE(uninstall.Started());
   // The uninstaller runs on from a copy in the temporary folder: its work ends with its own file.
   ASSERT_TRUE(WaitUntil(120000, [] { return !Exists(kInstallDir + L"\\uninstall.exe") && !KeyExists(kUninstallKey); }));
+  EXPECT_FALSE(data.Running()) << "Quillet Data was not closed";
 
   for (const std::wstring& file : kInstalledFiles) EXPECT_FALSE(Exists(kInstallDir + L"\\" + file)) << Utf8Text(file);
   EXPECT_FALSE(Exists(kInstallDir + L"\\licenses"));
@@ -540,6 +545,8 @@ TEST_F(Installed, HelpContentsOpensTheHelpOnItsTableOfContents) {
 
 TEST_F(Installed, UninstallWithTheBoxTickedRemovesTheDatabaseAndTheSettings) {
   StoreSettings();
+  // The database kept from before the demo data goes with the research database.
+  std::ofstream(std::filesystem::path(kDataDir + L"\\research.db.before-demo")) << "kept";
   Process uninstall(Quoted(kInstallDir + L"\\uninstall.exe"));
   HWND wizard = WaitForTopWindow(L"#32770", L"Quillet " + WideText(gVersion) + L" Uninstall", 60000);
   ASSERT_NE(wizard, nullptr);
@@ -547,7 +554,9 @@ TEST_F(Installed, UninstallWithTheBoxTickedRemovesTheDatabaseAndTheSettings) {
   ASSERT_TRUE(WaitFor(30000, [&] { return (tree = FindDescendant(wizard, L"SysTreeView32")) != nullptr; }));
   std::wstring page;
   for (const std::wstring& text : DescendantTexts(wizard)) page += text + L"\n";
-  EXPECT_NE(page.find(L"and your settings are kept unless you tick below: then both are removed"), std::wstring::npos)
+  EXPECT_NE(page.find(L"and the database kept from before the demo data, if any) and your settings are kept unless "
+                      L"you tick below: then they are removed"),
+            std::wstring::npos)
       << Utf8Text(page);
   ASSERT_EQ(TreeViewItems(tree), (std::vector<std::wstring>{L"Quillet", L"Remove the research database"}));
   // A click on the box of the second item ticks it.
@@ -563,6 +572,7 @@ TEST_F(Installed, UninstallWithTheBoxTickedRemovesTheDatabaseAndTheSettings) {
 
   EXPECT_FALSE(Exists(kInstallDir + L"\\quillet.exe"));
   EXPECT_FALSE(Exists(kDataDir + L"\\research.db"));
+  EXPECT_FALSE(Exists(kDataDir + L"\\research.db.before-demo"));
   EXPECT_FALSE(Exists(kDataDir));
   EXPECT_FALSE(KeyExists(L"Software\\Orvane\\Quillet1"));
   EXPECT_FALSE(KeyExists(L"Software\\Orvane")) << "the maker's key, left empty";

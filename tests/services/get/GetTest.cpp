@@ -145,19 +145,23 @@ TEST_F(GetTest, RankListTopAndADayOfPageviewsAsImportStoresThem) {
   ASSERT_EQ(day.exit, 0) << day.output;
   EXPECT_TRUE(Contains(day.output, "24 files covering 24 hours")) << day.output;
   const std::string reference = dir_.File("views.db");
-  {
-    SqliteWriter writer(reference);
-    ImportSettings settings;
-    settings.hours = 24;
-    for (const std::string& hour : data_.pageviews)
-      testing::ReadAs("pageviews", writer, root_ + "/" + hour, nullptr, settings);
-    writer.StoreTally(kHoursPerMonth, 24);
-    writer.Commit();
-  }
+  testing::ImportHours(reference, root_, data_.pageviews);
   SqliteReader got(db_), expected(reference);
   EXPECT_EQ(got.FindSuggestions({"the"}, 100, Deadline::None()).size(),
             expected.FindSuggestions({"the"}, 100, Deadline::None()).size());
   EXPECT_EQ(got.Counts().terms, expected.Counts().terms);
+}
+
+// On the demo data alone (the window's way), the first file stored takes its place: nothing
+// of the demo data is left, and nothing was changed before that file was whole.
+TEST_F(GetTest, TheFirstFileStoredReplacesTheDemoDataAlone) {
+  Child demo({"demo", "--pages", "300", "--hosts", "20", "--db", db_}, {0, dir_.File("demo.out")});
+  ASSERT_EQ(demo.Wait(), 0);
+  Ran got = Get({"get", "crawl", "--files", "2", "--mirror", mirror_.Http(), "--replace-demo"});
+  ASSERT_EQ(got.exit, 0) << got.output;
+  EXPECT_TRUE(Contains(got.output, "stored\t" + db_ + ": the demo data set was replaced")) << got.output;
+  EXPECT_EQ(Fingerprint(db_), Fingerprint(Reference(2)));
+  EXPECT_EQ(Recorded(), CrawlUrls(mirror_.Http(), 2));
 }
 
 // Each way a server, a network or a disk fails `get`, with what it must leave behind.

@@ -98,7 +98,7 @@ class NoServer : public HttpClient {
  public:
   std::unique_ptr<HttpBody> Send(const HttpRequest& request) override {
     ADD_FAILURE() << "asked " << request.url;
-    throw HttpError("no server here", false);
+    throw HttpError("no server here", HttpFault::kConnect);
   }
 };
 
@@ -106,24 +106,24 @@ TEST(Publishers, AddressesOfRankListsAndPageviewHours) {
   NoServer none;
   Fetcher unused(none, nullptr, nullptr);
   GetRequest ranks{"hostranks", "", 1, false, 1000000, 24, "http://mirror.example:8080/data/"};
-  auto files = ListFiles(ranks, unused, 0);
+  auto files = ListFiles(ranks, unused, 0).files;
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(files[0].url,
             "http://mirror.example:8080/data/projects/hyperlinkgraph/cc-main-2024-feb-apr-may/domain/"
             "cc-main-2024-feb-apr-may-domain-ranks.txt.gz");
   EXPECT_EQ(files[0].firstLines, 1000000);
   ranks = {"hostranks", "cc-main-2025-jan-feb-mar", 1, true, 0, 24, ""};
-  EXPECT_EQ(ListFiles(ranks, unused, 0)[0].url,
+  EXPECT_EQ(ListFiles(ranks, unused, 0).files[0].url,
             "https://data.commoncrawl.org/projects/hyperlinkgraph/cc-main-2025-jan-feb-mar/host/"
             "cc-main-2025-jan-feb-mar-host-ranks.txt.gz");
 
   GetRequest views{"pageviews", "20240229", 1, false, 0, 3, ""};
-  files = ListFiles(views, unused, 0);
+  files = ListFiles(views, unused, 0).files;
   ASSERT_EQ(files.size(), 3u);
   EXPECT_EQ(files[2].url, "https://dumps.wikimedia.org/other/pageviews/2024/2024-02/pageviews-20240229-020000.gz");
   views.name.clear();
   views.hours = 24;
-  EXPECT_EQ(ListFiles(views, unused, 1714618800).back().url,
+  EXPECT_EQ(ListFiles(views, unused, 1714618800).files.back().url,
             "https://dumps.wikimedia.org/other/pageviews/2024/2024-05/pageviews-20240501-230000.gz");
 
   const GetRequest refused[] = {

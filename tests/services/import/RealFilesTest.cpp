@@ -160,7 +160,7 @@ TEST_P(RealFiles, DamagedCompressedFilesStoreNothingGarbled) {
   EXPECT_EQ(Import("pages", {{"p.gz", testing::Gzip(Page("http://a.com/", "delta")) + pages}}), 1);
   EXPECT_EQ(Count("delta"), 1);
   ASSERT_EQ(Import("pages", {{"again.jsonl", Page("http://b.com/x", "delta page", "http://c.com/")}}), 0) << said_;
-  EXPECT_TRUE(Said("1 lines: 1 imported (1 added")) << said_;
+  EXPECT_TRUE(Said("1 line: 1 imported (1 added")) << said_;
   EXPECT_EQ(store_->Reader()->CountLinks("c.com", Deadline::None()), 1);
 }
 

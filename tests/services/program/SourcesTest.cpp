@@ -102,6 +102,58 @@ TEST(Sources, DemoRemoveEmptiesOnlyADatabaseOfDemoData) {
   EXPECT_EQ(testing::Fingerprint(db), imported);
 }
 
+// The database the demo data replaced goes back in place, the demo data alone given up for it.
+TEST(Sources, DemoTakeBackPutsTheKeptFileBackInPlace) {
+  ScratchDir dir;
+  const std::string db = dir.File("research.db"), kept = KeptBeforeDemo(db);
+  ASSERT_EQ(Program(dir, {"import", "keywords", dir.Write("k.csv", "my own term,77\n"), "--db", db}).exit, 0);
+  const std::string imported = testing::Fingerprint(db);
+  ASSERT_EQ(Program(dir, {"demo", "--replace", "--db", db, "--pages", "300", "--hosts", "20"}).exit, 0);
+  Ran back = Program(dir, {"demo", "--take-back", "--db", db});
+  EXPECT_EQ(back.exit, 0) << back.output;
+  EXPECT_EQ(testing::Fingerprint(db), imported);
+  EXPECT_FALSE(std::filesystem::exists(kept));
+  Ran none = Program(dir, {"demo", "--take-back", "--db", db});
+  EXPECT_EQ(none.exit, 1);
+
+  // Data imported over the demo data since is never given up for the kept file.
+  ASSERT_EQ(Program(dir, {"demo", "--replace", "--db", db, "--pages", "300", "--hosts", "20"}).exit, 0);
+  ASSERT_EQ(Program(dir, {"import", "keywords", dir.Write("k2.csv", "another term,5\n"), "--db", db}).exit, 0);
+  const std::string mixed = testing::Fingerprint(db);
+  Ran refused = Program(dir, {"demo", "--take-back", "--db", db});
+  EXPECT_EQ(refused.exit, 1);
+  EXPECT_TRUE(Contains(refused.output, "replaces the demo data set only")) << refused.output;
+  EXPECT_EQ(testing::Fingerprint(db), mixed);
+  EXPECT_EQ(testing::Fingerprint(kept), imported);
+}
+
+// --replace-demo: the first import that stores something takes the place of the demo data
+// alone; one that stores nothing leaves the file as it was; other data is added to.
+TEST(Sources, ReplaceDemoSwapsInTheFirstImportThatStoresSomething) {
+  ScratchDir dir;
+  const std::string db = dir.File("research.db");
+  const std::string keywords = dir.Write("k.csv", "my own term,77\n");
+  const std::string notes = dir.Write("notes.txt", "Remember to buy milk.\n");
+  ASSERT_EQ(Program(dir, {"demo", "--db", db, "--pages", "300", "--hosts", "20"}).exit, 0);
+  const std::string demo = testing::ReadFile(db);
+  EXPECT_EQ(Program(dir, {"import", "auto", notes, "--replace-demo", "--db", db}).exit, 1);
+  EXPECT_EQ(testing::ReadFile(db), demo);
+  EXPECT_FALSE(std::filesystem::exists(db + ".replacing-demo"));
+
+  Ran replaced = Program(dir, {"import", "keywords", keywords, "--replace-demo", "--db", db});
+  EXPECT_EQ(replaced.exit, 0) << replaced.output;
+  EXPECT_TRUE(Contains(replaced.output, "the demo data set was replaced")) << replaced.output;
+  const std::string alone = dir.File("alone.db");
+  ASSERT_EQ(Program(dir, {"import", "keywords", keywords, "--db", alone}).exit, 0);
+  EXPECT_EQ(testing::Fingerprint(db), testing::Fingerprint(alone));
+  EXPECT_FALSE(std::filesystem::exists(KeptBeforeDemo(db)));
+
+  ASSERT_EQ(
+      Program(dir, {"import", "keywords", dir.Write("k2.csv", "another term,5\n"), "--replace-demo", "--db", db}).exit,
+      0);
+  EXPECT_EQ(SqliteReader(db).Counts().terms, 2);
+}
+
 TEST(Sources, ImportAutoTellsKindsAndStatusSaysWhatIsStoredFromWhere) {
   ScratchDir dir;
   const std::string db = dir.File("research.db");

@@ -120,6 +120,17 @@ inline ImportReport ImportFile(std::string_view kind, const std::string& db, con
   return report;
 }
 
+// Hourly pageview files (paths under root) imported into the database at db as one run, its
+// sums scaled from as many hours to a month, committed.
+inline void ImportHours(const std::string& db, const std::string& root, const std::vector<std::string>& hours) {
+  SqliteWriter writer(db);
+  ImportSettings settings;
+  settings.hours = static_cast<int>(hours.size());
+  for (const std::string& hour : hours) ReadAs("pageviews", writer, root + "/" + hour, nullptr, settings);
+  writer.StoreTally(720, settings.hours);
+  writer.Commit();
+}
+
 inline ServiceHosts LocalHosts() { return {kServiceBase, kServiceBase, kServiceBase}; }
 
 }  // namespace quillet::services::testing
